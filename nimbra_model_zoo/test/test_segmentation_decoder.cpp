@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include <opencv2/imgproc.hpp>
+
+#include "nimbra_model_zoo/segmentation_decoder.hpp"
+
+namespace orvix::model {
+namespace {
+
+/// Raw outputs of a YOLOv8-seg network, written by hand.
+struct RawOutputs {
+  RawOutputs(int classes_in, int anchors_in, int mask_channels_in, cv::Size proto_size)
+      : classes(classes_in), anchors(anchors_in), mask_channels(mask_channels_in) {
+    int const predictions_shape[] = {1, 4 + classes + mask_channels, anchors};
+    predictions.create(3, predictions_shape, CV_32F);
+    predictions.setTo(0.0F);
+    int const prototypes_shape[] = {1, mask_channels, proto_size.height, proto_size.width};
+    prototypes.create(4, prototypes_shape, CV_32F);
+    prototypes.setTo(0.0F);
+  }
+
+  float& Prediction(int row, int anchor) { return predictions.ptr<float>()[row * anchors + anchor]; }
+
+  /// Plane `k` of the prototypes as a 2-D matrix sharing the data.
+  cv::Mat Plane(int k) {
+    return cv::Mat(prototypes.size[2], prototypes.size[3], CV_32F,
+                   prototypes.ptr<float>() + static_cast<std::size_t>(k) * prototypes.size[2] *
+                                                 prototypes.size[3]);
+  }
+
+  /// Anchor fires for `class_id` with box corners in network input pixels.
+  void SetAnchor(int anchor, cv::Rect2f const& box, int class_id, float score) {
+    Prediction(0, anchor) = box.x + box.width / 2;
+    Prediction(1, anchor) = box.y + box.height / 2;
+    Prediction(2, anchor) = box.width;
+    Prediction(3, anchor) = box.height;
+    Prediction(4 + class_id, anchor) = score;
+  }
+
+  void SetCoefficient(int anchor, int channel, float value) {
+    Prediction(4 + classes + channel, anchor) = value;
+  }
+
+  int classes;
+  int anchors;
+  int mask_channels;
+  cv::Mat predictions;
+  cv::Mat prototypes;
+};
+
+// The deployed geometry: 640x480 camera image, 640x640 input, 160x160 prototypes. The image sits
+// 80 input pixels below the top, so prototype column c covers image x [4c, 4c + 4) and prototype
+// row r image y [4r - 80, 4r - 76).
+Letterbox const kCamera(cv::Size(640, 480), cv::Size(640, 640));
+
+struct MaskCase {
+  cv::Rect proto_region;  ///< prototype pixels set on, in prototype pixels
+  cv::Rect2f box;         ///< instance box in input pixels
+  cv::Rect expected;      ///< bounding rectangle of the mask, image pixels
+  int rounded_corners;    ///< region corners inside the box and the prototype grid
+};
+
+class MaskPlacement : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(MaskPlacement, FollowsThePrototypesInsideTheBox) {
+  MaskCase const& c = GetParam();
+  RawOutputs raw(2, 1, 32, cv::Size(160, 160));
+  raw.SetAnchor(0, c.box, 1, 0.9F);
+  raw.SetCoefficient(0, 5, 2.0F);
+  raw.Plane(5).setTo(-5.0F);
+  raw.Plane(5)(c.proto_region).setTo(5.0F);
+
+  SegmentationDecoder decoder;
+  std::vector<ModelDetection> detections;
+  ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, kCamera, detections));
+  ASSERT_EQ(detections.size(), 1U);
+  cv::Mat const& mask = detections[0].mask;
+  ASSERT_EQ(mask.type(), CV_8UC1);
+  ASSERT_EQ(mask.size(), cv::Size(640, 480));
+  // Bilinear upsampling by 4 leaves the outermost pixel of such a corner below 0.5.
+  int const on_pixels = c.expected.area() - c.rounded_corners;
+  EXPECT_EQ(cv::boundingRect(mask), c.expected);
+  EXPECT_EQ(cv::countNonZero(mask), on_pixels);
+  EXPECT_EQ(cv::countNonZero(mask == 255), on_pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Regions, MaskPlacement,
+    ::testing::Values(
+        // Region inside the box: the mask is the region.
+        MaskCase{{10, 30, 20, 15}, {20, 100, 200, 200}, {40, 40, 80, 60}, 4},
+        // Region larger than the box: the box crops it (pixel centres inside the box).
+        MaskCase{{0, 20, 160, 120}, {100.2F, 150.7F, 50.0F, 40.0F}, {100, 71, 50, 40}, 0},
+        // Region at the image's bottom-right corner; the prototype grid ends at its right edge
+        // (prototype rows go on below the image, into the padding).
+        MaskCase{{150, 130, 10, 10}, {560, 480, 80, 80}, {600, 440, 40, 40}, 2},
+        // Box reaching beyond the image: clipped like the box.
+        MaskCase{{0, 0, 160, 160}, {-30, 60, 100, 30}, {0, 0, 70, 10}, 0}));
+
+TEST(SegmentationDecoder, MapsBoxesBackAndClipsThem) {
+  RawOutputs raw(3, 3, 32, cv::Size(160, 160));
+  raw.SetAnchor(0, {100, 180, 40, 60}, 2, 0.8F);   // inside the image
+  raw.SetAnchor(1, {600, 50, 60, 60}, 0, 0.7F);    // over the right and top edges
+  raw.SetAnchor(2, {10, 10, 50, 50}, 1, 0.95F);    // in the top padding only
+  SegmentationDecoder decoder;
+  std::vector<ModelDetection> detections;
+  ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, kCamera, detections));
+  ASSERT_EQ(detections.size(), 2U);
+  EXPECT_FLOAT_EQ(detections[0].x, 100.0F);
+  EXPECT_FLOAT_EQ(detections[0].y, 100.0F);
+  EXPECT_FLOAT_EQ(detections[0].width, 40.0F);
+  EXPECT_FLOAT_EQ(detections[0].height, 60.0F);
+  EXPECT_EQ(detections[0].class_id, 2);
+  EXPECT_FLOAT_EQ(detections[0].score, 0.8F);
+  EXPECT_FLOAT_EQ(detections[1].x, 600.0F);
+  EXPECT_FLOAT_EQ(detections[1].y, 0.0F);
+  EXPECT_FLOAT_EQ(detections[1].width, 40.0F);
+  EXPECT_FLOAT_EQ(detections[1].height, 30.0F);
+}
+
+TEST(SegmentationDecoder, MaskThresholdAppliesToTheProbability) {
+  RawOutputs raw(1, 1, 32, cv::Size(160, 160));
+  raw.SetAnchor(0, {100, 200, 20, 20}, 0, 0.9F);
+  raw.SetCoefficient(0, 0, 1.0F);
+  raw.Plane(0).setTo(std::log(0.6F / 0.4F));  // probability 0.6 everywhere
+  std::vector<ModelDetection> detections;
+  for (auto const& [threshold, on_pixels] : {std::pair{0.5F, 400}, std::pair{0.7F, 0}}) {
+    DecoderParams params;
+    params.mask_threshold = threshold;
+    SegmentationDecoder decoder(params);
+    ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, kCamera, detections));
+    ASSERT_EQ(detections.size(), 1U);
+    EXPECT_EQ(cv::countNonZero(detections[0].mask), on_pixels) << "threshold " << threshold;
+  }
+}
+
+TEST(SegmentationDecoder, MaxDetectionsKeepsTheStrongest) {
+  RawOutputs raw(1, 10, 32, cv::Size(160, 160));
+  for (int i = 0; i < 10; ++i) {
+    raw.SetAnchor(i, {static_cast<float>(50 * i), 200, 20, 20}, 0, 0.3F + 0.05F * i);
+  }
+  DecoderParams params;
+  params.max_detections = 3;
+  SegmentationDecoder decoder(params);
+  std::vector<ModelDetection> detections;
+  ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, kCamera, detections));
+  ASSERT_EQ(detections.size(), 3U);
+  EXPECT_FLOAT_EQ(detections[0].x, 450.0F);
+  EXPECT_FLOAT_EQ(detections[1].x, 400.0F);
+  EXPECT_FLOAT_EQ(detections[2].x, 350.0F);
+}
+
+cv::Mat Tensor(std::vector<int> const& shape, int type = CV_32F) {
+  return cv::Mat(static_cast<int>(shape.size()), shape.data(), type, cv::Scalar::all(0));
+}
+
+struct ShapeCase {
+  std::vector<int> predictions;
+  std::vector<int> prototypes;
+  int type;
+  bool valid;
+};
+
+class ShapeCheck : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(ShapeCheck, AcceptsOnlyTheYoloV8SegLayout) {
+  ShapeCase const& c = GetParam();
+  cv::Mat const predictions = Tensor(c.predictions, c.type);
+  cv::Mat const prototypes = Tensor(c.prototypes);
+  std::string error;
+  EXPECT_EQ(SegmentationDecoder::CheckShapes(predictions, prototypes, &error), c.valid);
+  if (!c.valid) {
+    EXPECT_NE(error.find(SegmentationDecoder::ShapeText(predictions)), std::string::npos) << error;
+    EXPECT_NE(error.find(SegmentationDecoder::ShapeText(prototypes)), std::string::npos) << error;
+    SegmentationDecoder decoder;
+    std::vector<ModelDetection> detections(2);
+    EXPECT_FALSE(decoder.Decode(predictions, prototypes, kCamera, detections));
+    EXPECT_TRUE(detections.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ShapeCheck,
+    ::testing::Values(ShapeCase{{1, 116, 8400}, {1, 32, 160, 160}, CV_32F, true},
+                      ShapeCase{{1, 37, 5}, {1, 32, 160, 160}, CV_32F, true},    // one class
+                      ShapeCase{{1, 36, 5}, {1, 32, 160, 160}, CV_32F, false},   // no class
+                      ShapeCase{{2, 116, 8400}, {2, 32, 160, 160}, CV_32F, false},  // batch 2
+                      ShapeCase{{116, 8400}, {1, 32, 160, 160}, CV_32F, false},  // rank 2
+                      ShapeCase{{1, 116, 8400}, {1, 32, 25600}, CV_32F, false},  // rank 3
+                      ShapeCase{{1, 116, 8400}, {1, 32, 160, 160}, CV_64F, false}));
+
+TEST(SegmentationDecoder, ShapeTextJoinsTheSizes) {
+  EXPECT_EQ(SegmentationDecoder::ShapeText(Tensor({1, 116, 8400})), "1x116x8400");
+  EXPECT_EQ(SegmentationDecoder::ShapeText(cv::Mat()), "empty");
+}
+
+TEST(SegmentationDecoder, RandomOutputsGiveConsistentDetections) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> unit(0.0F, 1.0F);
+  std::uniform_real_distribution<float> position(-100.0F, 740.0F);
+  std::uniform_real_distribution<float> extent(-10.0F, 300.0F);
+  std::normal_distribution<float> normal(0.0F, 3.0F);
+  float const specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(), 1e30F, -1e30F};
+  DecoderParams params;
+  params.max_detections = 30;
+  SegmentationDecoder decoder(params);
+  cv::RNG prototype_rng(11);
+  for (int round = 0; round < 10; ++round) {
+    RawOutputs raw(5, 400, 32, cv::Size(160, 160));
+    prototype_rng.fill(raw.prototypes, cv::RNG::NORMAL, 0.0, 2.0);
+    float* data = raw.predictions.ptr<float>();
+    for (int a = 0; a < raw.anchors; ++a) {
+      raw.Prediction(0, a) = position(rng);
+      raw.Prediction(1, a) = position(rng);
+      raw.Prediction(2, a) = extent(rng);
+      raw.Prediction(3, a) = extent(rng);
+      for (int c = 0; c < raw.classes; ++c) {
+        raw.Prediction(4 + c, a) = unit(rng) * 0.6F;
+      }
+      for (int k = 0; k < raw.mask_channels; ++k) {
+        raw.SetCoefficient(a, k, normal(rng));
+      }
+    }
+    std::size_t const total = raw.predictions.total();
+    for (int i = 0; i < 200; ++i) {
+      data[rng() % total] = specials[rng() % 5];
+    }
+    cv::Size const image_size(200 + round * 97, 100 + round * 61);
+    Letterbox const letterbox(image_size, cv::Size(640, 640));
+    std::vector<ModelDetection> detections;
+    ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, letterbox, detections));
+    EXPECT_LE(detections.size(), 30U);
+    for (std::size_t i = 0; i < detections.size(); ++i) {
+      ModelDetection const& d = detections[i];
+      EXPECT_GE(d.score, params.score_threshold);
+      if (i > 0) {
+        EXPECT_LE(d.score, detections[i - 1].score);
+      }
+      EXPECT_GE(d.class_id, 0);
+      EXPECT_LT(d.class_id, raw.classes);
+      EXPECT_GE(d.x, 0.0F);
+      EXPECT_GE(d.y, 0.0F);
+      EXPECT_GT(d.width, 0.0F);
+      EXPECT_GT(d.height, 0.0F);
+      EXPECT_LE(d.x + d.width, image_size.width + 1e-3F);
+      EXPECT_LE(d.y + d.height, image_size.height + 1e-3F);
+      ASSERT_EQ(d.mask.size(), image_size);
+      ASSERT_EQ(d.mask.type(), CV_8UC1);
+      // Nothing outside the pixels whose centres lie in the box.
+      cv::Mat outside = d.mask.clone();
+      int const u0 = static_cast<int>(std::ceil(d.x - 0.5F));
+      int const v0 = static_cast<int>(std::ceil(d.y - 0.5F));
+      int const u1 = static_cast<int>(std::floor(d.x + d.width - 0.5F));
+      int const v1 = static_cast<int>(std::floor(d.y + d.height - 0.5F));
+      if (u1 >= u0 && v1 >= v0) {
+        outside(cv::Rect(u0, v0, u1 - u0 + 1, v1 - v0 + 1) & cv::Rect(cv::Point(), image_size))
+            .setTo(0);
+      }
+      EXPECT_EQ(cv::countNonZero(outside), 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvix::model

@@ -1,0 +1,442 @@
+// semantic::AiConfig construction: class table, thresholds, heights and the collected error text.
+#include <gtest/gtest.h>
+#include <yaml-cpp/yaml.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/semantic_type.hpp"
+#include "log_capture.hpp"
+
+namespace
+{
+
+using semantic::AiConfig;
+using semantic::SemanticType;
+using Types = std::vector<SemanticType>;
+using Thresholds = std::vector<double>;
+using Heights = std::map<SemanticType, std::pair<double, double>>;
+
+const char * const kInvalidDefault =
+  "Failed to parse default_confidence_threshold, invalid node; first invalid key: "
+  "\"default_confidence_threshold\"";
+
+struct Built
+{
+  std::string error;
+  Types class_types;
+  Thresholds thresholds;
+  Heights heights;
+};
+
+Built Build(const std::string & meta_text, const std::string & height_text = "{}")
+{
+  Built built;
+  const AiConfig config(YAML::Load(meta_text), YAML::Load(height_text), built.error);
+  built.class_types = config.class_types;
+  built.thresholds = config.confidence_thresholds;
+  built.heights = config.height_ranges;
+  return built;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Class mapping
+
+TEST(AiConfigClassMapping, WellFormedFileGivesNoError)
+{
+  const Built built = Build(
+    "class_mapping: {0: person, 1: chair, 2: coffee}\n"
+    "default_confidence_threshold: 0.4\n"
+    "confidence_threshold: {1: 0.7}\n");
+  EXPECT_EQ(built.error, "");
+  EXPECT_EQ(built.class_types, (Types{semantic::PERSON, semantic::CHAIR, semantic::COFFEE}));
+  EXPECT_EQ(built.thresholds, (Thresholds{0.4, 0.7, 0.4}));
+}
+
+TEST(AiConfigClassMapping, GapInIdsGrowsTheTable)
+{
+  const Built built = Build(
+    "class_mapping: {0: Person, 1: cHaIr, 3: WheelChair}\n"
+    "default_confidence_threshold: 0.5\n"
+    "confidence_threshold: {}\n");
+  EXPECT_EQ(
+    built.error,
+    "ParseFile Err: key 3 is larger than map size, means the keys are not a continuous sequence.");
+  EXPECT_EQ(
+    built.class_types,
+    (Types{semantic::PERSON, semantic::CHAIR, semantic::NO_TYPE, semantic::WHEELCHAIR}));
+  EXPECT_EQ(built.thresholds, (Thresholds{0.5, 0.5, 0.5, 0.5}));
+}
+
+TEST(AiConfigClassMapping, EntryProblemsAreCollectedInFileOrder)
+{
+  struct Case
+  {
+    const char * mapping;
+    const char * error;
+    Types class_types;
+  };
+  const std::vector<Case> cases = {
+    {"{0: unicorn}", "ParseFile Err: value unicorn cannot parse into SemanticType.",
+      {semantic::NO_TYPE}},
+    {"{0: [person], 1: person}", "ParseFile Err: Non-scalar key or value found in class_mapping.",
+      {semantic::NO_TYPE, semantic::PERSON}},
+    {"{-1: person, 0: chair}", "ParseFile Err: key -1 is smaller than 0, ignore.",
+      {semantic::CHAIR, semantic::NO_TYPE}},
+    {"{0: person, 07: chair}",
+      "ParseFile Err: key 7 is larger than map size, means the keys are not a continuous sequence.",
+      {semantic::PERSON, semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE,
+        semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE, semantic::CHAIR}},
+    {"{0: person, 010: chair, 0x1: base}",
+      "ParseFile Err: key 10 is larger than map size, means the keys are not a continuous "
+      "sequence.",
+      {semantic::PERSON, semantic::BASE, semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE,
+        semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE,
+        semantic::NO_TYPE, semantic::CHAIR}},
+    {"{0: person, 1: chair, 2: base, 3: carpet, 03: mask}",
+      "ParseFile Err: key 3 repeat, ignore old value.",
+      {semantic::PERSON, semantic::CHAIR, semantic::BASE, semantic::MASK, semantic::NO_TYPE}},
+    {"{0: unicorn, -4: person, 1: [x]}",
+      "ParseFile Err: value unicorn cannot parse into SemanticType, key -4 is smaller than 0, "
+      "ignore, Non-scalar key or value found in class_mapping.",
+      {semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE}},
+    {"{0: person, 2000000000: chair}",
+      "ParseFile Err: key 2000000000 is larger than 65535, ignore.",
+      {semantic::PERSON, semantic::NO_TYPE}},
+  };
+  for (const auto & c : cases) {
+    const Built built = Build(
+      std::string("class_mapping: ") + c.mapping +
+      "\ndefault_confidence_threshold: 0.5\nconfidence_threshold: {}\n");
+    EXPECT_EQ(built.error, c.error) << c.mapping;
+    EXPECT_EQ(built.class_types, c.class_types) << c.mapping;
+    EXPECT_EQ(built.thresholds, Thresholds(c.class_types.size(), 0.5)) << c.mapping;
+  }
+}
+
+TEST(AiConfigClassMapping, KeyThatIsNotAnIntegerEndsTheMapping)
+{
+  // Block style so that the position in the message is easy to read: line 4, column 3.
+  const Built built = Build(
+    "class_mapping:\n"
+    "  0: person\n"
+    "  1: chair\n"
+    "  two: base\n"
+    "  3: carpet\n"
+    "default_confidence_threshold: 0.5\n"
+    "confidence_threshold: {}\n");
+  EXPECT_EQ(
+    built.error,
+    "ParseFile Err: Failed to parse class_mapping, yaml-cpp: error at line 4, column 3: "
+    "bad conversion.");
+  EXPECT_EQ(
+    built.class_types,
+    (Types{semantic::PERSON, semantic::CHAIR, semantic::NO_TYPE, semantic::NO_TYPE}));
+  EXPECT_EQ(built.thresholds, Thresholds(4, 0.5));
+}
+
+TEST(AiConfigClassMapping, KeyOutsideSigned32BitsEndsTheMapping)
+{
+  const Built built = Build(
+    "class_mapping:\n"
+    "  0: person\n"
+    "  3000000000: chair\n"
+    "default_confidence_threshold: 0.5\n"
+    "confidence_threshold: {}\n");
+  EXPECT_EQ(
+    built.error,
+    "ParseFile Err: Failed to parse class_mapping, yaml-cpp: error at line 3, column 3: "
+    "bad conversion.");
+  EXPECT_EQ(built.class_types, (Types{semantic::PERSON, semantic::NO_TYPE}));
+}
+
+TEST(AiConfigClassMapping, MappingThatIsNotAMapSkipsThresholdsButNotHeights)
+{
+  for (const char * mapping : {"[person, chair]", "person", "~"}) {
+    const Built built = Build(
+      std::string("class_mapping: ") + mapping +
+      "\ndefault_confidence_threshold: nonsense\nconfidence_threshold: 3\n",
+      "{chair: [0.1, 0.9]}");
+    EXPECT_EQ(built.error, "ParseFile Err: yaml node class_mapping is not a map.") << mapping;
+    EXPECT_TRUE(built.class_types.empty()) << mapping;
+    EXPECT_TRUE(built.thresholds.empty()) << mapping;
+    EXPECT_EQ(built.heights, (Heights{{semantic::CHAIR, {0.1, 0.9}}})) << mapping;
+  }
+}
+
+TEST(AiConfigClassMapping, MissingMappingIsReportedAndThresholdsStillRead)
+{
+  const Built built = Build(
+    "default_confidence_threshold: 0.3\n"
+    "confidence_threshold: {0: 0.9}\n");
+  EXPECT_EQ(
+    built.error,
+    "ParseFile Err: Failed to parse class_mapping, invalid node; first invalid key: "
+    "\"class_mapping\", key 0 is larger than map size.");
+  EXPECT_TRUE(built.class_types.empty());
+  EXPECT_TRUE(built.thresholds.empty());
+}
+
+TEST(AiConfigClassMapping, DocumentThatIsNotAMapNeverThrows)
+{
+  for (const char * document : {"", "~", "just text", "[1, 2, 3]"}) {
+    Built built;
+    EXPECT_NO_THROW(built = Build(document, document)) << document;
+    EXPECT_EQ(built.error.rfind("ParseFile Err: ", 0), 0U) << document << ": " << built.error;
+    EXPECT_EQ(built.error.back(), '.') << document;
+    EXPECT_TRUE(built.class_types.empty()) << document;
+    EXPECT_TRUE(built.heights.empty()) << document;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Thresholds
+
+TEST(AiConfigThresholds, MissingDefaultUsesHalf)
+{
+  const Built built = Build(
+    "class_mapping: {0: person, 1: chair}\n"
+    "confidence_threshold: {1: 0.8}\n");
+  EXPECT_EQ(built.error, std::string("ParseFile Err: ") + kInvalidDefault + ".");
+  EXPECT_EQ(built.thresholds, (Thresholds{0.5, 0.8}));
+}
+
+TEST(AiConfigThresholds, UnreadableDefaultUsesHalf)
+{
+  for (const char * value : {"high", "[0.3]", "{a: 1}", "~", "0.3.1", "inf", "nan"}) {
+    const Built built = Build(
+      std::string("class_mapping: {0: person}\ndefault_confidence_threshold: ") + value +
+      "\nconfidence_threshold: {}\n");
+    EXPECT_EQ(
+      built.error,
+      "ParseFile Err: Failed to parse default_confidence_threshold, yaml-cpp: error at line 2, "
+      "column 31: bad conversion.")
+      << value;
+    EXPECT_EQ(built.thresholds, (Thresholds{0.5})) << value;
+  }
+}
+
+TEST(AiConfigThresholds, EntryProblemsAreCollected)
+{
+  struct Case
+  {
+    const char * thresholds;
+    const char * error;
+    Thresholds expected;
+  };
+  const std::vector<Case> cases = {
+    {"{5: 0.9}", "ParseFile Err: key 5 is larger than map size.", {0.4, 0.4, 0.4}},
+    {"{3: 0.9, 2: 0.1}", "ParseFile Err: key 3 is larger than map size.", {0.4, 0.4, 0.1}},
+    {"{-1: 0.9, 0: 0.2}", "ParseFile Err: key -1 is smaller than 0, ignore.", {0.2, 0.4, 0.4}},
+    {"{0: [0.9], 1: 0.6}", "ParseFile Err: Non-scalar key or value found in confidence_threshold.",
+      {0.4, 0.6, 0.4}},
+    {"[0.9, 0.8]", "ParseFile Err: yaml node confidence_threshold is not a map.", {0.4, 0.4, 0.4}},
+    {"07", "ParseFile Err: yaml node confidence_threshold is not a map.", {0.4, 0.4, 0.4}},
+  };
+  for (const auto & c : cases) {
+    const Built built = Build(
+      std::string("class_mapping: {0: person, 1: chair, 2: base}\n"
+      "default_confidence_threshold: 0.4\n"
+      "confidence_threshold: ") + c.thresholds + "\n");
+    EXPECT_EQ(built.error, c.error) << c.thresholds;
+    EXPECT_EQ(built.thresholds, c.expected) << c.thresholds;
+  }
+}
+
+TEST(AiConfigThresholds, ValueThatIsNotANumberEndsTheThresholds)
+{
+  const Built built = Build(
+    "class_mapping: {0: person, 1: chair, 2: base}\n"
+    "default_confidence_threshold: 0.4\n"
+    "confidence_threshold:\n"
+    "  0: 0.6\n"
+    "  1: high\n"
+    "  2: 0.7\n");
+  EXPECT_EQ(
+    built.error,
+    "ParseFile Err: Failed to parse default_confidence_threshold, yaml-cpp: error at line 5, "
+    "column 6: bad conversion.");
+  EXPECT_EQ(built.thresholds, (Thresholds{0.6, 0.4, 0.4}));
+}
+
+TEST(AiConfigThresholds, MissingPerClassMapIsReported)
+{
+  const Built built = Build(
+    "class_mapping: {0: person}\n"
+    "default_confidence_threshold: 0.4\n");
+  EXPECT_EQ(
+    built.error,
+    "ParseFile Err: Failed to parse default_confidence_threshold, invalid node; first invalid "
+    "key: \"confidence_threshold\".");
+  EXPECT_EQ(built.thresholds, (Thresholds{0.4}));
+}
+
+TEST(AiConfigThresholds, RepeatedKeyThenNonMapThresholdsKeepMessageOrder)
+{
+  const Built built = Build(
+    "class_mapping: {0: person, 1: chair, 2: base, 3: carpet, 3: mask}\n"
+    "default_confidence_threshold: 0.4\n"
+    "confidence_threshold: 0.9\n");
+  EXPECT_EQ(
+    built.error,
+    "ParseFile Err: key 3 repeat, ignore old value, yaml node confidence_threshold is not a map.");
+}
+
+TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
+{
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<std::pair<const char *, double>> numbers = {
+    {"0.25", 0.25}, {"1", 1.0}, {"-2", -2.0}, {"+0.5", 0.5}, {".5", 0.5}, {"5.", 5.0},
+    {"1e-1", 0.1}, {"2.5E+1", 25.0}, {"0x10", 16.0}, {"0o10", 8.0}, {"010", 10.0},
+    {".inf", inf}, {".Inf", inf}, {".INF", inf}, {"+.inf", inf}, {"+.Inf", inf}, {"+.INF", inf},
+    {"-.inf", -inf}, {"-.Inf", -inf}, {"-.INF", -inf},
+  };
+  for (const auto & [text, expected] : numbers) {
+    const Built built = Build(
+      std::string("class_mapping: {0: person}\ndefault_confidence_threshold: ") + text +
+      "\nconfidence_threshold: {}\n");
+    EXPECT_EQ(built.error, "") << text;
+    ASSERT_EQ(built.thresholds.size(), 1U) << text;
+    EXPECT_EQ(built.thresholds[0], expected) << text;
+  }
+  for (const char * text : {".nan", ".NaN", ".NAN"}) {
+    const Built built = Build(
+      std::string("class_mapping: {0: person}\ndefault_confidence_threshold: ") + text +
+      "\nconfidence_threshold: {}\n");
+    EXPECT_EQ(built.error, "") << text;
+    ASSERT_EQ(built.thresholds.size(), 1U) << text;
+    EXPECT_TRUE(std::isnan(built.thresholds[0])) << text;
+  }
+  for (const char * text : {"inf", "-nan", ".nAn", "1e", "e5", ".", "+-1", "1_000", "0x", "0b1",
+      "1e999", "- 1", "0.5abc"})
+  {
+    const Built built = Build(
+      std::string("class_mapping: {0: person}\ndefault_confidence_threshold: '") + text +
+      "'\nconfidence_threshold: {}\n");
+    EXPECT_NE(built.error, "") << text;
+    EXPECT_EQ(built.thresholds, (Thresholds{0.5})) << text;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Heights
+
+const char * const kMeta =
+  "class_mapping: {0: person}\ndefault_confidence_threshold: 0.5\nconfidence_threshold: {}\n";
+
+TEST(AiConfigHeights, RangesPerClassWithExtraElementsIgnored)
+{
+  const Built built =
+    Build(kMeta, "{person: [0.1, 1.9], Chair: [0, 1.2, 99], base: [-.inf, 0.05]}");
+  EXPECT_EQ(built.error, "");
+  EXPECT_EQ(
+    built.heights,
+    (Heights{{semantic::BASE, {-std::numeric_limits<double>::infinity(), 0.05}},
+      {semantic::CHAIR, {0.0, 1.2}}, {semantic::PERSON, {0.1, 1.9}}}));
+}
+
+TEST(AiConfigHeights, ShortListStopsTheReading)
+{
+  const Built built = Build(kMeta, "{chair: [0.1, 0.5], person: [1.0], base: [0.0, 0.2]}");
+  EXPECT_EQ(built.error, "");
+  EXPECT_EQ(
+    built.heights, (Heights{{semantic::CHAIR, {0.1, 0.5}}, {semantic::PERSON, {0.0, 0.0}}}));
+}
+
+TEST(AiConfigHeights, ElementThatIsNotANumberStopsTheReading)
+{
+  const Built built = Build(kMeta, "{chair: [0.1, 0.5], person: [low, 1.0], base: [0.0, 0.2]}");
+  EXPECT_EQ(built.heights, (Heights{{semantic::CHAIR, {0.1, 0.5}}}));
+}
+
+TEST(AiConfigHeights, LaterEntryOfTheSameTypeWins)
+{
+  const Built built = Build(kMeta, "{chair: [0, 1], CHAIR: [2, 3]}");
+  EXPECT_EQ(built.heights, (Heights{{semantic::CHAIR, {2.0, 3.0}}}));
+}
+
+TEST(AiConfigHeights, EntriesThatAreNotNameAndListAreSkipped)
+{
+  const Built built =
+    Build(kMeta, "{base: 5, [a]: [1, 2], carpet: {min: 0}, ~: [1, 2], mask: [0.0, 0.1]}");
+  EXPECT_EQ(built.heights, (Heights{{semantic::MASK, {0.0, 0.1}}}));
+}
+
+TEST(AiConfigHeights, UnknownNamesAreLoggedAndSkipped)
+{
+  nimbra::test::LogCapture capture;
+  const Built built = Build(kMeta, "{unicorn: [0, 1], paper: [0, 0.1], '{}': [0, 1]}");
+  EXPECT_EQ(built.heights, (Heights{{semantic::PAPER, {0.0, 0.1}}}));
+  EXPECT_EQ(
+    capture.Lines(),
+    (std::vector<std::string>{
+      "[WARN] AiConfig: height_yaml_node get key unicorn cannot parse into SemanticType",
+      "[WARN] AiConfig: height_yaml_node get key {} cannot parse into SemanticType"}));
+}
+
+TEST(AiConfigHeights, DocumentsWithoutAMapGiveNoHeights)
+{
+  for (const YAML::Node & height : {YAML::Node(), YAML::Load("[1, 2]"), YAML::Load("text"),
+      YAML::Node(YAML::NodeType::Undefined)})
+  {
+    std::string error;
+    const AiConfig config(YAML::Load(kMeta), height, error);
+    EXPECT_EQ(error, "");
+    EXPECT_TRUE(config.height_ranges.empty());
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Logged summary and model selection
+
+TEST(AiConfigSummary, ErrorThenOneLinePerClassAndHeight)
+{
+  nimbra::test::LogCapture capture;
+  const auto config = semantic::CreateAiConfig(
+    2,
+    YAML::Load(
+      "class_mapping: {0: person, 2: coffee}\n"
+      "default_confidence_threshold: 0.45\n"
+      "confidence_threshold: {2: 0.625}\n"),
+    YAML::Load("{coffee: [-0.05, 0.02], person: [0.1, 12.5]}"));
+  ASSERT_NE(config, nullptr);
+  EXPECT_EQ(
+    capture.Lines(),
+    (std::vector<std::string>{
+      "[ERROR] cam_2 init AiConfig get error: ParseFile Err: key 2 is larger than map size, means "
+      "the keys are not a continuous sequence.",
+      "[INFO] cam_2 ai_conf_.parser label 0, type PERSON, thresh 0.4500.",
+      "[INFO] cam_2 ai_conf_.parser label 1, type NO_TYPE, thresh 0.4500.",
+      "[INFO] cam_2 ai_conf_.parser label 2, type COFFEE, thresh 0.6250.",
+      "[INFO] cam_2 ai_conf_.map type 103, min -0.0500, max 0.0200.",
+      "[INFO] cam_2 ai_conf_.map type 300, min 0.1000, max 12.5000.",
+    }));
+}
+
+TEST(AiConfigSummary, CleanConfigurationLogsNoError)
+{
+  nimbra::test::LogCapture capture;
+  semantic::CreateAiConfig(
+    1, YAML::Load("class_mapping: {0: swab}\ndefault_confidence_threshold: 1\n"
+    "confidence_threshold: {}\n"), YAML::Node());
+  EXPECT_EQ(
+    capture.Lines(),
+    (std::vector<std::string>{"[INFO] cam_1 ai_conf_.parser label 0, type SWAB, thresh 1.0000."}));
+}
+
+TEST(AiConfigModel, OnlyTheExactNameSelectsTheModel)
+{
+  EXPECT_TRUE(semantic::IsYolov8SegModel(YAML::Load("model_name: yolov8_seg")));
+  EXPECT_TRUE(semantic::IsYolov8SegModel(YAML::Load("model_name: 'yolov8_seg'")));
+  for (const char * document : {"model_name: YOLOV8_SEG", "model_name: 'yolov8_seg '",
+      "model_name: [yolov8_seg]", "model_name: ~", "other: yolov8_seg", "yolov8_seg", "",
+      "[model_name]"})
+  {
+    EXPECT_FALSE(semantic::IsYolov8SegModel(YAML::Load(document))) << document;
+  }
+}
+
+}  // namespace

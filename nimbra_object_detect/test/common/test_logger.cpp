@@ -1,0 +1,275 @@
+// Logger behaviour per environment, observed on the standard output of fresh probe processes.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr const char * kNotSetLines[] = {
+  "environment variable SPDLOG_STDOUT is not set, and set true",
+  "environment variable SPDLOG_SYSTEMD is not set, and set false",
+  "environment variable SPDLOG_LEVEL is not set, and set default level",
+};
+
+struct ProbeResult
+{
+  int exit_code = -1;
+  std::vector<std::string> lines;
+};
+
+/// Runs the probe with exactly the given environment and collects its standard output lines.
+ProbeResult RunProbe(const std::string & scenario, const std::vector<std::string> & environment)
+{
+  std::vector<std::string> env_storage = environment;
+  if (const char * library_path = std::getenv("LD_LIBRARY_PATH")) {
+    env_storage.push_back(std::string("LD_LIBRARY_PATH=") + library_path);
+  }
+  std::vector<char *> envp;
+  for (auto & entry : env_storage) {
+    envp.push_back(entry.data());
+  }
+  envp.push_back(nullptr);
+  std::string path = LOGGER_PROBE_PATH;
+  std::string argument = scenario;
+  std::array<char *, 3> argv = {path.data(), argument.data(), nullptr};
+
+  int fds[2];
+  if (pipe(fds) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return {};
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  pid_t pid = 0;
+  const int spawn_error =
+    posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  ProbeResult result;
+  if (spawn_error != 0) {
+    close(fds[0]);
+    ADD_FAILURE() << "cannot start " << path;
+    return result;
+  }
+  std::string output;
+  std::array<char, 4096> buffer{};
+  ssize_t count = 0;
+  while ((count = read(fds[0], buffer.data(), buffer.size())) > 0) {
+    output.append(buffer.data(), static_cast<std::size_t>(count));
+  }
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::istringstream stream(output);
+  for (std::string line; std::getline(stream, line);) {
+    result.lines.push_back(line);
+  }
+  return result;
+}
+
+TEST(LoggerEnvironment, NothingSetGivesNoticesConsoleAndInfoLevel)
+{
+  const ProbeResult result = RunProbe("levels", {});
+  ASSERT_EQ(result.exit_code, 0);
+  const std::vector<std::string> expected = {
+    kNotSetLines[0], kNotSetLines[1], kNotSetLines[2],
+    "  1 [INFO] info statement 2",
+    "  2 [WARN] warn statement three",
+    "  3 [ERROR] error statement 4.50 4",
+    "probe level 2",
+  };
+  EXPECT_EQ(result.lines, expected);
+}
+
+TEST(LoggerEnvironment, ValidSettingsPrintNoNotices)
+{
+  struct Case
+  {
+    std::string level;
+    std::vector<std::string> log_lines;
+  };
+  const std::vector<Case> cases = {
+    {"trace", {"  1 [DEBUG] debug statement 1", "  2 [INFO] info statement 2",
+        "  3 [WARN] warn statement three", "  4 [ERROR] error statement 4.50 4", "probe level 0"}},
+    {"debug", {"  1 [DEBUG] debug statement 1", "  2 [INFO] info statement 2",
+        "  3 [WARN] warn statement three", "  4 [ERROR] error statement 4.50 4", "probe level 1"}},
+    {"info", {"  1 [INFO] info statement 2", "  2 [WARN] warn statement three",
+        "  3 [ERROR] error statement 4.50 4", "probe level 2"}},
+    {"warning", {"  1 [WARN] warn statement three", "  2 [ERROR] error statement 4.50 4",
+        "probe level 3"}},
+    {"error", {"  1 [ERROR] error statement 4.50 4", "probe level 4"}},
+    {"critical", {"probe level 5"}},
+  };
+  for (const auto & c : cases) {
+    const ProbeResult result = RunProbe(
+      "levels", {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=" + c.level});
+    ASSERT_EQ(result.exit_code, 0) << c.level;
+    EXPECT_EQ(result.lines, c.log_lines) << c.level;
+  }
+}
+
+TEST(LoggerEnvironment, InvalidSettingsFallBackWithNotices)
+{
+  const ProbeResult result =
+    RunProbe("levels", {"SPDLOG_STDOUT=yes", "SPDLOG_SYSTEMD=TRUE", "SPDLOG_LEVEL=verbose"});
+  ASSERT_EQ(result.exit_code, 0);
+  const std::vector<std::string> expected = {
+    "environment variable SPDLOG_STDOUT is invalid, and set true",
+    "environment variable SPDLOG_SYSTEMD is invalid, and set false",
+    "environment variable SPDLOG_LEVEL is invalid, and set default level",
+    "  1 [INFO] info statement 2",
+    "  2 [WARN] warn statement three",
+    "  3 [ERROR] error statement 4.50 4",
+    "probe level 2",
+  };
+  EXPECT_EQ(result.lines, expected);
+}
+
+TEST(LoggerEnvironment, LevelNamesAreCaseSensitive)
+{
+  for (const std::string level : {"Info", "WARNING", "warn", ""}) {
+    const ProbeResult result = RunProbe(
+      "levels", {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=" + level});
+    ASSERT_EQ(result.exit_code, 0);
+    const std::vector<std::string> expected = {
+      "environment variable SPDLOG_LEVEL is invalid, and set default level",
+      "  1 [INFO] info statement 2",
+      "  2 [WARN] warn statement three",
+      "  3 [ERROR] error statement 4.50 4",
+      "probe level 2",
+    };
+    EXPECT_EQ(result.lines, expected) << "SPDLOG_LEVEL=" << level;
+  }
+}
+
+TEST(LoggerEnvironment, NoSinksStillCountsStatements)
+{
+  // Nothing is printed for the 130 enabled statements, yet they advance the counter: the warn
+  // statement seen by a sink added afterwards is number 131 & 0x7F. The debug one is not counted.
+  const ProbeResult result =
+    RunProbe("latesink", {"SPDLOG_STDOUT=false", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"});
+  ASSERT_EQ(result.exit_code, 0);
+  EXPECT_EQ(
+    result.lines, (std::vector<std::string>{"  3 [WARN] seen by the late sink", "probe level 2"}));
+}
+
+TEST(LoggerSequence, DisabledStatementsAreNotCounted)
+{
+  const ProbeResult result =
+    RunProbe("latesink", {"SPDLOG_STDOUT=false", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=warning"});
+  ASSERT_EQ(result.exit_code, 0);
+  EXPECT_EQ(
+    result.lines, (std::vector<std::string>{"  1 [WARN] seen by the late sink", "probe level 3"}));
+}
+
+TEST(LoggerSequence, WrapsFrom127ToZero)
+{
+  const ProbeResult result =
+    RunProbe("wrap", {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"});
+  ASSERT_EQ(result.exit_code, 0);
+  ASSERT_EQ(result.lines.size(), 131U);
+  for (int i = 0; i < 130; ++i) {
+    std::string number = std::to_string((i + 1) & 0x7F);
+    number.insert(0, 3 - number.size(), ' ');
+    EXPECT_EQ(result.lines[static_cast<std::size_t>(i)],
+      number + " [INFO] statement " + std::to_string(i));
+  }
+  EXPECT_EQ(result.lines[126], "127 [INFO] statement 126");
+  EXPECT_EQ(result.lines[127], "  0 [INFO] statement 127");
+  EXPECT_EQ(result.lines[128], "  1 [INFO] statement 128");
+}
+
+TEST(LoggerSequence, SharedByAllThreads)
+{
+  const ProbeResult result =
+    RunProbe("threads", {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"});
+  ASSERT_EQ(result.exit_code, 0);
+  ASSERT_EQ(result.lines.size(), 801U);
+  // 800 statements take the numbers 1..800 once each; printed modulo 128.
+  std::map<int, int> seen;
+  std::map<std::string, int> per_thread;
+  for (std::size_t i = 0; i + 1 < result.lines.size(); ++i) {
+    const std::string & line = result.lines[i];
+    ASSERT_GE(line.size(), 11U) << line;
+    ASSERT_EQ(line.substr(3, 8), " [INFO] ") << line;
+    ++seen[std::stoi(line.substr(0, 3))];
+    ++per_thread[line.substr(11, 8)];
+  }
+  std::map<int, int> expected;
+  for (int n = 1; n <= 800; ++n) {
+    ++expected[n & 0x7F];
+  }
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(per_thread.size(), 4U);
+  for (const auto & [thread, count] : per_thread) {
+    EXPECT_EQ(count, 200) << thread;
+  }
+}
+
+TEST(LoggerJournal, RecordsCarryPriorityMessageAndSourceLocation)
+{
+  const ProbeResult result =
+    RunProbe("journal", {"SPDLOG_STDOUT=false", "SPDLOG_SYSTEMD=true", "SPDLOG_LEVEL=info"});
+  ASSERT_EQ(result.exit_code, 0);
+  ASSERT_EQ(result.lines.size(), 17U);
+  // Each record: the probe's source line, then the journal fields in the sink's order.
+  for (std::size_t record = 0; record < 2; ++record) {
+    const std::size_t base = record * 8;
+    const std::string & probe_line = result.lines[base];
+    ASSERT_EQ(probe_line.rfind("probe line ", 0), 0U) << probe_line;
+    const std::string line_number = probe_line.substr(11);
+    const bool info = record == 0;
+    EXPECT_EQ(result.lines[base + 1], info ? "journal MESSAGE=  1 [INFO] cam_1 journal info"
+                                           : "journal MESSAGE=  2 [WARN] cam_2 journal warn");
+    EXPECT_EQ(result.lines[base + 2], info ? "journal PRIORITY=6" : "journal PRIORITY=4");
+    EXPECT_EQ(result.lines[base + 3], "journal SYSLOG_IDENTIFIER=spdlog");
+    const std::string & file = result.lines[base + 4];
+    EXPECT_EQ(file.rfind("journal CODE_FILE=", 0), 0U) << file;
+    EXPECT_NE(file.find("logger_probe.cpp"), std::string::npos) << file;
+    EXPECT_EQ(result.lines[base + 5], "journal CODE_LINE=" + line_number);
+    EXPECT_EQ(result.lines[base + 6], "journal CODE_FUNC=Journal");
+    EXPECT_EQ(result.lines[base + 7], "journal end");
+  }
+  EXPECT_EQ(result.lines[16], "probe level 2");
+}
+
+TEST(LoggerJournal, ConsoleComesBeforeJournal)
+{
+  const ProbeResult result =
+    RunProbe("journal", {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=true", "SPDLOG_LEVEL=warning"});
+  ASSERT_EQ(result.exit_code, 0);
+  // The info statement is disabled: not printed, not journalled, not counted.
+  ASSERT_EQ(result.lines.size(), 11U);
+  EXPECT_EQ(result.lines[0].rfind("probe line ", 0), 0U);
+  EXPECT_EQ(result.lines[1].rfind("probe line ", 0), 0U);
+  EXPECT_EQ(result.lines[2], "  1 [WARN] cam_2 journal warn");
+  EXPECT_EQ(result.lines[3], "journal MESSAGE=  1 [WARN] cam_2 journal warn");
+  EXPECT_EQ(result.lines[4], "journal PRIORITY=4");
+  EXPECT_EQ(result.lines[10], "probe level 3");
+}
+
+TEST(LoggerFormat, RunTimeFormatErrorIsLoggedNotThrown)
+{
+  const ProbeResult result =
+    RunProbe("badformat", {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"});
+  ASSERT_EQ(result.exit_code, 0);
+  ASSERT_EQ(result.lines.size(), 3U);
+  EXPECT_EQ(result.lines[0].rfind("  1 [INFO] log format error (", 0), 0U) << result.lines[0];
+  EXPECT_NE(result.lines[0].find("in: value {0:.{1}f}"), std::string::npos) << result.lines[0];
+  EXPECT_EQ(result.lines[1], "  2 [INFO] after 6");
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// Name/value conversion of semantic::SemanticType through the enum descriptor.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "common/semantic_type.hpp"
+
+namespace
+{
+
+struct NamedType
+{
+  const char * name;
+  int32_t value;
+};
+
+// The vocabulary every other part of the node relies on: names and wire values are fixed.
+const std::vector<NamedType> kVocabulary = {
+  {"INVALID", 0}, {"NO_TYPE", 1}, {"COMMON_STATIC", 2}, {"COMMON_DYNAMIC", 3},
+  {"FLOOR", 100}, {"BASE", 101}, {"BLOOD", 102}, {"COFFEE", 103}, {"MILK", 104},
+  {"CARPET", 105}, {"ESCALATOR_ENTRANCE", 106}, {"THREAD", 107}, {"FLOOR_LAMP", 108},
+  {"DOOR_STOPPER", 109}, {"OBSTACLE", 200}, {"CHAIR", 201}, {"WAITING_BENCH", 202},
+  {"WHEELCHAIR", 203}, {"HOSPITAL_BED", 204}, {"PERSON", 300}, {"PAPER", 400}, {"MASK", 401},
+  {"BOTTLE", 402}, {"PAPER_CUP", 403}, {"PLASTIC_BAG", 404}, {"CARTON_BOX", 405},
+  {"COTTON_BALL", 406}, {"MEDICATION_BOARD", 407}, {"SWAB", 408}, {"DRINKING_CUP", 409},
+  {"NARROW_PASSAGE", 500},
+};
+
+TEST(SemanticVocabulary, EveryNameAndValueRoundTrips)
+{
+  EXPECT_EQ(
+    semantic::SemanticType_descriptor()->value_count(), static_cast<int>(kVocabulary.size()));
+  for (const auto & entry : kVocabulary) {
+    semantic::SemanticType value = semantic::INVALID;
+    ASSERT_TRUE(semantic::ParseSemanticType(entry.name, value)) << entry.name;
+    EXPECT_EQ(value, entry.value) << entry.name;
+    EXPECT_EQ(semantic::SemanticTypeName(entry.value), entry.name);
+  }
+}
+
+TEST(SemanticVocabulary, NamesMatchInAnyLetterCase)
+{
+  for (const std::string name : {"person", "Person", "PERSON", "pErSoN"}) {
+    semantic::SemanticType value = semantic::NO_TYPE;
+    ASSERT_TRUE(semantic::ParseSemanticType(name, value)) << name;
+    EXPECT_EQ(value, semantic::PERSON) << name;
+  }
+  semantic::SemanticType value = semantic::NO_TYPE;
+  ASSERT_TRUE(semantic::ParseSemanticType("escalator_Entrance", value));
+  EXPECT_EQ(value, semantic::ESCALATOR_ENTRANCE);
+}
+
+TEST(SemanticVocabulary, UnknownNamesFailAndLeaveTheOutputUntouched)
+{
+  const std::vector<std::string> unknown = {
+    "", "persons", " person", "person ", "escalator entrance", "300", "\xff\xfe", "PERSON\n",
+    std::string("PER\0SON", 7),
+  };
+  for (const auto & name : unknown) {
+    semantic::SemanticType value = semantic::CHAIR;
+    EXPECT_FALSE(semantic::ParseSemanticType(name, value)) << name;
+    EXPECT_EQ(value, semantic::CHAIR) << name;
+  }
+}
+
+TEST(SemanticVocabulary, UnknownValuesHaveEmptyNames)
+{
+  for (const int32_t value : {-1, 4, 99, 110, 205, 301, 410, 501, 600,
+      std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()})
+  {
+    EXPECT_EQ(semantic::SemanticTypeName(value), "") << value;
+  }
+}
+
+}  // namespace
