@@ -1,0 +1,308 @@
+#include "nimbra_perception_libs/dynamic_cloud_detector.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <Eigen/Geometry>
+
+#include "depth_history.hpp"
+
+namespace orvix
+{
+namespace perception
+{
+namespace
+{
+
+bool finitePose(const geometry_msgs::msg::Pose & pose)
+{
+  const auto & p = pose.position;
+  const auto & q = pose.orientation;
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z) && std::isfinite(q.x) &&
+         std::isfinite(q.y) && std::isfinite(q.z) && std::isfinite(q.w);
+}
+
+DynamicDetectorParams checked(const DynamicDetectorParams & params, const std::string & source)
+{
+  const std::string problem = validateDynamicDetectorParams(params);
+  if (!problem.empty()) {
+    throw ConfigError(source + ": " + problem);
+  }
+  return params;
+}
+
+}  // namespace
+
+struct DynamicCloudDetector::Impl
+{
+  DynamicDetectorParams params;
+  detail::DepthHistory history;
+  float fx = 0.0F, fy = 0.0F, cx = 0.0F, cy = 0.0F;
+  bool have_intrinsics = false;
+  Eigen::Isometry3d cam_from_base = Eigen::Isometry3d::Identity();
+  Eigen::Matrix<float, 3, 4> cur_from_base = Eigen::Matrix<float, 3, 4>::Identity();  ///< same, float
+  bool have_last_pose = false;
+  Eigen::Vector3d last_position = Eigen::Vector3d::Zero();
+  std::vector<std::uint8_t> moving;
+  // Per full-resolution pixel: depth of the moving point labelled there by the last Update (0: none).
+  cv::Mat moving_depth;
+  std::vector<int> touched;  ///< pixels written into moving_depth by the last Update
+  bool has_result = false;
+  std::string error;
+
+  explicit Impl(const DynamicDetectorParams & p)
+  : params(p)
+  {
+    history.configure(p.history_frames, p.depth_downsample, p.min_depth, p.max_depth);
+  }
+
+  bool project(const Eigen::Vector3f & q, float & u, float & v) const
+  {
+    if (!(q.z() > 0.0F)) {
+      return false;
+    }
+    const float inv_z = 1.0F / q.z();
+    u = fx * q.x() * inv_z + cx;
+    v = fy * q.y() * inv_z + cy;
+    return true;
+  }
+
+  // Pixel (nearest, pixel centres at integer coordinates) of a base-frame point in the current image,
+  // or -1; `depth` receives its camera depth.
+  int pixelOf(const Eigen::Vector4f & point, float & depth) const
+  {
+    const Eigen::Vector3f q = cur_from_base * point;
+    float u = 0.0F;
+    float v = 0.0F;
+    if (moving_depth.empty() || !project(q, u, v)) {
+      return -1;
+    }
+    if (!(u > -0.5F && v > -0.5F && u < static_cast<float>(moving_depth.cols) - 0.5F &&
+      v < static_cast<float>(moving_depth.rows) - 0.5F))
+    {
+      return -1;
+    }
+    depth = q.z();
+    return static_cast<int>(std::lround(v)) * moving_depth.cols + static_cast<int>(std::lround(u));
+  }
+
+  void clearResult()
+  {
+    float * data = moving_depth.empty() ? nullptr : moving_depth.ptr<float>();
+    for (int index : touched) {
+      data[index] = 0.0F;
+    }
+    touched.clear();
+    has_result = false;
+  }
+
+  void label(const PointCloudXYZ & cloud, const Eigen::Isometry3d & odom_from_base);
+};
+
+void DynamicCloudDetector::Impl::label(const PointCloudXYZ & cloud, const Eigen::Isometry3d & odom_from_base)
+{
+  const std::size_t n = cloud.size();
+  moving.assign(n, 0U);
+  const int frames = history.size();
+  // Transforms from the current base frame into each stored camera, composed once per frame.
+  Eigen::Matrix<float, 3, 4> past_from_base[64];
+  for (int k = 0; k < frames; ++k) {
+    past_from_base[k] = (history.frame(k).cam_from_odom * odom_from_base).matrix().topRows<3>().cast<float>();
+  }
+  float * moving_data = moving_depth.ptr<float>();
+  for (std::size_t i = 0; i < n; ++i) {
+    const pcl::PointXYZ & p = cloud.points[i];
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+      continue;
+    }
+    const Eigen::Vector4f point(p.x, p.y, p.z, 1.0F);
+    const Eigen::Vector3f current = cur_from_base * point;
+    if (current.z() > params.max_depth) {
+      continue;
+    }
+    // Oldest frames first: they are the likeliest to have seen through a moving object. A point that
+    // earlier frames saw in place as often as a move would need votes is settled as still.
+    int votes = 0;
+    int confirmations = 0;
+    for (int k = frames - 1; k >= 0 && votes < params.min_votes && confirmations < params.min_votes; --k) {
+      const Eigen::Vector3f q = past_from_base[k] * point;
+      float u = 0.0F;
+      float v = 0.0F;
+      if (q.z() < params.min_depth || !project(q, u, v)) {
+        continue;
+      }
+      const float seen = history.nearestDepth(history.frame(k), u, v);
+      if (seen <= 0.0F) {
+        continue;
+      }
+      const float margin = params.min_depth_gap + params.depth_gap_ratio * q.z();
+      if (seen > q.z() + margin) {
+        ++votes;  // the earlier frame saw clearly beyond this position: it was empty then
+      } else if (seen > q.z() - margin) {
+        ++confirmations;  // the earlier frame saw a surface here
+      }
+    }
+    if (votes < params.min_votes) {
+      continue;
+    }
+    moving[i] = 1U;
+    float depth = 0.0F;
+    const int index = pixelOf(point, depth);
+    if (index < 0) {
+      continue;
+    }
+    if (moving_data[index] == 0.0F) {
+      touched.push_back(index);
+      moving_data[index] = depth;
+    } else {
+      moving_data[index] = std::min(moving_data[index], depth);
+    }
+  }
+}
+
+DynamicCloudDetector::DynamicCloudDetector(const std::string & config_path)
+: impl_(std::make_unique<Impl>(loadDynamicDetectorParams(config_path)))
+{
+}
+
+DynamicCloudDetector::DynamicCloudDetector(const DynamicDetectorParams & params)
+: impl_(std::make_unique<Impl>(checked(params, "DynamicCloudDetector")))
+{
+}
+
+DynamicCloudDetector::~DynamicCloudDetector() = default;
+
+void DynamicCloudDetector::SetCameraInfo(float fx, float fy, float cx, float cy)
+{
+  Impl & m = *impl_;
+  m.fx = fx;
+  m.fy = fy;
+  m.cx = cx;
+  m.cy = cy;
+  m.have_intrinsics = std::isfinite(fx) && std::isfinite(fy) && std::isfinite(cx) && std::isfinite(cy) &&
+    fx > 0.0F && fy > 0.0F;
+  // Stored frames were taken with other intrinsics.
+  m.history.clear();
+  m.clearResult();
+}
+
+void DynamicCloudDetector::SetTf(const Eigen::Matrix4f & base_to_cam)
+{
+  Impl & m = *impl_;
+  m.cam_from_base.matrix() = base_to_cam.cast<double>();
+  m.cur_from_base = base_to_cam.topRows<3>();
+  m.history.clear();
+  m.clearResult();
+}
+
+bool DynamicCloudDetector::Update(
+  const PointCloudXYZ::ConstPtr & cloud, const cv::Mat & depth, const geometry_msgs::msg::Pose & pose)
+{
+  Impl & m = *impl_;
+  if (!cloud) {
+    m.error = "Update: null cloud";
+    return false;
+  }
+  if (!m.have_intrinsics) {
+    m.error = "Update: no valid camera info (SetCameraInfo)";
+    return false;
+  }
+  if (depth.empty() || depth.type() != CV_32FC1) {
+    m.error = "Update: depth image must be a non-empty CV_32FC1 image in metres";
+    return false;
+  }
+  if (!finitePose(pose)) {
+    m.error = "Update: pose holds NaN or infinite values";
+    return false;
+  }
+  Eigen::Quaterniond q(pose.orientation.w, pose.orientation.x, pose.orientation.y, pose.orientation.z);
+  if (q.norm() < 1e-6) {
+    m.error = "Update: pose orientation is not a rotation (zero quaternion)";
+    return false;
+  }
+  if (!m.cam_from_base.matrix().allFinite()) {
+    m.error = "Update: base-to-camera transform holds NaN or infinite values";
+    return false;
+  }
+  m.error.clear();
+  q.normalize();
+  Eigen::Isometry3d odom_from_base = Eigen::Isometry3d::Identity();
+  odom_from_base.linear() = q.toRotationMatrix();
+  odom_from_base.translation() = Eigen::Vector3d(pose.position.x, pose.position.y, pose.position.z);
+
+  // A jump of the odometry (reset, relocalisation) makes the stored poses meaningless.
+  if (m.have_last_pose && (odom_from_base.translation() - m.last_position).norm() > m.params.reset_distance) {
+    m.history.clear();
+  }
+  m.last_position = odom_from_base.translation();
+  m.have_last_pose = true;
+  if (m.moving_depth.size() != depth.size()) {
+    m.touched.clear();
+    m.moving_depth = cv::Mat::zeros(depth.size(), CV_32FC1);
+    m.history.clear();
+  }
+  m.clearResult();
+
+  const bool compared = m.history.size() > 0;
+  m.label(*cloud, odom_from_base);
+  m.history.push(depth, m.cam_from_base * odom_from_base.inverse());
+  m.has_result = compared;
+  if (compared) {
+    ready_ = true;
+  }
+  return true;
+}
+
+bool DynamicCloudDetector::DivideCloud(
+  const PointCloudXYZ & in, PointCloudXYZ & moving, PointCloudXYZ & still) const
+{
+  const Impl & m = *impl_;
+  moving.clear();
+  still.clear();
+  moving.header = in.header;
+  still.header = in.header;
+  const float * data = m.moving_depth.empty() ? nullptr : m.moving_depth.ptr<float>();
+  for (const pcl::PointXYZ & p : in.points) {
+    bool is_moving = false;
+    if (m.has_result && data != nullptr && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
+      float depth = 0.0F;
+      const int index = m.pixelOf(Eigen::Vector4f(p.x, p.y, p.z, 1.0F), depth);
+      is_moving = index >= 0 && data[index] > 0.0F &&
+        std::fabs(data[index] - depth) <= m.params.match_tolerance;
+    }
+    (is_moving ? moving : still).push_back(p);
+  }
+  for (PointCloudXYZ * out : {&moving, &still}) {
+    out->width = static_cast<std::uint32_t>(out->size());
+    out->height = 1;
+    out->is_dense = in.is_dense;
+  }
+  return m.has_result;
+}
+
+bool DynamicCloudDetector::DivideCloud(
+  const PointCloudXYZ::ConstPtr & in, const PointCloudXYZ::Ptr & moving, const PointCloudXYZ::Ptr & still) const
+{
+  if (!in || !moving || !still) {
+    return false;
+  }
+  return DivideCloud(*in, *moving, *still);
+}
+
+void DynamicCloudDetector::Reset()
+{
+  impl_->history.clear();
+  impl_->clearResult();
+  impl_->moving.clear();
+  impl_->have_last_pose = false;
+  ready_ = false;
+}
+
+const std::vector<std::uint8_t> & DynamicCloudDetector::movingFlags() const {return impl_->moving;}
+
+const DynamicDetectorParams & DynamicCloudDetector::params() const {return impl_->params;}
+
+const std::string & DynamicCloudDetector::lastError() const {return impl_->error;}
+
+}  // namespace perception
+}  // namespace orvix

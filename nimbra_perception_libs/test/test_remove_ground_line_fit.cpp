@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "ground_scenes.hpp"
+#include "nimbra_perception_libs/remove_ground_line_fit.hpp"
+
+namespace orvix
+{
+namespace perception
+{
+namespace
+{
+
+using testing::GroundCase;
+using testing::GroundScore;
+
+struct RunResult
+{
+  GroundScore score;
+  std::size_t obstacle_size = 0;
+  std::size_t ground_size = 0;
+  std::size_t obstacle_labels = 0;
+  std::size_t ground_labels = 0;
+};
+
+RunResult runCase(const GroundCase & c, unsigned seed)
+{
+  const testing::LabelledCloud scene = testing::renderCase(c, seed);
+  RemoveGroundLineFit remover(c.params);
+  auto obstacle = std::make_shared<PointCloudXYZ>();
+  auto ground = std::make_shared<PointCloudXYZ>();
+  EXPECT_TRUE(remover.prepareFilter(scene.cloud));
+  EXPECT_TRUE(remover.filter(scene.cloud, obstacle, ground));
+  RunResult result;
+  const std::vector<PointLabel> & labels = remover.labels();
+  EXPECT_EQ(labels.size(), scene.cloud->size());
+  std::vector<bool> is_ground(labels.size());
+  std::vector<bool> is_obstacle(labels.size());
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    is_ground[i] = labels[i] == PointLabel::kGround;
+    is_obstacle[i] = labels[i] == PointLabel::kObstacle;
+    result.ground_labels += is_ground[i] ? 1 : 0;
+    result.obstacle_labels += is_obstacle[i] ? 1 : 0;
+  }
+  result.score = testing::scoreLabels(scene, is_ground, is_obstacle, c.params);
+  for (const auto & cloud : {obstacle, ground}) {
+    for (const pcl::PointXYZ & p : cloud->points) {
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+        ++result.score.invalid_in_output;
+      }
+    }
+  }
+  result.obstacle_size = obstacle->size();
+  result.ground_size = ground->size();
+  return result;
+}
+
+class GroundSceneTest : public ::testing::TestWithParam<GroundCase>
+{
+};
+
+TEST_P(GroundSceneTest, MeetsAccuracyGoals)
+{
+  const GroundCase & c = GetParam();
+  for (unsigned seed : {11U, 12U, 13U}) {
+    const RunResult r = runCase(c, seed);
+    SCOPED_TRACE(c.name + " seed " + std::to_string(seed));
+    ASSERT_GT(r.score.ground_total, 1000);
+    EXPECT_GE(r.score.groundRate(), 0.99) << "ground " << r.score.ground_correct << "/" << r.score.ground_total;
+    if (r.score.obstacle_total > 0) {
+      EXPECT_GE(r.score.obstacleRate(), 0.98)
+        << "obstacle " << r.score.obstacle_correct << "/" << r.score.obstacle_total;
+    }
+    EXPECT_EQ(r.score.invalid_in_output, 0);
+    EXPECT_EQ(r.obstacle_size, r.obstacle_labels);
+    EXPECT_LE(r.ground_size, r.ground_labels);
+    std::printf("[ scene    ] %-45s seed %u ground %.4f (%d) obstacle %.4f (%d)\n", c.name.c_str(), seed,
+      r.score.groundRate(), r.score.ground_total, r.score.obstacleRate(), r.score.obstacle_total);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  SyntheticScenes, GroundSceneTest, ::testing::ValuesIn(testing::groundCases()),
+  [](const ::testing::TestParamInfo<GroundCase> & case_info) {
+    std::string name = case_info.param.name;
+    for (char & ch : name) {
+      if (!std::isalnum(static_cast<unsigned char>(ch))) {
+        ch = '_';
+      }
+    }
+    return name;
+  });
+
+
+PointCloudXYZ::Ptr flatFloor(float level, int n)
+{
+  auto cloud = std::make_shared<PointCloudXYZ>();
+  for (int i = 0; i < n; ++i) {
+    const float x = 0.5F + 1.4F * static_cast<float>(i % 40) / 40.0F;
+    const float y = -0.5F + static_cast<float>(i / 40) / 40.0F;
+    cloud->push_back(pcl::PointXYZ(x, y, level));
+  }
+  return cloud;
+}
+
+TEST(RemoveGroundLineFit, NullArgumentsGiveFalseAndEmptyOutputs)
+{
+  RemoveGroundLineFit remover{GroundRemovalParams()};
+  auto obstacle = std::make_shared<PointCloudXYZ>();
+  auto ground = std::make_shared<PointCloudXYZ>();
+  obstacle->push_back(pcl::PointXYZ(1, 1, 1));
+  EXPECT_FALSE(remover.prepareFilter(PointCloudXYZ::ConstPtr()));
+  EXPECT_FALSE(remover.lastError().empty());
+  EXPECT_FALSE(remover.filter(PointCloudXYZ::ConstPtr(), obstacle, ground));
+  EXPECT_TRUE(obstacle->empty());
+  EXPECT_FALSE(remover.filter(flatFloor(0.0F, 10), PointCloudXYZ::Ptr(), ground));
+  EXPECT_TRUE(remover.filter(std::make_shared<PointCloudXYZ>(), obstacle, ground));
+  EXPECT_TRUE(remover.lastError().empty());
+  EXPECT_TRUE(obstacle->empty());
+  EXPECT_TRUE(ground->empty());
+}
+
+TEST(RemoveGroundLineFit, FilterWithoutPrepareOrWithAnotherCloudPreparesItself)
+{
+  RemoveGroundLineFit remover{GroundRemovalParams()};
+  auto floor = flatFloor(0.0F, 800);
+  floor->push_back(pcl::PointXYZ(1.2F, 0.0F, 0.4F));
+  auto obstacle = std::make_shared<PointCloudXYZ>();
+  auto ground = std::make_shared<PointCloudXYZ>();
+  ASSERT_TRUE(remover.prepareFilter(flatFloor(0.3F, 100)));
+  ASSERT_TRUE(remover.filter(floor, obstacle, ground));
+  ASSERT_EQ(obstacle->size(), 1U);
+  EXPECT_FLOAT_EQ(obstacle->points[0].z, 0.4F);
+  EXPECT_EQ(obstacle->width, 1U);
+  EXPECT_EQ(obstacle->height, 1U);
+  EXPECT_GT(ground->size(), 0U);
+}
+
+TEST(RemoveGroundLineFit, RangeLimitsCeilingAndThinning)
+{
+  GroundRemovalParams params;
+  params.cam_height = 0.0F;
+  RemoveGroundLineFit remover(params);
+  auto cloud = flatFloor(0.0F, 1600);
+  const std::size_t floor_points = cloud->size();
+  cloud->push_back(pcl::PointXYZ(0.2F, 0.0F, 0.3F));   // inside the robot: dropped
+  cloud->push_back(pcl::PointXYZ(2.5F, 0.0F, 0.3F));   // beyond the range: dropped
+  cloud->push_back(pcl::PointXYZ(1.5F, 0.0F, 1.2F));   // above the ceiling: dropped
+  cloud->push_back(pcl::PointXYZ(1.5F, 0.1F, 0.5F));   // obstacle
+  cloud->push_back(pcl::PointXYZ(1.5F, 0.2F, -0.5F));  // far below the floor (reflection): dropped
+  auto obstacle = std::make_shared<PointCloudXYZ>();
+  auto ground = std::make_shared<PointCloudXYZ>();
+  ASSERT_TRUE(remover.filter(cloud, obstacle, ground));
+  const std::vector<PointLabel> & labels = remover.labels();
+  EXPECT_EQ(labels[floor_points + 0], PointLabel::kDropped);
+  EXPECT_EQ(labels[floor_points + 1], PointLabel::kDropped);
+  EXPECT_EQ(labels[floor_points + 2], PointLabel::kDropped);
+  EXPECT_EQ(labels[floor_points + 3], PointLabel::kObstacle);
+  EXPECT_EQ(labels[floor_points + 4], PointLabel::kDropped);
+  EXPECT_EQ(obstacle->size(), 1U);
+  // The floor grid has 3.5 cm x 2.5 cm spacing; 3 cm thinning cells keep fewer points than labelled.
+  std::size_t ground_labels = 0;
+  for (PointLabel l : labels) {
+    ground_labels += l == PointLabel::kGround ? 1 : 0;
+  }
+  EXPECT_EQ(ground_labels, floor_points);
+  EXPECT_LT(ground->size(), ground_labels);
+  EXPECT_GT(ground->size(), ground_labels / 3);
+
+  params.diluting_threshold = 0.0F;
+  RemoveGroundLineFit unthinned(params);
+  ASSERT_TRUE(unthinned.filter(cloud, obstacle, ground));
+  EXPECT_EQ(ground->size(), floor_points);
+}
+
+TEST(RemoveGroundLineFit, NonsenseParametersAreClampedNotFatal)
+{
+  GroundRemovalParams params;
+  params.segmentation_angular_resolution = 0.0F;
+  params.segmentation_bin_len = -1.0F;
+  params.point_cloud_max_range = std::numeric_limits<float>::quiet_NaN();
+  params.point_cloud_min_range = 5.0F;
+  RemoveGroundLineFit remover(params);
+  EXPECT_GT(remover.params().segmentation_angular_resolution, 0.0F);
+  EXPECT_GT(remover.params().segmentation_bin_len, 0.0F);
+  EXPECT_GT(remover.params().point_cloud_max_range, remover.params().point_cloud_min_range);
+  auto obstacle = std::make_shared<PointCloudXYZ>();
+  auto ground = std::make_shared<PointCloudXYZ>();
+  EXPECT_TRUE(remover.filter(flatFloor(0.0F, 100), obstacle, ground));
+}
+
+TEST(RemoveGroundLineFit, ReusedOutputsAreClearedEachFrame)
+{
+  RemoveGroundLineFit remover{GroundRemovalParams()};
+  auto obstacle = std::make_shared<PointCloudXYZ>();
+  auto ground = std::make_shared<PointCloudXYZ>();
+  auto cloud = flatFloor(0.0F, 800);
+  cloud->push_back(pcl::PointXYZ(1.2F, 0.0F, 0.4F));
+  for (int frame = 0; frame < 3; ++frame) {
+    ASSERT_TRUE(remover.filter(cloud, obstacle, ground));
+    EXPECT_EQ(obstacle->size(), 1U);
+  }
+}
+
+}  // namespace
+}  // namespace perception
+}  // namespace orvix
