@@ -1,0 +1,391 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/log_capture.hpp"
+#include "common/semantic_type.hpp"
+#include "tracker/tracker_test_support.hpp"
+
+namespace orvix
+{
+namespace perception
+{
+namespace
+{
+
+using test::Observation;
+using test::RobotPose;
+
+class TrashTrackerUpdate : public testing::Test
+{
+protected:
+  TrashTrackerUpdate()
+  : published_(std::make_shared<test::PublishedLog>()),
+    tracker_(test::MakeTracker(test::TestConfig(), published_)) {}
+
+  std::vector<WasteTrack> Tracks() const {return tracker_->tracks();}
+
+  std::shared_ptr<test::PublishedLog> published_;
+  std::unique_ptr<TrashTracker> tracker_;
+};
+
+TEST_F(TrashTrackerUpdate, FirstFrameKeepsOnlyTheFirstOfTwoCloseObservations)
+{
+  TrashTrackerConfig config = test::TestConfig();
+  config.dist_thres = 0.2F;
+  const auto tracker = test::MakeTracker(config, published_);
+  tracker->Update(
+    {Observation(2.0, 1.0, semantic::PAPER, {0.1F, 0.05F, 0.01F}, 1.5F),
+      Observation(2.1, 1.0, semantic::BOTTLE)}, RobotPose(0.0, 0.0));
+  const std::vector<WasteTrack> tracks = tracker->tracks();
+  ASSERT_EQ(tracks.size(), 1U);
+  EXPECT_EQ(tracks[0].id, 0);
+  EXPECT_EQ(tracks[0].hits, 1);
+  EXPECT_EQ(tracks[0].missed, 0);
+  EXPECT_DOUBLE_EQ(tracks[0].x, 2.0);
+  EXPECT_DOUBLE_EQ(tracks[0].y, 1.0);
+  EXPECT_FLOAT_EQ(tracks[0].distance, 1.5F);
+  EXPECT_EQ(tracks[0].type, semantic::PAPER);
+  EXPECT_EQ(tracks[0].size, (std::vector<float>{0.1F, 0.05F, 0.01F}));
+  EXPECT_TRUE(tracks[0].type_history.empty());
+}
+
+TEST_F(TrashTrackerUpdate, ObservationExactlyAtThresholdIsMerged)
+{
+  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
+  tracker_->Update({Observation(2.25, 0.0, semantic::MASK, {-1.F, -1.F, -1.F}, 0.5F)},
+    RobotPose(0.0, 0.0));
+  const std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 1U);
+  EXPECT_EQ(tracks[0].hits, 2);
+  EXPECT_DOUBLE_EQ(tracks[0].x, 0.8 * 2.0 + 0.2 * 2.25);
+  EXPECT_DOUBLE_EQ(tracks[0].y, 0.0);
+  EXPECT_FLOAT_EQ(tracks[0].distance, 0.5F);
+  EXPECT_EQ(tracks[0].type_history, (std::deque<int32_t>{semantic::MASK}));
+}
+
+TEST_F(TrashTrackerUpdate, ObservationJustBeyondThresholdStartsANewTrack)
+{
+  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
+  tracker_->Update({Observation(2.2500001, 0.0)}, RobotPose(0.0, 0.0));
+  const std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 2U);
+  EXPECT_EQ(tracks[0].hits, 1);
+  EXPECT_DOUBLE_EQ(tracks[0].x, 2.0);
+  EXPECT_EQ(tracks[1].id, 1);
+  EXPECT_DOUBLE_EQ(tracks[1].x, 2.2500001);
+}
+
+TEST_F(TrashTrackerUpdate, RejectedObservationNearAnotherTrackStartsNothing)
+{
+  // Tracks A (2.0, 0) and B (2.3, 0). The optimum gives o1 to A (0.29, beyond the gate) and o2
+  // to B (0.22); o1 is then unmatched but lies within dist_thres of B, so no track is added.
+  tracker_->Update({Observation(2.0, 0.0), Observation(2.3, 0.0)}, RobotPose(0.0, 0.0));
+  ASSERT_EQ(Tracks().size(), 2U);
+  tracker_->Update({Observation(2.29, 0.0), Observation(2.52, 0.0)}, RobotPose(0.0, 0.0));
+  const std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 2U);
+  EXPECT_EQ(tracks[0].hits, 1);
+  EXPECT_DOUBLE_EQ(tracks[0].x, 2.0);
+  EXPECT_EQ(tracks[1].hits, 2);
+  EXPECT_DOUBLE_EQ(tracks[1].x, 0.8 * 2.3 + 0.2 * 2.52);
+}
+
+TEST_F(TrashTrackerUpdate, MatchedTrackSmoothsPositionKeepsHeightAndSmallestDistance)
+{
+  WasteObservation first = Observation(1.0, 1.0, semantic::PAPER, {-1.F, -1.F, -1.F}, 2.0F);
+  first.z = 0.03;
+  tracker_->Update({first}, RobotPose(0.0, 0.0));
+  WasteObservation second = Observation(1.1, 0.9, semantic::PAPER, {-1.F, -1.F, -1.F}, 3.0F);
+  second.z = 0.5;
+  tracker_->Update({second}, RobotPose(0.0, 0.0));
+  tracker_->Update({Observation(1.0, 1.0, semantic::PAPER, {-1.F, -1.F, -1.F}, 1.0F)},
+    RobotPose(0.0, 0.0));
+  const WasteTrack track = Tracks().at(0);
+  const double x2 = 0.8 * 1.0 + 0.2 * 1.1;
+  EXPECT_DOUBLE_EQ(track.x, 0.8 * x2 + 0.2 * 1.0);
+  EXPECT_DOUBLE_EQ(track.y, 0.8 * (0.8 * 1.0 + 0.2 * 0.9) + 0.2 * 1.0);
+  EXPECT_DOUBLE_EQ(track.z, 0.03);
+  EXPECT_FLOAT_EQ(track.distance, 1.0F);
+  EXPECT_EQ(track.hits, 3);
+}
+
+TEST_F(TrashTrackerUpdate, SizeSmoothingTreatsNegativeEntriesAsUnknown)
+{
+  const std::vector<float> unknown{-1.F, -1.F, -1.F};
+  tracker_->Update({Observation(1.0, 1.0, semantic::MASK, unknown)}, RobotPose(0.0, 0.0));
+  // An unknown measurement leaves the size alone.
+  tracker_->Update({Observation(1.0, 1.0, semantic::MASK, unknown)}, RobotPose(0.0, 0.0));
+  EXPECT_EQ(Tracks().at(0).size, unknown);
+  // The first real measurement replaces the unknown size instead of being pulled towards -1.
+  tracker_->Update({Observation(1.0, 1.0, semantic::MASK, {0.10F, 0.05F, 0.02F})},
+    RobotPose(0.0, 0.0));
+  EXPECT_EQ(Tracks().at(0).size, (std::vector<float>{0.10F, 0.05F, 0.02F}));
+  // Later ones blend 0.8 / 0.2.
+  tracker_->Update({Observation(1.0, 1.0, semantic::MASK, {0.20F, 0.10F, 0.0F})},
+    RobotPose(0.0, 0.0));
+  const std::vector<float> size = Tracks().at(0).size;
+  EXPECT_FLOAT_EQ(size[0], static_cast<float>(0.8 * 0.10F + 0.2 * 0.20F));
+  EXPECT_FLOAT_EQ(size[1], static_cast<float>(0.8 * 0.05F + 0.2 * 0.10F));
+  EXPECT_FLOAT_EQ(size[2], static_cast<float>(0.8 * 0.02F));
+  // And another unknown measurement keeps the estimate.
+  tracker_->Update({Observation(1.0, 1.0, semantic::MASK, unknown)}, RobotPose(0.0, 0.0));
+  EXPECT_EQ(Tracks().at(0).size, size);
+}
+
+TEST_F(TrashTrackerUpdate, TypeHistoryKeepsTheLast30Classes)
+{
+  tracker_->Update({Observation(1.0, 1.0, semantic::PAPER)}, RobotPose(0.0, 0.0));
+  for (int i = 0; i < 35; ++i) {
+    const int32_t type = i < 5 ? semantic::BOTTLE : semantic::SWAB;
+    tracker_->Update({Observation(1.0, 1.0, type)}, RobotPose(0.0, 0.0));
+  }
+  const WasteTrack track = Tracks().at(0);
+  EXPECT_EQ(track.hits, 36);
+  ASSERT_EQ(track.type_history.size(), 30U);
+  EXPECT_EQ(std::count(track.type_history.begin(), track.type_history.end(), semantic::SWAB), 30);
+}
+
+class TrashTrackerAging : public TrashTrackerUpdate
+{
+protected:
+  TrashTrackerAging()
+  {
+    EXPECT_TRUE(tracker_->AddCamera(test::HorizontalCamera(0.2, true)));
+  }
+};
+
+TEST_F(TrashTrackerAging, TrackInViewIsRemovedAfterMaxRetainPlusOneMisses)
+{
+  nimbra::test::LogCapture capture;
+  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
+  for (int32_t update = 1; update <= 2; ++update) {  // max_retain_time = 2
+    tracker_->Update({}, RobotPose(0.0, 0.0));
+    ASSERT_EQ(Tracks().size(), 1U);
+    EXPECT_EQ(Tracks()[0].missed, update);
+  }
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  EXPECT_TRUE(Tracks().empty());
+  EXPECT_EQ(capture.Lines(),
+    std::vector<std::string>{"[INFO] Remove object at (2, 0) with max retain time."});
+}
+
+TEST_F(TrashTrackerAging, OneMatchResetsTheMissCount)
+{
+  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  EXPECT_EQ(Tracks().at(0).missed, 2);
+  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
+  EXPECT_EQ(Tracks().at(0).missed, 0);
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  EXPECT_EQ(Tracks().at(0).missed, 2);
+}
+
+TEST_F(TrashTrackerAging, TrackOutsideTheWindowIsNotAged)
+{
+  // Ahead but 3 m to the side: in front of the camera, far outside the image.
+  // And 0.9 m ahead: projects below the window's lower edge.
+  tracker_->Update({Observation(2.0, 3.0), Observation(0.9, 0.0)}, RobotPose(0.0, 0.0));
+  for (int i = 0; i < 10; ++i) {
+    tracker_->Update({}, RobotPose(0.0, 0.0));
+  }
+  const std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 2U);
+  EXPECT_EQ(tracks[0].missed, 0);
+  EXPECT_EQ(tracks[1].missed, 0);
+}
+
+TEST_F(TrashTrackerAging, TrackBehindTheRobotIsNeverAged)
+{
+  // Behind the forward camera, the pinhole formula without a sign test would put this point in
+  // the middle of the window (the mirror image of a floor point ahead).
+  const double z_cam = -2.0 - 0.2;
+  const double v = test::kFocal * test::kCameraHeight / z_cam + test::kImageHeight / 2.0;
+  ASSERT_GE(v, 0.1 * test::kImageHeight);
+  ASSERT_LT(v, 0.9 * test::kImageHeight);
+
+  tracker_->Update({Observation(-2.0, 0.0)}, RobotPose(0.0, 0.0));
+  for (int i = 0; i < 50; ++i) {
+    tracker_->Update({}, RobotPose(0.0, 0.0));
+  }
+  ASSERT_EQ(Tracks().size(), 1U);
+  EXPECT_EQ(Tracks()[0].missed, 0);
+}
+
+TEST_F(TrashTrackerAging, ViewFollowsTheRobotHeading)
+{
+  // Robot at (1, 1) facing +y: a track at (1, 3) is 2 m ahead and gets aged; one at (3, 1) is
+  // to its right and does not.
+  const auto pose = RobotPose(1.0, 1.0, M_PI / 2.0);
+  tracker_->Update({Observation(1.0, 3.0), Observation(3.0, 1.0)}, pose);
+  tracker_->Update({}, pose);
+  const std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 2U);
+  EXPECT_EQ(tracks[0].missed, 1);
+  EXPECT_EQ(tracks[1].missed, 0);
+}
+
+TEST_F(TrashTrackerAging, SecondCameraAgesWhatTheFirstCannotSee)
+{
+  ASSERT_TRUE(tracker_->AddCamera(test::HorizontalCamera(-0.2, false)));
+  tracker_->Update({Observation(-2.0, 0.0), Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  const std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 2U);
+  EXPECT_EQ(tracks[0].missed, 1);  // in the rear camera's window only
+  EXPECT_EQ(tracks[1].missed, 1);  // in the front camera's window only
+}
+
+TEST_F(TrashTrackerUpdate, TrackAtCacheRadiusIsRemoved)
+{
+  nimbra::test::LogCapture capture;
+  tracker_->Update({Observation(0.0, 1.0), Observation(1.0, 1.0)}, RobotPose(0.0, 0.0));
+  tracker_->Update({}, RobotPose(4.0, 4.0));  // 5 m from (0, 1), cache_radius 5
+  const std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 1U);
+  EXPECT_DOUBLE_EQ(tracks[0].x, 1.0);
+  EXPECT_EQ(capture.Lines(),
+    std::vector<std::string>{"[INFO] Remove object at (0, 1) out of cache range."});
+}
+
+TEST_F(TrashTrackerUpdate, TrackOnTheFootprintEdgeIsRemoved)
+{
+  // Footprint x in [-0.5, 0.5], y in [-0.25, 0.25].
+  nimbra::test::LogCapture capture;
+  tracker_->Update(
+    {Observation(0.5, 0.1), Observation(-0.2, -0.25), Observation(0.50001, -0.2),
+      Observation(0.0, 0.6)}, RobotPose(0.0, 0.0));
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  const std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 2U);
+  EXPECT_DOUBLE_EQ(tracks[0].x, 0.50001);
+  EXPECT_DOUBLE_EQ(tracks[0].y, -0.2);
+  EXPECT_DOUBLE_EQ(tracks[1].y, 0.6);
+  EXPECT_EQ(capture.Lines(), (std::vector<std::string>{
+      "[INFO] Remove object at (0.5, 0.1) in footprint range.",
+      "[INFO] Remove object at (-0.2, -0.25) in footprint range."}));
+}
+
+TEST_F(TrashTrackerUpdate, FootprintIsTestedInTheBaseFrame)
+{
+  // Robot at (1, 1) facing +y: (0.6, 1) lies 0.4 m to its left (outside the 0.25 m half
+  // width), (1, 1.4) lies 0.4 m ahead (inside the 0.5 m half length).
+  tracker_->Update({Observation(0.6, 1.0), Observation(1.0, 1.4)}, RobotPose(5.0, 5.0));
+  tracker_->Update({}, RobotPose(1.0, 1.0, M_PI / 2.0));
+  const std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 1U);
+  EXPECT_DOUBLE_EQ(tracks[0].x, 0.6);
+}
+
+TEST_F(TrashTrackerUpdate, FirstFrameRemovesNothing)
+{
+  tracker_->Update({Observation(0.0, 0.0)}, RobotPose(0.0, 0.0));
+  EXPECT_EQ(Tracks().size(), 1U);  // under the robot, removed only by the next update
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  EXPECT_TRUE(Tracks().empty());
+}
+
+TEST(TrashTrackerSolverFailure, FrameIsTreatedAsUnmatchedAndUpdateCarriesOn)
+{
+  HungarianOptions options;
+  options.max_iterations = 1;
+  options.scale_limit_with_size = false;
+  const auto solver = std::make_shared<HungarianAlgorithm>(options);
+  const auto published = std::make_shared<test::PublishedLog>();
+  const auto tracker = test::MakeTracker(test::TestConfig(), published, solver);
+
+  tracker->Update({Observation(1.0, 1.0), Observation(1.2, 1.6), Observation(0.3, 0.0)},
+    RobotPose(0.0, 0.0));
+  ASSERT_EQ(tracker->tracks().size(), 3U);
+
+  nimbra::test::LogCapture capture;
+  // Both observations prefer track 0, which needs an augmenting pass the lowered guard forbids.
+  // The far one (3, 3) still starts a track, the track under the robot is still removed.
+  EXPECT_NO_THROW(tracker->Update(
+      {Observation(1.05, 1.0), Observation(1.1, 1.0), Observation(3.0, 3.0)},
+      RobotPose(0.0, 0.0)));
+  const std::vector<WasteTrack> tracks = tracker->tracks();
+  ASSERT_EQ(tracks.size(), 3U);
+  EXPECT_EQ(tracks[0].hits, 1);
+  EXPECT_DOUBLE_EQ(tracks[0].x, 1.0);
+  EXPECT_EQ(tracks[1].hits, 1);
+  EXPECT_EQ(tracks[2].id, 3);
+  EXPECT_DOUBLE_EQ(tracks[2].x, 3.0);
+  const std::vector<std::string> lines = capture.Lines();
+  ASSERT_EQ(lines.size(), 2U);
+  EXPECT_EQ(lines[0],
+    "[ERROR] Assignment of 3 tracks to 3 observations failed: Endless loop in Hungarian "
+    "algorithm; all unmatched in this frame.");
+  EXPECT_EQ(lines[1], "[INFO] Remove object at (0.3, 0) in footprint range.");
+}
+
+TEST_F(TrashTrackerUpdate, UnusableInputIsDroppedAtTheBoundary)
+{
+  nimbra::test::LogCapture capture;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  WasteObservation short_size = Observation(2.0, 2.0);
+  short_size.size = {0.1F};
+  tracker_->Update({Observation(nan, 1.0), short_size, Observation(1.0, INFINITY)},
+    RobotPose(0.0, 0.0));
+  std::vector<WasteTrack> tracks = Tracks();
+  ASSERT_EQ(tracks.size(), 1U);
+  EXPECT_EQ(tracks[0].size, (std::vector<float>{0.1F, -1.F, -1.F}));
+  EXPECT_EQ(capture.Lines().size(), 2U);
+
+  geometry_msgs::msg::Pose bad_pose = RobotPose(0.0, 0.0);
+  bad_pose.orientation.w = 0.0;
+  tracker_->Update({Observation(4.0, 0.0)}, bad_pose);
+  bad_pose = RobotPose(nan, 0.0);
+  tracker_->Update({Observation(4.0, 0.0)}, bad_pose);
+  EXPECT_EQ(Tracks().size(), 1U);
+  const std::vector<std::string> lines = capture.Lines();
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_EQ(lines[3],
+    "[WARN] Skip tracker update: robot pose is not finite or its quaternion is zero.");
+}
+
+struct BadCameraCase
+{
+  const char * name;
+  void (* spoil)(TrackerCameraInfo &);
+  const char * reason;
+};
+
+TEST(TrashTrackerCameras, UnusableCamerasAreRejectedWithAReason)
+{
+  const std::vector<BadCameraCase> cases = {
+    {"zero width", [](TrackerCameraInfo & c) {c.width = 0;}, "image size must be positive"},
+    {"negative height", [](TrackerCameraInfo & c) {c.height = -480;},
+      "image size must be positive"},
+    {"zero focal length", [](TrackerCameraInfo & c) {c.fx = 0.0F;},
+      "focal lengths must be positive"},
+    {"NaN principal point", [](TrackerCameraInfo & c) {c.cy = NAN;},
+      "principal point must be finite"},
+    {"infinite translation", [](TrackerCameraInfo & c) {c.tz = INFINITY;},
+      "translation must be finite"},
+    {"zero quaternion", [](TrackerCameraInfo & c) {c.qx = c.qy = c.qz = c.qw = 0.0;},
+      "rotation quaternion must be finite and non-zero"},
+  };
+  TrashTracker tracker(test::TestConfig(), nullptr, nullptr);
+  for (const BadCameraCase & c : cases) {
+    TrackerCameraInfo camera = test::HorizontalCamera(0.2, true);
+    c.spoil(camera);
+    std::string error;
+    EXPECT_FALSE(tracker.AddCamera(camera, &error)) << c.name;
+    EXPECT_EQ(error, c.reason) << c.name;
+  }
+  EXPECT_TRUE(tracker.cameras().empty());
+  EXPECT_TRUE(tracker.AddCamera(test::HorizontalCamera(0.2, true)));
+  EXPECT_EQ(tracker.cameras().size(), 1U);
+}
+
+}  // namespace
+}  // namespace perception
+}  // namespace orvix
