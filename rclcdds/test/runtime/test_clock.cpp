@@ -1,0 +1,127 @@
+// Clocks (override, sleeps, jumps) and rates.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "rclcdds/clock.hpp"
+#include "rclcdds/rate.hpp"
+
+namespace
+{
+
+using rclcdds::Clock;
+using rclcdds::Duration;
+using rclcdds::Time;
+using namespace std::chrono_literals;
+
+TEST(Clock, RosTimeFollowsOverrideOnlyWhenActive)
+{
+  Clock clock(rclcdds::RCL_ROS_TIME);
+  EXPECT_FALSE(clock.ros_time_is_active());
+  clock.set_ros_time_override(Time(5, 0, rclcdds::RCL_ROS_TIME));
+  EXPECT_GT(clock.now().nanoseconds(), Time(5, 0).nanoseconds());  // still system time
+  clock.set_ros_time_override_active(true);
+  EXPECT_EQ(clock.now().nanoseconds(), 5000000000LL);
+  EXPECT_EQ(clock.now().get_clock_type(), rclcdds::RCL_ROS_TIME);
+
+  Clock steady(rclcdds::RCL_STEADY_TIME);
+  steady.set_ros_time_override_active(true);
+  EXPECT_FALSE(steady.ros_time_is_active());
+}
+
+TEST(Clock, SleepUntilWakesOnSimulatedTime)
+{
+  Clock clock(rclcdds::RCL_ROS_TIME);
+  clock.set_ros_time_override(Time(10, 0, rclcdds::RCL_ROS_TIME));
+  clock.set_ros_time_override_active(true);
+  std::thread feeder([&clock] {
+      for (int i = 1; i <= 5; ++i) {
+        std::this_thread::sleep_for(5ms);
+        clock.set_ros_time_override(Time(10 + i, 0, rclcdds::RCL_ROS_TIME));
+      }
+    });
+  EXPECT_TRUE(clock.sleep_until(Time(13, 0, rclcdds::RCL_ROS_TIME)));
+  EXPECT_GE(clock.now().nanoseconds(), 13000000000LL);
+  feeder.join();
+}
+
+TEST(Clock, SleepEndsFalseOnActivationChangeOrCancel)
+{
+  Clock clock(rclcdds::RCL_ROS_TIME);
+  std::thread switcher([&clock] {
+      std::this_thread::sleep_for(20ms);
+      clock.set_ros_time_override_active(true);
+    });
+  EXPECT_FALSE(clock.sleep_for(Duration(10s)));
+  switcher.join();
+
+  Clock steady(rclcdds::RCL_STEADY_TIME);
+  std::thread canceller([&steady] {
+      std::this_thread::sleep_for(20ms);
+      steady.cancel_sleep_or_wait();
+    });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(steady.sleep_for(Duration(10s)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  canceller.join();
+}
+
+TEST(Clock, SleepForSteadyTime)
+{
+  Clock steady(rclcdds::RCL_STEADY_TIME);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(steady.sleep_for(Duration(30ms)));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+  EXPECT_THROW(steady.sleep_until(Time(1, 0, rclcdds::RCL_SYSTEM_TIME)), std::runtime_error);
+}
+
+TEST(Clock, JumpCallbacksHonourThresholds)
+{
+  Clock clock(rclcdds::RCL_ROS_TIME);
+  std::vector<rclcdds::TimeJump> jumps;
+  int pre = 0;
+  rclcdds::JumpThreshold threshold;
+  threshold.on_clock_change = true;
+  threshold.min_forward = Duration(1s);
+  threshold.min_backward = Duration(-1ns);
+  auto handler = clock.create_jump_callback(
+    [&pre] {++pre;}, [&jumps](const rclcdds::TimeJump & j) {jumps.push_back(j);}, threshold);
+
+  clock.set_ros_time_override_active(true);
+  ASSERT_EQ(jumps.size(), 1u);
+  EXPECT_EQ(jumps[0].clock_change, rclcdds::ClockChange::ROS_TIME_ACTIVATED);
+  clock.set_ros_time_override(Time(100, 0, rclcdds::RCL_ROS_TIME));  // +100 s
+  clock.set_ros_time_override(Time(100, 500, rclcdds::RCL_ROS_TIME));  // small step: ignored
+  clock.set_ros_time_override(Time(99, 0, rclcdds::RCL_ROS_TIME));  // backwards
+  ASSERT_EQ(jumps.size(), 3u);
+  EXPECT_EQ(jumps[1].delta.nanoseconds(), 100000000000LL);
+  EXPECT_LT(jumps[2].delta.nanoseconds(), 0);
+  EXPECT_EQ(pre, 3);
+
+  handler.reset();
+  clock.set_ros_time_override_active(false);
+  EXPECT_EQ(jumps.size(), 3u);
+}
+
+TEST(Rate, KeepsPeriodAndReportsLateness)
+{
+  rclcdds::WallRate rate(100.0);
+  EXPECT_EQ(rate.period(), std::chrono::nanoseconds(10ms));
+  EXPECT_TRUE(rate.is_steady());
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_TRUE(rate.sleep());
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 40ms);
+  std::this_thread::sleep_for(30ms);
+  EXPECT_FALSE(rate.sleep());  // late: returns at once
+  rate.reset();
+  EXPECT_TRUE(rate.sleep());
+  EXPECT_THROW(rclcdds::Rate(0.0), std::invalid_argument);
+  EXPECT_THROW(rclcdds::WallRate(std::chrono::nanoseconds(0)), std::invalid_argument);
+}
+
+}  // namespace

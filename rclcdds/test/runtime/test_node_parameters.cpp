@@ -1,0 +1,351 @@
+// Parameter store: declaring, typed reads, set callbacks, events, overrides.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "rclcdds/node_interfaces/node_parameters.hpp"
+
+namespace
+{
+
+using rclcdds::NodeOptions;
+using rclcdds::Parameter;
+using rclcdds::ParameterValue;
+using rclcdds::node_interfaces::NodeParameters;
+using rcl_interfaces::msg::SetParametersResult;
+
+NodeOptions auto_declare(const std::vector<std::string> & args)
+{
+  NodeOptions options;
+  options.automatically_declare_parameters_from_overrides(true).arguments(args);
+  return options;
+}
+
+SetParametersResult result(bool ok, const std::string & reason = "")
+{
+  SetParametersResult r;
+  r.successful = ok;
+  r.reason = reason;
+  return r;
+}
+
+TEST(NodeParameters, TypedReadsOfOverrides)
+{
+  NodeParameters params("/object_detect", auto_declare(
+      {"--ros-args", "-p", "executors:=4", "-p", "debug:=false", "-p", "depth_rgb_time_diff:=0.08",
+        "-p", "camera_1_camera_rgb:=/cam/rgb", "-p", "dangerous_class_type:=[person, chair]",
+        "-p", "ids:=[1, 2]", "-p", "weights:=[0.5, 1.5]", "-p", "flags:=[true, false]"}),
+    nullptr);
+  int executors = 0;
+  int64_t executors64 = 0;
+  bool debug = true;
+  double diff = 0.0;
+  float diff_f = 0.0f;
+  std::string rgb;
+  std::vector<std::string> classes;
+  std::vector<int64_t> ids;
+  std::vector<int> ids_int;
+  std::vector<double> weights;
+  std::vector<bool> flags;
+  EXPECT_TRUE(params.get_parameter("executors", executors));
+  EXPECT_TRUE(params.get_parameter("executors", executors64));
+  EXPECT_TRUE(params.get_parameter("debug", debug));
+  EXPECT_TRUE(params.get_parameter("depth_rgb_time_diff", diff));
+  EXPECT_TRUE(params.get_parameter("depth_rgb_time_diff", diff_f));
+  EXPECT_TRUE(params.get_parameter("camera_1_camera_rgb", rgb));
+  EXPECT_TRUE(params.get_parameter("dangerous_class_type", classes));
+  EXPECT_TRUE(params.get_parameter("ids", ids));
+  EXPECT_TRUE(params.get_parameter("ids", ids_int));
+  EXPECT_TRUE(params.get_parameter("weights", weights));
+  EXPECT_TRUE(params.get_parameter("flags", flags));
+  EXPECT_EQ(executors, 4);
+  EXPECT_EQ(executors64, 4);
+  EXPECT_FALSE(debug);
+  EXPECT_DOUBLE_EQ(diff, 0.08);
+  EXPECT_FLOAT_EQ(diff_f, 0.08f);
+  EXPECT_EQ(rgb, "/cam/rgb");
+  EXPECT_EQ(classes, (std::vector<std::string>{"person", "chair"}));
+  EXPECT_EQ(ids, (std::vector<int64_t>{1, 2}));
+  EXPECT_EQ(ids_int, (std::vector<int>{1, 2}));
+  EXPECT_EQ(weights, (std::vector<double>{0.5, 1.5}));
+  EXPECT_EQ(flags, (std::vector<bool>{true, false}));
+}
+
+TEST(NodeParameters, AbsentParameterLeavesValueAndReturnsFalse)
+{
+  NodeParameters params("/object_detect", auto_declare({}), nullptr);
+  int cameras = 2;
+  EXPECT_FALSE(params.get_parameter("cameras", cameras));
+  EXPECT_EQ(cameras, 2);
+  int value = 0;
+  EXPECT_FALSE(params.get_parameter_or("cameras", value, 7));
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(params.get_parameter_or<std::string>("name", "fallback"), "fallback");
+}
+
+TEST(NodeParameters, TypeMismatchThrowsRclcppMessageWithoutConversion)
+{
+  struct Case
+  {
+    const char * arg;
+    const char * message;
+  };
+  const std::vector<Case> cases = {
+    {"executors:=four", "parameter 'executors' has invalid type: expected [integer] got [string]"},
+    {"executors:=4.0", "parameter 'executors' has invalid type: expected [integer] got [double]"},
+    {"executors:=true", "parameter 'executors' has invalid type: expected [integer] got [bool]"},
+  };
+  for (const auto & c : cases) {
+    NodeParameters params("/object_detect", auto_declare({"--ros-args", "-p", c.arg}), nullptr);
+    int executors = 1;
+    try {
+      params.get_parameter("executors", executors);
+      ADD_FAILURE() << "no exception for " << c.arg;
+    } catch (const rclcdds::exceptions::InvalidParameterTypeException & e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_EQ(executors, 1);
+  }
+  NodeParameters ints("/n", auto_declare({"--ros-args", "-p", "cloud_x_leafSize:=1"}), nullptr);
+  double leaf = 0.0;
+  EXPECT_THROW(ints.get_parameter("cloud_x_leafSize", leaf), rclcdds::exceptions::InvalidParameterTypeException);
+  std::vector<double> as_doubles;
+  NodeParameters arrays("/n", auto_declare({"--ros-args", "-p", "a:=[1, 2]"}), nullptr);
+  EXPECT_THROW(arrays.get_parameter("a", as_doubles), rclcdds::exceptions::InvalidParameterTypeException);
+}
+
+TEST(NodeParameters, OverridePrecedence)
+{
+  const auto global = rclcdds::Arguments::parse(
+    {"prog", "--ros-args", "-p", "a:=1", "-p", "b:=1", "-p", "c:=1", "-p", "other:x:=1"});
+  NodeOptions options = auto_declare({"--ros-args", "-p", "b:=2", "-p", "c:=2"});
+  options.append_parameter_override("c", 3);
+  NodeParameters params("/n", options, &global);
+  EXPECT_EQ(params.get_parameter("a").as_int(), 1);
+  EXPECT_EQ(params.get_parameter("b").as_int(), 2);
+  EXPECT_EQ(params.get_parameter("c").as_int(), 3);
+  EXPECT_FALSE(params.has_parameter("x"));
+
+  options.use_global_arguments(false);
+  NodeParameters local_only("/n", options, &global);
+  EXPECT_FALSE(local_only.has_parameter("a"));
+}
+
+TEST(NodeParameters, UnknownLocalRosArgumentThrows)
+{
+  EXPECT_THROW(
+    NodeParameters("/n", auto_declare({"--ros-args", "--bogus"}), nullptr),
+    rclcdds::exceptions::UnknownROSArgsError);
+}
+
+TEST(NodeParameters, DeclareUsesOverrideAndKeepsStaticType)
+{
+  NodeOptions options;
+  options.arguments({"--ros-args", "-p", "rate:=30", "-p", "wrong:=text"});
+  NodeParameters params("/n", options, nullptr);
+  EXPECT_FALSE(params.has_parameter("rate"));  // not auto-declared
+  EXPECT_EQ(params.declare_parameter<int>("rate", 10), 30);
+  EXPECT_EQ(params.declare_parameter<double>("gain", 0.5), 0.5);
+  EXPECT_THROW(params.declare_parameter<int>("rate", 1), rclcdds::exceptions::ParameterAlreadyDeclaredException);
+  EXPECT_THROW(params.declare_parameter("", ParameterValue(1)), rclcdds::exceptions::InvalidParametersException);
+  try {
+    params.declare_parameter<int>("wrong", 1);
+    FAIL() << "accepted";
+  } catch (const rclcdds::exceptions::InvalidParameterTypeException & e) {
+    EXPECT_STREQ(
+      e.what(), "parameter 'wrong' has invalid type: Wrong parameter type, parameter {wrong} is of "
+      "type {integer}, setting it to {string} is not allowed.");
+  }
+  const auto r = params.set_parameter(Parameter("rate", 2.5));
+  EXPECT_FALSE(r.successful);
+  EXPECT_EQ(
+    r.reason,
+    "Wrong parameter type, parameter {rate} is of type {integer}, setting it to {double} is not allowed.");
+  EXPECT_EQ(params.get_parameter("rate").as_int(), 30);
+  EXPECT_THROW(params.declare_parameter<int>("no_default"), rclcdds::exceptions::UninitializedStaticallyTypedParameterException);
+}
+
+TEST(NodeParameters, UndeclaredAccessRules)
+{
+  NodeParameters strict("/n", NodeOptions(), nullptr);
+  EXPECT_THROW(strict.get_parameter("missing"), rclcdds::exceptions::ParameterNotDeclaredException);
+  try {
+    strict.set_parameters({Parameter("missing", 1)});
+    FAIL() << "accepted";
+  } catch (const rclcdds::exceptions::ParameterNotDeclaredException & e) {
+    EXPECT_STREQ(e.what(), "parameter 'missing' cannot be set because it was not declared");
+  }
+  NodeOptions lax_options;
+  lax_options.allow_undeclared_parameters(true);
+  NodeParameters lax("/n", lax_options, nullptr);
+  EXPECT_EQ(lax.get_parameter("missing").get_type(), rclcdds::PARAMETER_NOT_SET);
+  EXPECT_TRUE(lax.set_parameter(Parameter("missing", 1)).successful);
+  EXPECT_EQ(lax.get_parameter("missing").as_int(), 1);
+  EXPECT_TRUE(lax.set_parameter(Parameter("missing", "now text")).successful);
+}
+
+TEST(NodeParameters, CallbackRefusalLeavesEveryValueUnchanged)
+{
+  NodeParameters params("/n", auto_declare(
+      {"--ros-args", "-p", "cam1_params.max_slope:=0.2", "-p", "cam1_params.min_slope:=0.0"}), nullptr);
+  std::vector<std::string> seen;
+  auto accept = params.add_on_set_parameters_callback(
+    [&](const std::vector<Parameter> & ps) {
+      for (const auto & p : ps) {seen.push_back(p.get_name());}
+      return result(true);
+    });
+  auto reject_negative = params.add_on_set_parameters_callback(
+    [](const std::vector<Parameter> & ps) {
+      for (const auto & p : ps) {
+        if (p.get_type() == rclcdds::PARAMETER_DOUBLE && p.as_double() < 0.0) {
+          return result(false, p.get_name() + " must not be negative");
+        }
+      }
+      return result(true);
+    });
+
+  const auto refused = params.set_parameters_atomically(
+    {Parameter("cam1_params.max_slope", 0.3), Parameter("cam1_params.min_slope", -1.0)});
+  EXPECT_FALSE(refused.successful);
+  EXPECT_EQ(refused.reason, "cam1_params.min_slope must not be negative");
+  EXPECT_DOUBLE_EQ(params.get_parameter("cam1_params.max_slope").as_double(), 0.2);
+  EXPECT_TRUE(seen.empty());  // the newest callback runs first and stopped the request
+
+  const auto results = params.set_parameters(
+    {Parameter("cam1_params.max_slope", 0.3), Parameter("cam1_params.min_slope", -1.0)});
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_TRUE(results[0].successful);
+  EXPECT_FALSE(results[1].successful);
+  EXPECT_DOUBLE_EQ(params.get_parameter("cam1_params.max_slope").as_double(), 0.3);
+  EXPECT_DOUBLE_EQ(params.get_parameter("cam1_params.min_slope").as_double(), 0.0);
+
+  reject_negative.reset();  // dropping the handle unregisters the callback
+  EXPECT_TRUE(params.set_parameter(Parameter("cam1_params.min_slope", -1.0)).successful);
+  EXPECT_EQ(seen.back(), "cam1_params.min_slope");
+  EXPECT_THROW(params.remove_on_set_parameters_callback(nullptr), std::runtime_error);
+  params.remove_on_set_parameters_callback(accept.get());
+  seen.clear();
+  params.set_parameter(Parameter("cam1_params.min_slope", 0.1));
+  EXPECT_TRUE(seen.empty());
+}
+
+TEST(NodeParameters, AutoDeclaredParametersAreDynamicallyTyped)
+{
+  NodeParameters params("/n", auto_declare({"--ros-args", "-p", "cam1_params.max_slope:=1"}), nullptr);
+  EXPECT_TRUE(params.set_parameter(Parameter("cam1_params.max_slope", 0.3)).successful);
+  EXPECT_EQ(params.describe_parameter("cam1_params.max_slope").type, rclcdds::PARAMETER_DOUBLE);
+  EXPECT_TRUE(params.describe_parameter("cam1_params.max_slope").dynamic_typing);
+}
+
+TEST(NodeParameters, SetInsideCallbackIsRefused)
+{
+  NodeParameters params("/n", auto_declare({"--ros-args", "-p", "a:=1", "-p", "b:=1"}), nullptr);
+  auto handle = params.add_on_set_parameters_callback(
+    [&params](const std::vector<Parameter> &) {
+      params.set_parameter(Parameter("b", 2));
+      return result(true);
+    });
+  EXPECT_THROW(
+    params.set_parameter(Parameter("a", 2)), rclcdds::exceptions::ParameterModifiedInCallbackException);
+  EXPECT_EQ(params.get_parameter("a").as_int(), 1);
+  handle.reset();
+  EXPECT_TRUE(params.set_parameter(Parameter("a", 2)).successful);
+}
+
+TEST(NodeParameters, EventsReportNewChangedAndDeleted)
+{
+  std::vector<rcl_interfaces::msg::ParameterEvent> events;
+  auto clock = std::make_shared<rclcdds::Clock>(rclcdds::RCL_STEADY_TIME);
+  NodeParameters params(
+    "/robot/object_detect", auto_declare({"--ros-args", "-p", "a:=1"}), nullptr,
+    [&](const rcl_interfaces::msg::ParameterEvent & e) {events.push_back(e);}, clock);
+  ASSERT_EQ(events.size(), 1u);  // the auto-declared override
+  EXPECT_EQ(events[0].node, "/robot/object_detect");
+  ASSERT_EQ(events[0].new_parameters.size(), 1u);
+  EXPECT_EQ(events[0].new_parameters[0].name, "a");
+  EXPECT_GT(events[0].stamp.sec + events[0].stamp.nanosec, 0u);
+
+  params.set_parameter(Parameter("a", 5));
+  ASSERT_EQ(events.size(), 2u);
+  ASSERT_EQ(events[1].changed_parameters.size(), 1u);
+  EXPECT_EQ(events[1].changed_parameters[0].value.integer_value, 5);
+
+  params.set_parameter(Parameter("a"));  // not set: undeclares a dynamically typed parameter
+  ASSERT_EQ(events.size(), 3u);
+  ASSERT_EQ(events[2].deleted_parameters.size(), 1u);
+  EXPECT_FALSE(params.has_parameter("a"));
+
+  params.set_parameter_event_callback(nullptr);
+  params.declare_parameter("b", ParameterValue(1));
+  EXPECT_EQ(events.size(), 3u);
+}
+
+TEST(NodeParameters, RangesAndReadOnly)
+{
+  NodeParameters params("/n", NodeOptions(), nullptr);
+  rcl_interfaces::msg::ParameterDescriptor descriptor;
+  rcl_interfaces::msg::IntegerRange range;
+  range.from_value = 1;
+  range.to_value = 16;
+  range.step = 1;
+  descriptor.integer_range.push_back(range);
+  params.declare_parameter("executors", ParameterValue(1), descriptor);
+  EXPECT_TRUE(params.set_parameter(Parameter("executors", 16)).successful);
+  const auto out_of_range = params.set_parameter(Parameter("executors", 17));
+  EXPECT_FALSE(out_of_range.successful);
+  EXPECT_EQ(out_of_range.reason, "Parameter {executors} doesn't comply with integer range.");
+
+  rcl_interfaces::msg::ParameterDescriptor fixed;
+  fixed.read_only = true;
+  params.declare_parameter("frame", ParameterValue("base_footprint"), fixed);
+  const auto read_only = params.set_parameter(Parameter("frame", "map"));
+  EXPECT_FALSE(read_only.successful);
+  EXPECT_EQ(read_only.reason, "parameter 'frame' cannot be set because it is read-only");
+  EXPECT_THROW(params.undeclare_parameter("frame"), rclcdds::exceptions::ParameterImmutableException);
+  EXPECT_THROW(params.undeclare_parameter("executors"), rclcdds::exceptions::InvalidParameterTypeException);
+  EXPECT_THROW(
+    params.declare_parameter("bad", ParameterValue(100), descriptor),
+    rclcdds::exceptions::InvalidParameterValueException);
+}
+
+TEST(NodeParameters, ListDescribeTypesAndPrefix)
+{
+  NodeParameters params("/n", auto_declare(
+      {"--ros-args", "-p", "debug:=true", "-p", "cam1.max_slope:=0.2", "-p", "cam1.min_slope:=0.0",
+        "-p", "cam1.deep.x:=1"}), nullptr);
+  const auto all = params.list_parameters({}, 0);
+  EXPECT_EQ(all.names.size(), 4u);
+  const auto top = params.list_parameters({}, 1);
+  EXPECT_EQ(top.names, std::vector<std::string>{"debug"});
+  const auto cam = params.list_parameters({"cam1"}, 1);
+  EXPECT_EQ(cam.names, (std::vector<std::string>{"cam1.max_slope", "cam1.min_slope"}));
+  EXPECT_EQ(cam.prefixes, std::vector<std::string>{"cam1"});
+
+  std::map<std::string, double> slopes;
+  NodeParameters only_doubles("/n", auto_declare(
+      {"--ros-args", "-p", "cam1.max_slope:=0.2", "-p", "cam1.min_slope:=0.0"}), nullptr);
+  EXPECT_TRUE(only_doubles.get_parameters("cam1", slopes));
+  EXPECT_EQ(slopes.size(), 2u);
+  EXPECT_DOUBLE_EQ(slopes.at("max_slope"), 0.2);
+
+  const auto types = params.get_parameter_types({"debug", "cam1.deep.x"});
+  EXPECT_EQ(types, (std::vector<uint8_t>{rclcdds::PARAMETER_BOOL, rclcdds::PARAMETER_INTEGER}));
+  EXPECT_THROW(params.get_parameter_types({"nope"}), rclcdds::exceptions::ParameterNotDeclaredException);
+  EXPECT_THROW(params.describe_parameters({"nope"}), rclcdds::exceptions::ParameterNotDeclaredException);
+  EXPECT_EQ(params.get_parameters({"debug"}).at(0).as_bool(), true);
+}
+
+TEST(NodeParameters, UninitializedStaticParameter)
+{
+  NodeParameters params("/n", NodeOptions(), nullptr);
+  params.declare_parameter("rate", rclcdds::PARAMETER_INTEGER);
+  EXPECT_THROW(params.get_parameter("rate"), rclcdds::exceptions::ParameterUninitializedException);
+  int rate = 0;
+  EXPECT_FALSE(params.get_parameter("rate", rate));
+  EXPECT_TRUE(params.set_parameter(Parameter("rate", 5)).successful);
+  EXPECT_EQ(params.get_parameter("rate").as_int(), 5);
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+// Lifecycle state machine: the standard graph, callback results, error processing, events.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "rclcdds/lifecycle/state_machine.hpp"
+
+namespace
+{
+
+using rclcdds_lifecycle::LifecycleStateMachine;
+using rclcdds_lifecycle::SimpleManagedEntity;
+using rclcdds_lifecycle::State;
+using CallbackReturn = rclcdds_lifecycle::node_interfaces::LifecycleNodeInterface::CallbackReturn;
+using S = lifecycle_msgs::msg::State;
+using T = lifecycle_msgs::msg::Transition;
+
+/// Node whose callbacks return scripted results and record what ran.
+class ScriptedNode : public rclcdds_lifecycle::node_interfaces::LifecycleNodeInterface
+{
+public:
+  CallbackReturn on_configure(const State & s) override {return run("configure", s);}
+  CallbackReturn on_cleanup(const State & s) override {return run("cleanup", s);}
+  CallbackReturn on_shutdown(const State & s) override {return run("shutdown", s);}
+  CallbackReturn on_activate(const State & s) override {return run("activate", s);}
+  CallbackReturn on_deactivate(const State & s) override {return run("deactivate", s);}
+  CallbackReturn on_error(const State & s) override {return run("error", s);}
+
+  CallbackReturn next{CallbackReturn::SUCCESS};        ///< result of the next callback
+  CallbackReturn error_result{CallbackReturn::SUCCESS};  ///< result of on_error
+  bool throw_next{false};
+  std::vector<std::string> calls;
+  std::vector<uint8_t> previous_states;
+
+private:
+  CallbackReturn run(const std::string & name, const State & previous)
+  {
+    calls.push_back(name);
+    previous_states.push_back(previous.id());
+    if (name == "error") {
+      return error_result;
+    }
+    if (throw_next) {
+      throw std::runtime_error("camera failed");
+    }
+    return next;
+  }
+};
+
+TEST(StateMachine, CallbackReturnValues)
+{
+  EXPECT_EQ(static_cast<int>(CallbackReturn::SUCCESS), 97);
+  EXPECT_EQ(static_cast<int>(CallbackReturn::FAILURE), 98);
+  EXPECT_EQ(static_cast<int>(CallbackReturn::ERROR), 99);
+}
+
+TEST(StateMachine, TransitionResultsFollowTheStandardGraph)
+{
+  struct Case
+  {
+    uint8_t start;        ///< primary state reached first with successful transitions
+    uint8_t transition;
+    CallbackReturn result;
+    uint8_t expected;
+  };
+  const std::vector<Case> cases = {
+    {S::PRIMARY_STATE_UNCONFIGURED, T::TRANSITION_CONFIGURE, CallbackReturn::SUCCESS, S::PRIMARY_STATE_INACTIVE},
+    {S::PRIMARY_STATE_UNCONFIGURED, T::TRANSITION_CONFIGURE, CallbackReturn::FAILURE, S::PRIMARY_STATE_UNCONFIGURED},
+    {S::PRIMARY_STATE_UNCONFIGURED, T::TRANSITION_CONFIGURE, CallbackReturn::ERROR, S::PRIMARY_STATE_UNCONFIGURED},
+    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_CLEANUP, CallbackReturn::SUCCESS, S::PRIMARY_STATE_UNCONFIGURED},
+    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_CLEANUP, CallbackReturn::FAILURE, S::PRIMARY_STATE_INACTIVE},
+    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_ACTIVATE, CallbackReturn::SUCCESS, S::PRIMARY_STATE_ACTIVE},
+    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_ACTIVATE, CallbackReturn::FAILURE, S::PRIMARY_STATE_INACTIVE},
+    {S::PRIMARY_STATE_ACTIVE, T::TRANSITION_DEACTIVATE, CallbackReturn::SUCCESS, S::PRIMARY_STATE_INACTIVE},
+    {S::PRIMARY_STATE_ACTIVE, T::TRANSITION_DEACTIVATE, CallbackReturn::FAILURE, S::PRIMARY_STATE_ACTIVE},
+    {S::PRIMARY_STATE_UNCONFIGURED, T::TRANSITION_UNCONFIGURED_SHUTDOWN, CallbackReturn::SUCCESS, S::PRIMARY_STATE_FINALIZED},
+    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_INACTIVE_SHUTDOWN, CallbackReturn::FAILURE, S::PRIMARY_STATE_FINALIZED},
+    {S::PRIMARY_STATE_ACTIVE, T::TRANSITION_ACTIVE_SHUTDOWN, CallbackReturn::SUCCESS, S::PRIMARY_STATE_FINALIZED},
+  };
+  for (const auto & c : cases) {
+    ScriptedNode node;
+    LifecycleStateMachine machine(&node);
+    if (c.start != S::PRIMARY_STATE_UNCONFIGURED) {
+      machine.configure();
+    }
+    if (c.start == S::PRIMARY_STATE_ACTIVE) {
+      machine.activate();
+    }
+    ASSERT_EQ(machine.get_current_state().id(), c.start);
+    node.next = c.result;
+    CallbackReturn returned = CallbackReturn::ERROR;
+    const State reached = machine.trigger_transition(c.transition, returned);
+    EXPECT_EQ(reached.id(), c.expected)
+      << "transition " << int(c.transition) << " result " << int(c.result);
+    EXPECT_EQ(returned, c.result);
+  }
+}
+
+TEST(StateMachine, ErrorProcessingOutcomes)
+{
+  ScriptedNode recovers;
+  LifecycleStateMachine a(&recovers);
+  recovers.next = CallbackReturn::ERROR;
+  EXPECT_EQ(a.configure().id(), S::PRIMARY_STATE_UNCONFIGURED);
+  EXPECT_EQ(recovers.calls, (std::vector<std::string>{"configure", "error"}));
+
+  ScriptedNode gives_up;
+  gives_up.error_result = CallbackReturn::FAILURE;
+  LifecycleStateMachine b(&gives_up);
+  b.configure();
+  gives_up.next = CallbackReturn::ERROR;
+  EXPECT_EQ(b.activate().id(), S::PRIMARY_STATE_FINALIZED);
+  EXPECT_EQ(b.get_available_transitions().size(), 0u);
+}
+
+TEST(StateMachine, ExceptionInCallbackIsAnError)
+{
+  ScriptedNode node;
+  LifecycleStateMachine machine(&node);
+  std::vector<std::string> errors;
+  machine.set_log_sink([](const std::string &) {}, [&](const std::string & e) {errors.push_back(e);});
+  node.throw_next = true;
+  CallbackReturn returned;
+  EXPECT_EQ(machine.configure(returned).id(), S::PRIMARY_STATE_UNCONFIGURED);
+  EXPECT_EQ(returned, CallbackReturn::ERROR);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("camera failed"), std::string::npos);
+}
+
+TEST(StateMachine, UnavailableTransitionsAreRefused)
+{
+  ScriptedNode node;
+  LifecycleStateMachine machine(&node);
+  std::vector<std::string> warnings;
+  machine.set_log_sink([&](const std::string & w) {warnings.push_back(w);}, nullptr);
+  CallbackReturn returned = CallbackReturn::SUCCESS;
+  EXPECT_FALSE(machine.change_state(T::TRANSITION_ACTIVATE, returned));
+  EXPECT_EQ(returned, CallbackReturn::FAILURE);
+  EXPECT_EQ(machine.activate().id(), S::PRIMARY_STATE_UNCONFIGURED);
+  EXPECT_FALSE(machine.change_state(T::TRANSITION_ON_CONFIGURE_SUCCESS, returned));
+  EXPECT_TRUE(node.calls.empty());
+  EXPECT_EQ(warnings.size(), 3u);
+  EXPECT_EQ(
+    warnings[0],
+    "Unable to start transition 3 from current state unconfigured: the transition is not "
+    "available from this state");
+}
+
+TEST(StateMachine, TriggerByLabelAndShortcuts)
+{
+  ScriptedNode node;
+  LifecycleStateMachine machine(&node);
+  EXPECT_EQ(machine.trigger_transition("configure").label(), "inactive");
+  EXPECT_EQ(machine.trigger_transition(rclcdds_lifecycle::Transition(T::TRANSITION_ACTIVATE)).label(), "active");
+  EXPECT_EQ(machine.deactivate().label(), "inactive");
+  EXPECT_EQ(machine.cleanup().label(), "unconfigured");
+  EXPECT_EQ(machine.shutdown().label(), "finalized");
+  EXPECT_EQ(
+    node.calls, (std::vector<std::string>{"configure", "activate", "deactivate", "cleanup", "shutdown"}));
+  EXPECT_EQ(node.previous_states[1], S::PRIMARY_STATE_INACTIVE);
+}
+
+TEST(StateMachine, EventsForEveryStateChange)
+{
+  ScriptedNode node;
+  LifecycleStateMachine machine(&node);
+  std::vector<lifecycle_msgs::msg::TransitionEvent> events;
+  machine.set_transition_event_callback(
+    [&](const lifecycle_msgs::msg::TransitionEvent & e) {events.push_back(e);});
+  machine.configure();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].transition.id, T::TRANSITION_CONFIGURE);
+  EXPECT_EQ(events[0].transition.label, "configure");
+  EXPECT_EQ(events[0].start_state.label, "unconfigured");
+  EXPECT_EQ(events[0].goal_state.label, "configuring");
+  EXPECT_EQ(events[1].transition.id, T::TRANSITION_ON_CONFIGURE_SUCCESS);
+  EXPECT_EQ(events[1].transition.label, "transition_success");
+  EXPECT_EQ(events[1].goal_state.id, S::PRIMARY_STATE_INACTIVE);
+  EXPECT_GT(events[1].timestamp, 0u);
+}
+
+TEST(StateMachine, AvailableStatesAndTransitions)
+{
+  LifecycleStateMachine machine;  // no node: every callback succeeds
+  EXPECT_EQ(machine.get_available_states().size(), 10u);
+  EXPECT_EQ(machine.get_transition_graph().size(), 25u);
+  auto available = machine.get_available_transitions();
+  ASSERT_EQ(available.size(), 2u);
+  EXPECT_EQ(available[0].label(), "configure");
+  EXPECT_EQ(available[1].id(), T::TRANSITION_UNCONFIGURED_SHUTDOWN);
+  EXPECT_EQ(available[1].goal_state().label(), "shuttingdown");
+  machine.configure();
+  EXPECT_EQ(machine.get_available_transitions().size(), 3u);
+}
+
+TEST(StateMachine, RegisteredCallbackReplacesVirtual)
+{
+  ScriptedNode node;
+  LifecycleStateMachine machine(&node);
+  machine.register_on_configure([](const State &) {return CallbackReturn::FAILURE;});
+  EXPECT_EQ(machine.configure().id(), S::PRIMARY_STATE_UNCONFIGURED);
+  EXPECT_TRUE(node.calls.empty());
+}
+
+TEST(StateMachine, TransitionFromInsideCallbackFails)
+{
+  LifecycleStateMachine machine;
+  machine.set_log_sink([](const std::string &) {}, nullptr);
+  State inner;
+  machine.register_on_configure(
+    [&](const State &) {
+      inner = machine.activate();
+      return CallbackReturn::SUCCESS;
+    });
+  EXPECT_EQ(machine.configure().id(), S::PRIMARY_STATE_INACTIVE);
+  EXPECT_EQ(inner.id(), S::TRANSITION_STATE_CONFIGURING);
+}
+
+TEST(StateMachine, ManagedEntitiesFollowTheActiveState)
+{
+  LifecycleStateMachine machine;
+  auto entity = std::make_shared<SimpleManagedEntity>();
+  machine.add_managed_entity(entity);
+  bool active_during_on_activate = false;
+  machine.register_on_activate(
+    [&](const State &) {
+      active_during_on_activate = entity->is_activated();
+      return CallbackReturn::SUCCESS;
+    });
+  machine.configure();
+  EXPECT_FALSE(entity->is_activated());
+  machine.activate();
+  EXPECT_TRUE(active_during_on_activate);
+  EXPECT_TRUE(entity->is_activated());
+  machine.deactivate();
+  EXPECT_FALSE(entity->is_activated());
+
+  machine.register_on_activate([](const State &) {return CallbackReturn::FAILURE;});
+  machine.activate();
+  EXPECT_FALSE(entity->is_activated());  // rolled back with the failed activation
+
+  machine.register_on_activate([](const State &) {return CallbackReturn::SUCCESS;});
+  machine.activate();
+  auto late = std::make_shared<SimpleManagedEntity>();
+  machine.add_managed_entity(late);
+  EXPECT_TRUE(late->is_activated());  // added while active
+  machine.shutdown();
+  EXPECT_FALSE(entity->is_activated());
+  EXPECT_FALSE(late->is_activated());
+}
+
+}  // namespace

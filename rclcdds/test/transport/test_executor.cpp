@@ -1,0 +1,224 @@
+// The dispatch core: wait set wake-ups (work, cancel, shutdown, signals, new entities), callback
+// groups and spin variants (run inside scripts/netns.sh).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <std_msgs/msg/string.hpp>
+
+#include "rclcdds/executors.hpp"
+#include "rclcdds/node_topics.hpp"
+
+using namespace std::chrono_literals;
+using std_msgs::msg::String;
+
+namespace
+{
+
+class ExecutorTest : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    context_ = std::make_shared<rclcdds::Context>();
+    context_->init(0, nullptr);
+    node_ = std::make_shared<rclcdds::NodeTopics>("executor_test", "", context_);
+    publisher_ = node_->create_publisher<String>("work", rclcdds::QoS(100));
+  }
+
+  void TearDown() override {context_->shutdown("test done");}
+
+  std::unique_ptr<rclcdds::executors::SingleThreadedExecutor> make_executor()
+  {
+    return std::make_unique<rclcdds::executors::SingleThreadedExecutor>(
+      rclcdds::ExecutorOptions{context_});
+  }
+
+  void publish(const std::string & text)
+  {
+    String msg;
+    msg.data = text;
+    publisher_->publish(msg);
+  }
+
+  bool wait_for_subscribers(size_t count)
+  {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (publisher_->get_subscription_count() < count) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        return false;
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+
+  rclcdds::Context::SharedPtr context_;
+  rclcdds::NodeTopics::SharedPtr node_;
+  rclcdds::Publisher<String>::SharedPtr publisher_;
+};
+
+}  // namespace
+
+TEST_F(ExecutorTest, SpinOnceTimesOutWithoutWork)
+{
+  auto executor = make_executor();
+  executor->add_node(node_);
+  const auto start = std::chrono::steady_clock::now();
+  executor->spin_once(100ms);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 100ms);
+  EXPECT_LT(elapsed, 1s);
+}
+
+TEST_F(ExecutorTest, SpinSomeRunsWhatIsReadyAndReturns)
+{
+  std::vector<std::string> seen;
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String & m) {seen.push_back(m.data);});
+  ASSERT_TRUE(wait_for_subscribers(1));
+  auto executor = make_executor();
+  executor->add_node(node_);
+  executor->spin_some();
+  EXPECT_TRUE(seen.empty());
+
+  publish("one");
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (seen.empty() && std::chrono::steady_clock::now() < deadline) {
+    executor->spin_some();
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(seen, std::vector<std::string>{"one"});
+}
+
+TEST_F(ExecutorTest, CancelAndShutdownWakeABlockedSpin)
+{
+  auto executor = make_executor();
+  executor->add_node(node_);
+  std::thread spinner([&] {executor->spin();});
+  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(executor->is_spinning());
+  executor->cancel();
+  spinner.join();
+  EXPECT_FALSE(executor->is_spinning());
+
+  std::atomic_bool returned{false};
+  std::thread second([&] {executor->spin(); returned = true;});
+  std::this_thread::sleep_for(100ms);
+  EXPECT_FALSE(returned);
+  context_->shutdown("stop");
+  second.join();
+  EXPECT_TRUE(returned);
+}
+
+TEST_F(ExecutorTest, SubscriptionCreatedWhileSpinningIsServed)
+{
+  auto executor = make_executor();
+  executor->add_node(node_);
+  std::thread spinner([&] {executor->spin();});
+  std::this_thread::sleep_for(50ms);
+
+  std::atomic_int count{0};
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String &) {++count;});
+  ASSERT_TRUE(wait_for_subscribers(1));
+  publish("late subscription");
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (count == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  executor->cancel();
+  spinner.join();
+  EXPECT_EQ(count, 1);
+}
+
+TEST_F(ExecutorTest, GroupsNotAddedWithTheNodeWaitForAddCallbackGroup)
+{
+  auto own_group = node_->create_callback_group(rclcdds::CallbackGroupType::MutuallyExclusive, false);
+  int count = 0;
+  rclcdds::SubscriptionOptions options;
+  options.callback_group = own_group;
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String &) {++count;}, options);
+  ASSERT_TRUE(wait_for_subscribers(1));
+  auto executor = make_executor();
+  executor->add_node(node_);
+  publish("x");
+  for (int i = 0; i < 10; ++i) {
+    executor->spin_once(20ms);
+  }
+  EXPECT_EQ(count, 0);
+
+  auto group_executor = make_executor();
+  group_executor->add_callback_group(own_group, node_);
+  for (int i = 0; i < 50 && count == 0; ++i) {
+    group_executor->spin_once(20ms);
+  }
+  EXPECT_EQ(count, 1);
+  EXPECT_THROW(group_executor->add_callback_group(own_group, node_), std::runtime_error);
+}
+
+TEST_F(ExecutorTest, ANodeServesOneExecutorAtATime)
+{
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [](const String &) {});
+  auto first = make_executor();
+  first->add_node(node_);
+  first->spin_once(1ms);  // the executor claims the node's groups
+  auto second = make_executor();
+  EXPECT_THROW(second->add_node(node_), std::runtime_error);
+  EXPECT_THROW(first->add_node(node_), std::runtime_error);
+  first->remove_node(node_);
+  EXPECT_NO_THROW(second->add_node(node_));
+}
+
+TEST_F(ExecutorTest, CallbackExceptionPropagatesAndReleasesTheGroup)
+{
+  int calls = 0;
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String & m) {
+      ++calls;
+      if (m.data == "throw") {
+        throw std::runtime_error("callback failed");
+      }
+    });
+  ASSERT_TRUE(wait_for_subscribers(1));
+  auto executor = make_executor();
+  executor->add_node(node_);
+  publish("throw");
+  publish("after");
+  bool thrown = false;
+  for (int i = 0; i < 100 && calls < 2; ++i) {
+    try {
+      executor->spin_once(20ms);
+    } catch (const std::runtime_error &) {
+      thrown = true;
+    }
+  }
+  EXPECT_TRUE(thrown);
+  EXPECT_EQ(calls, 2);
+}
+
+TEST(ExecutorSignals, SigintShutsTheGlobalContextDownAndStopsSpin)
+{
+  const char * argv[] = {"test_executor", "--ros-args", "-p", "x:=1"};
+  rclcdds::init(4, argv);
+  EXPECT_EQ(rclcdds::get_global_default_context()->get_init_arguments().size(), 4u);
+  auto node = std::make_shared<rclcdds::NodeTopics>("signal_test");
+  int shutdown_callbacks = 0;
+  rclcdds::on_shutdown([&shutdown_callbacks] {++shutdown_callbacks;});
+  std::thread spinner([&] {rclcdds::spin(node);});
+  std::this_thread::sleep_for(100ms);
+  std::raise(SIGINT);
+  spinner.join();
+  EXPECT_FALSE(rclcdds::ok());
+  EXPECT_EQ(shutdown_callbacks, 1);
+  EXPECT_NE(rclcdds::get_global_default_context()->shutdown_reason().find("SIGINT"), std::string::npos);
+  EXPECT_TRUE(rclcdds::uninstall_signal_handlers());
+}
