@@ -1,0 +1,182 @@
+// Region clouds of detections that bypass ground removal: floor regions, height bands, largest
+// cluster, and refused input.
+#include <gtest/gtest.h>
+#include <nimbra_perception_libs/cloud_cluster.hpp>
+
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "cloud_test_scenes.hpp"
+#include "common/cloud.hpp"
+#include "common/region_extraction.hpp"
+
+namespace nimbra::test
+{
+namespace
+{
+
+using HeightRanges = std::map<semantic::SemanticType, std::pair<double, double>>;
+
+constexpr int kWidth = 80;
+constexpr int kHeight = 40;
+
+class RegionExtractionTest : public ::testing::Test
+{
+protected:
+  RegionExtractionTest()
+  {
+    params_.intrinsics = CameraIntrinsics{100.0F, 100.0F, 40.0F, 20.0F};
+    params_.stride = 1;
+    params_.cam_to_base = Eigen::Matrix4f::Identity();
+  }
+
+  std::unique_ptr<Cloud> makeContext(float depth_max = 2.0F)
+  {
+    CloudConfig config;
+    config.depth_max = depth_max;
+    return std::make_unique<Cloud>(
+      config,
+      std::make_shared<orvix::perception::CloudCluster>(orvix::perception::CloudClusterPara()),
+      nullptr);
+  }
+
+  static Detection wholeImage(semantic::SemanticType type)
+  {
+    Detection detection;
+    detection.x2 = kWidth;
+    detection.y2 = kHeight;
+    detection.type = type;
+    return detection;
+  }
+
+  RegionExtractionParams params_;
+};
+
+TEST_F(RegionExtractionTest, FloorRegionKeepsAllPointsWhateverTheirHeight)
+{
+  // Base z = depth - 3 m: far outside any height band.
+  params_.cam_to_base(2, 3) = -3.0F;
+  const auto depth = makeDepthMessage(
+    kWidth, kHeight, "16UC1", [](int u, int v) { return u < 10 && v < 6 ? 1000.0 : 0.0; });
+  auto context = makeContext();
+  RegionExtractionResult result;
+  extractDetectionRegions({wholeImage(semantic::CARPET)}, depth, *context, params_, {}, result);
+  ASSERT_EQ(result.floor_regions.size(), 1U);
+  EXPECT_TRUE(result.dangerous_regions.empty());
+  const ClassCloudInfo & region = result.floor_regions[0];
+  EXPECT_EQ(region.type, semantic::CARPET);
+  EXPECT_TRUE(region.has_detection);
+  EXPECT_EQ(region.detection.type, semantic::NO_TYPE);
+  EXPECT_TRUE(region.detection.mask.empty());
+  ASSERT_EQ(region.cloud.points.size(), 60U);
+  EXPECT_NEAR(region.cloud.points[0].z, -2.0F, 1e-5F);
+  EXPECT_EQ(region.cloud.header.frame_id, "base_footprint");
+  EXPECT_EQ(region.cloud.header.stamp, 100250000ULL);
+}
+
+TEST_F(RegionExtractionTest, TypeWithoutRangeKeepsPointsStrictlyBetweenZeroAndTwoMetres)
+{
+  // Depth 0.3 m + 0.1 m per column, base z = depth - 0.5 m: columns 3..21 lie in (0, 2).
+  params_.cam_to_base(2, 3) = -0.5F;
+  const auto depth = makeDepthMessage(kWidth, kHeight, "16UC1", [](int u, int v) {
+    return v == 0 && u < 28 ? 300.0 + 100.0 * u : 0.0;
+  });
+  auto context = makeContext(5.0F);
+  const HeightRanges ranges = {{semantic::CHAIR, {1.0, 1.5}}};
+  RegionExtractionResult result;
+  extractDetectionRegions(
+    {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context, params_, ranges, result);
+  ASSERT_EQ(result.dangerous_regions.size(), 1U);
+  ASSERT_EQ(result.dangerous_stats.size(), 1U);
+  EXPECT_EQ(result.dangerous_stats[0].kept_points, 19U);
+  const ClassCloudInfo & region = result.dangerous_regions[0];
+  EXPECT_EQ(region.type, semantic::ESCALATOR_ENTRANCE);
+  EXPECT_FALSE(region.has_detection);
+  EXPECT_FALSE(region.cloud.points.empty());
+  for (const auto & p : region.cloud.points) {
+    EXPECT_GT(p.z, 0.0F);
+    EXPECT_LT(p.z, 2.0F);
+  }
+}
+
+TEST_F(RegionExtractionTest, ClassRangeIsUsedWhenPresent)
+{
+  params_.cam_to_base(2, 3) = -0.5F;
+  const auto depth = makeDepthMessage(kWidth, kHeight, "16UC1", [](int u, int v) {
+    return v == 0 && u < 28 ? 300.0 + 100.0 * u : 0.0;
+  });
+  auto context = makeContext(5.0F);
+  // Band (0.5, 1.0): depths 1.1 .. 1.4 m, columns 8..11.
+  const HeightRanges ranges = {{semantic::ESCALATOR_ENTRANCE, {0.5, 1.0}}};
+  RegionExtractionResult result;
+  extractDetectionRegions(
+    {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context, params_, ranges, result);
+  ASSERT_EQ(result.dangerous_stats.size(), 1U);
+  EXPECT_EQ(result.dangerous_stats[0].kept_points, 4U);
+}
+
+TEST_F(RegionExtractionTest, LargestOfThreeClustersIsKept)
+{
+  // Three patches 1 m ahead, 0.15 m and more apart: 8 x 5, 12 x 10 and 15 x 5 pixels.
+  const auto depth = makeDepthMessage(kWidth, kHeight, "16UC1", [](int u, int v) {
+    const bool a = u >= 2 && u <= 9 && v >= 5 && v <= 9;
+    const bool b = u >= 25 && u <= 36 && v >= 5 && v <= 14;
+    const bool c = u >= 55 && u <= 69 && v >= 5 && v <= 9;
+    return a || b || c ? 1000.0 : 0.0;
+  });
+  auto context = makeContext();
+  RegionExtractionResult result;
+  extractDetectionRegions(
+    {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context, params_, {}, result);
+  ASSERT_EQ(result.dangerous_regions.size(), 1U);
+  EXPECT_EQ(result.dangerous_stats[0].cluster_count, 3);
+  EXPECT_EQ(result.dangerous_stats[0].kept_points, 235U);
+  const PointCloud & kept = result.dangerous_regions[0].cloud;
+  ASSERT_EQ(kept.points.size(), 120U);
+  EXPECT_EQ(kept.width, 120U);
+  for (const auto & p : kept.points) {
+    EXPECT_GE(p.x, (25.0F - 40.0F) / 100.0F - 1e-5F);
+    EXPECT_LE(p.x, (36.0F - 40.0F) / 100.0F + 1e-5F);
+  }
+}
+
+TEST_F(RegionExtractionTest, RecordsFollowDetectionOrderAndSkipEmptyRegions)
+{
+  const auto depth = makeDepthMessage(
+    kWidth, kHeight, "16UC1", [](int u, int) { return u < 40 ? 1000.0 : 0.0; });
+  auto context = makeContext();
+  Detection left = wholeImage(semantic::BASE);
+  left.x2 = 20;
+  Detection right_without_depth = wholeImage(semantic::ESCALATOR_ENTRANCE);
+  right_without_depth.x1 = 50;
+  Detection bad_mask = wholeImage(semantic::ESCALATOR_ENTRANCE);
+  bad_mask.mask = cv::Mat::ones(10, 10, CV_8UC1);
+  Detection middle = wholeImage(semantic::ESCALATOR_ENTRANCE);
+  middle.x1 = 20;
+  middle.x2 = 40;
+  RegionExtractionResult result;
+  extractDetectionRegions(
+    {left, right_without_depth, bad_mask, middle}, depth, *context, params_, {}, result);
+  ASSERT_EQ(result.floor_regions.size(), 1U);
+  EXPECT_EQ(result.floor_regions[0].type, semantic::BASE);
+  ASSERT_EQ(result.dangerous_regions.size(), 1U);
+  EXPECT_EQ(result.dangerous_stats.size(), 1U);
+  ASSERT_EQ(result.errors.size(), 1U);
+  EXPECT_NE(result.errors[0].find("detection 2"), std::string::npos) << result.errors[0];
+}
+
+TEST_F(RegionExtractionTest, MalformedDepthGivesNoRegionAndAReason)
+{
+  auto depth = makeDepthMessage(kWidth, kHeight, "16UC1", [](int, int) { return 1000.0; });
+  depth.data.resize(10);
+  auto context = makeContext();
+  RegionExtractionResult result;
+  extractDetectionRegions({wholeImage(semantic::CARPET)}, depth, *context, params_, {}, result);
+  EXPECT_TRUE(result.floor_regions.empty());
+  ASSERT_EQ(result.errors.size(), 1U);
+  EXPECT_NE(result.errors[0].find("depth image"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace nimbra::test
