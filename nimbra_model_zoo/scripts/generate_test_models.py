@@ -327,7 +327,10 @@ def yolov8n_seg_random(path, size=640, classes=80, seed=8):
     # Distribution focal loss decoding: softmax over the 16 bins, expectation by a 1x1 conv.
     dfl = g.reshape(box, [1, 4, reg_max, anchors])
     dfl = g.node("Transpose", [dfl], perm=[0, 2, 1, 3])
-    dfl = g.node("Softmax", [dfl], axis=1)
+    # Before opset 13 Softmax flattens from its axis on; softmax over the bins alone needs them last.
+    dfl = g.node("Transpose", [dfl], perm=[0, 3, 2, 1])
+    dfl = g.node("Softmax", [dfl], axis=3)
+    dfl = g.node("Transpose", [dfl], perm=[0, 3, 2, 1])
     bins = np.arange(reg_max, dtype=np.float32).reshape(1, reg_max, 1, 1)
     dfl = g.node("Conv", [dfl, g.const(bins, "dfl_w")], kernel_shape=[1, 1])
     distances = g.reshape(dfl, [1, 4, anchors])

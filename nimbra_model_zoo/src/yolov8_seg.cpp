@@ -23,6 +23,12 @@ std::string ShapesText(std::vector<cv::Mat> const& outputs) {
   return text.empty() ? std::string("none") : text;
 }
 
+/// OpenCV's messages end in newlines; they are embedded in ours.
+std::string Trimmed(std::string text) {
+  text.erase(text.find_last_not_of(" \n\r\t>") + 1);
+  return text;
+}
+
 /// Finds the predictions (rank 3) and the prototypes (rank 4) among the network outputs.
 bool PickOutputs(std::vector<cv::Mat> const& outputs, cv::Mat& predictions, cv::Mat& prototypes,
                  std::string* error) {
@@ -41,6 +47,13 @@ bool PickOutputs(std::vector<cv::Mat> const& outputs, cv::Mat& predictions, cv::
   }
   return SegmentationDecoder::CheckShapes(predictions, prototypes, error);
 }
+
+/// Appended when OpenCV parses the file but cannot build or run the network: the usual cause is
+/// an Ultralytics export using operations that OpenCV 4.6 mishandles.
+constexpr char const* kAdapterHint =
+    "; if this is an Ultralytics YOLOv8-seg export, convert it with "
+    "'/usr/bin/python3 adapt_yolov8_export.py EXPORT.onnx ADAPTED.onnx' (installed in "
+    "lib/nimbra_model_zoo) and name the adapted file in 'model_file'";
 
 int BackendId(std::string const& backend) {
   return backend == "cuda" ? cv::dnn::DNN_BACKEND_CUDA : cv::dnn::DNN_BACKEND_OPENCV;
@@ -73,7 +86,9 @@ struct YOLOv8Seg::Impl {
   void LoadNetwork(std::string const& description_file);
   void CheckOutputs();
   /// Letterbox, forward and decode an 8-bit RGB image.
-  bool Run(cv::Mat const& image, std::vector<ModelDetection>& detections, std::string* error);
+  /// @param inference_failed set when OpenCV itself failed (rather than the output check)
+  bool Run(cv::Mat const& image, std::vector<ModelDetection>& detections, std::string* error,
+           bool* inference_failed = nullptr);
 };
 
 void YOLOv8Seg::Impl::LoadNetwork(std::string const& description_file) {
@@ -92,7 +107,10 @@ void YOLOv8Seg::Impl::LoadNetwork(std::string const& description_file) {
   try {
     net = cv::dnn::readNetFromONNX(path);
   } catch (cv::Exception const& e) {
-    throw ModelError(model_where + " is not a loadable ONNX model: " + e.what());
+    // StsUnsupportedFormat: the file is not a parseable ONNX protobuf at all.
+    bool const parsed = e.code != cv::Error::StsUnsupportedFormat;
+    throw ModelError(model_where + " is not a loadable ONNX model: " + Trimmed(e.what()) +
+                     (parsed ? kAdapterHint : ""));
   }
   if (net.empty()) {
     throw ModelError(model_where + " holds no network");
@@ -116,9 +134,11 @@ void YOLOv8Seg::Impl::CheckOutputs() {
   cv::Mat const grey(input, CV_8UC3, cv::Scalar::all(Letterbox::kPadValue));
   std::vector<ModelDetection> detections;
   std::string error;
-  if (!Run(grey, detections, &error)) {
+  bool inference_failed = false;
+  if (!Run(grey, detections, &error, &inference_failed)) {
     throw ModelError(model_where + " on a " + std::to_string(input.width) + "x" +
-                     std::to_string(input.height) + " input: " + error);
+                     std::to_string(input.height) + " input: " + error +
+                     (inference_failed ? kAdapterHint : ""));
   }
   int const rows = outputs[0].dims == 3 ? outputs[0].size[1] : outputs[1].size[1];
   int const mask_channels = outputs[0].dims == 4 ? outputs[0].size[1] : outputs[1].size[1];
@@ -126,14 +146,17 @@ void YOLOv8Seg::Impl::CheckOutputs() {
 }
 
 bool YOLOv8Seg::Impl::Run(cv::Mat const& image, std::vector<ModelDetection>& detections,
-                          std::string* error) {
+                          std::string* error, bool* inference_failed) {
   Letterbox const letterbox(image.size(), cv::Size(config.input_width, config.input_height));
   letterbox.MakeBlob(image, blob, padded);
   try {
     net.setInput(blob);
     net.forward(outputs, output_names);
   } catch (cv::Exception const& e) {
-    *error = std::string("inference failed: ") + e.what();
+    *error = "inference failed: " + Trimmed(e.what());
+    if (inference_failed != nullptr) {
+      *inference_failed = true;
+    }
     return false;
   }
   cv::Mat predictions;

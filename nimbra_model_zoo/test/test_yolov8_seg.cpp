@@ -273,6 +273,8 @@ TEST(YOLOv8SegErrors, UnreadableModelFileNamesThePath) {
   std::string const what = ConstructionError(description);
   EXPECT_NE(what.find(path.string()), std::string::npos) << what;
   EXPECT_NE(what.find("not a loadable ONNX model"), std::string::npos) << what;
+  // Not an ONNX file at all: no hint about converting an export.
+  EXPECT_EQ(what.find("adapt_yolov8_export.py"), std::string::npos) << what;
 
   description["model_file"] = ::testing::TempDir();  // a directory
   EXPECT_NE(ConstructionError(description).find("not a regular file"), std::string::npos);
