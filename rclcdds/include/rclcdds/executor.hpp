@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -37,9 +39,12 @@ struct AnyExecutable
 };
 
 /// Dispatch core shared by the single- and multi-threaded executors. get_next_executable() may
-/// be called from several threads (calls are serialised internally); execute_any_executable()
-/// runs concurrently. A mutually exclusive group is withheld from the wait set while one of its
-/// callbacks runs.
+/// be called from several threads: one of them at a time waits on the DDS wait set while the
+/// others take and run work it found (each found item wakes one thread). Work is served in
+/// rounds: everything ready at one look at the wait set runs before the next look, so a busy
+/// entity cannot starve the others. When work is already known to be ready (a timer is due, an
+/// entity just produced a message), the next look polls the conditions instead of blocking.
+/// A mutually exclusive group is withheld from the wait set while one of its callbacks runs.
 class Executor
 {
 public:
@@ -153,20 +158,55 @@ private:
     NodeTopics::WeakPtr node;
   };
 
-  void collect_and_attach(std::vector<std::pair<Waitable::SharedPtr, CallbackGroup::SharedPtr>> & live);
-  bool wait_for_work(std::chrono::nanoseconds timeout);
-  bool take_ready(AnyExecutable & any);
-  void attach_node_guards();
+  using Live = std::vector<std::pair<Waitable::SharedPtr, CallbackGroup::SharedPtr>>;
 
-  std::mutex wait_mutex_;   ///< serialises waiting and taking
+  /// A served group as it was at the last collection.
+  struct CollectedGroup
+  {
+    CallbackGroup::WeakPtr group;
+    bool excluded;  ///< mutually exclusive and busy, so its conditions were left out
+  };
+
+  /// The live executables: collected afresh when the served set or a group's availability
+  /// changed since the last collection, otherwise taken from it.
+  void collect(Live & live);
+  bool collection_stale();
+  void collect_and_attach(Live & live);
+  /// One look at the wait set (only the thread holding the waiter role calls it): polls the
+  /// conditions when `poll` is set or `timeout` is zero, otherwise blocks up to `timeout`
+  /// (negative: forever) unless something is ready. Appends what is ready to `found`.
+  void wait_for_work(std::chrono::nanoseconds timeout, bool poll, std::vector<Entry> & found);
+  /// Blocks on the wait set up to `wait` (negative: forever); appends what triggered.
+  /// @return true when the interrupt or a node's guard was among it
+  bool block_on_wait_set(std::chrono::nanoseconds wait, std::vector<Entry> & found);
+  /// Appends the attached entities whose condition is raised, without blocking.
+  /// @return true when the interrupt or a node's guard was raised
+  bool poll_conditions(std::vector<Entry> & found);
+  /// Takes the waiter role (if free) and looks at the wait set; called with `lock` held.
+  void refresh_ready(std::unique_lock<std::mutex> & lock, std::chrono::nanoseconds timeout);
+  /// Pops ready entries until one yields work (its take runs without the lock held).
+  bool take_ready(std::unique_lock<std::mutex> & lock, AnyExecutable & any);
+  /// Makes a mutually exclusive group available again and wakes a waiter that left it out.
+  void release_group(const CallbackGroup::SharedPtr & group);
+
+  std::mutex wait_mutex_;   ///< guards ready_, waiter_active_ and known_ready_
+  std::condition_variable work_cv_;  ///< threads waiting for the waiter to find work
+  bool waiter_active_{false};  ///< one thread is looking at the wait set
+  bool known_ready_{false};    ///< work was taken since the last look: poll, do not block
   std::mutex groups_mutex_; ///< guards nodes_ and groups_
   std::vector<NodeTopics::WeakPtr> nodes_;
   std::vector<GroupRecord> groups_;
   int32_t waitset_{0};
   int32_t interrupt_guard_{0};
+  int32_t poll_guard_{0};   ///< raised by the waiter itself to look at the wait set at once
+  // Touched only by the thread holding the waiter role.
   std::unordered_map<int32_t, Entry> attached_;   ///< wait-set attachments by DDS entity
   std::unordered_map<int32_t, NodeTopics::WeakPtr> node_guards_;  ///< attached node guards
-  std::vector<Entry> ready_;   ///< triggered by the last wait, not yet taken
+  std::vector<CollectedGroup> collected_groups_;  ///< groups of the last collection
+  std::vector<Entry> collected_live_;              ///< executables of the last collection
+  std::atomic_bool collection_dirty_{true};  ///< nodes, groups or executables were added
+  std::vector<intptr_t> triggered_;   ///< buffer of the last wait (dds_attach_t)
+  std::deque<Entry> ready_;   ///< found by the last look, not yet taken (the current round)
   std::atomic<int> waiting_{0};  ///< threads between collecting and leaving the wait set
 };
 

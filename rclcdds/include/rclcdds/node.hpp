@@ -60,24 +60,8 @@ public:
   /// Current time of the node's clock.
   Time now() const {return clock_->now();}
 
-  /// @{ Topics with the `-r` remapping rules applied (see NodeTopics for the rest).
-  template<class MessageT>
-  typename Publisher<MessageT>::SharedPtr create_publisher(
-    const std::string & topic_name, const QoS & qos,
-    const PublisherOptions & options = PublisherOptions())
-  {
-    return NodeTopics::create_publisher<MessageT>(resolve_remapped(topic_name, false), qos, options);
-  }
-
-  template<class MessageT, class CallbackT>
-  typename Subscription<MessageT>::SharedPtr create_subscription(
-    const std::string & topic_name, const QoS & qos, CallbackT && callback,
-    const SubscriptionOptions & options = SubscriptionOptions())
-  {
-    return NodeTopics::create_subscription<MessageT>(
-      resolve_remapped(topic_name, false), qos, std::forward<CallbackT>(callback), options);
-  }
-  /// @}
+  // create_publisher and create_subscription come from NodeTopics; its resolve_topic_name()
+  // applies this node's `-r` rules through remap_name(), also through a NodeTopics reference.
 
   /// Timer on the steady clock; `callback` takes nothing or a TimerBase &.
   template<class DurationRepT, class DurationT, class CallbackT>
@@ -241,6 +225,10 @@ public:
     return parameters_;
   }
   /// @}
+
+protected:
+  /// Applies the `-r from:=to` rules of the node's and the process's arguments.
+  std::string remap_name(const std::string & expanded_name, bool is_service) const override;
 
 private:
   /// Name, namespace and parsed arguments after the remapping rules.

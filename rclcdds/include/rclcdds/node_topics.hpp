@@ -44,7 +44,10 @@ public:
   const std::string & get_fully_qualified_name() const {return fully_qualified_name_;}
   Context::SharedPtr get_context() const {return context_;}
 
-  /// Expands a topic name against this node (relative, "~", substitutions) to its absolute form.
+  /// Expands a topic name against this node (relative, "~", substitutions) to its absolute form
+  /// and applies the node's remapping rules (remap_name()). Every publisher and subscription
+  /// made through this interface gets its topic from here, also when called through a base
+  /// reference.
   /// @throws exceptions::InvalidTopicNameError
   std::string resolve_topic_name(const std::string & topic_name) const;
 
@@ -103,6 +106,11 @@ public:
   void trigger_notify_guard_condition() const;
 
 protected:
+  /// Remapping hook: maps an expanded (absolute) topic or service name to the name actually
+  /// used. NodeTopics keeps names as they are; rclcdds::Node applies its `-r from:=to` rules.
+  /// Called once per name, so rules are never applied twice.
+  virtual std::string remap_name(const std::string & expanded_name, bool is_service) const;
+
   /// Adds an executable to `group` (default group when empty) so executors run it.
   /// @throws std::runtime_error when `group` does not belong to this node
   void add_waitable(const Waitable::SharedPtr & waitable, CallbackGroup::SharedPtr group);

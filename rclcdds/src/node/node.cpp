@@ -125,9 +125,13 @@ void Node::update_clock_subscription(bool needed)
 
 std::string Node::resolve_remapped(const std::string & name, bool is_service) const
 {
-  const std::string expanded = expand_topic_name(name, get_name(), get_namespace());
+  return remap_name(expand_topic_name(name, get_name(), get_namespace()), is_service);
+}
+
+std::string Node::remap_name(const std::string & expanded_name, bool is_service) const
+{
   return remap_topic_name(
-    expanded, is_service, original_name_, get_namespace(), &options_.parsed_arguments(),
+    expanded_name, is_service, original_name_, get_namespace(), &options_.parsed_arguments(),
     global_arguments_.get());
 }
 

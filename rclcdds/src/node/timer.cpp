@@ -89,10 +89,7 @@ std::chrono::nanoseconds TimerBase::time_until_ready() const
   }
   const std::chrono::nanoseconds left = time_until_trigger();
   if (left <= std::chrono::nanoseconds(0)) {
-    // Raising the guard lets the wait set return at once: a zero-timeout DDS wait still costs
-    // a timed futex wait in the kernel.
-    dds_set_guardcondition(guard_, true);
-    return left;
+    return left;  // due: the executor polls instead of blocking
   }
   // Simulated time does not pass at wall speed: rely on the jump handler instead.
   if (clock_->ros_time_is_active()) {

@@ -36,10 +36,12 @@ Executor::Executor(const ExecutorOptions & options)
   }
   waitset_ = dds_create_waitset(participant);
   interrupt_guard_ = dds_create_guardcondition(participant);
-  if (waitset_ < 0 || interrupt_guard_ < 0) {
+  poll_guard_ = dds_create_guardcondition(participant);
+  if (waitset_ < 0 || interrupt_guard_ < 0 || poll_guard_ < 0) {
     throw std::runtime_error("cannot create the executor's wait set");
   }
   dds_waitset_attach(waitset_, interrupt_guard_, interrupt_guard_);
+  dds_waitset_attach(waitset_, poll_guard_, poll_guard_);
   context_->add_interrupt_guard(interrupt_guard_);
 }
 
@@ -56,6 +58,7 @@ Executor::~Executor()
   }
   dds_delete(waitset_);
   dds_delete(interrupt_guard_);
+  dds_delete(poll_guard_);
 }
 
 void Executor::add_node(const NodeTopics::SharedPtr & node, bool notify)
@@ -79,6 +82,7 @@ void Executor::add_node(const NodeTopics::SharedPtr & node, bool notify)
     }
     nodes_.push_back(node);
   }
+  collection_dirty_ = true;
   if (notify) {
     interrupt();
   }
@@ -111,6 +115,7 @@ void Executor::remove_node(const NodeTopics::SharedPtr & node, bool notify)
         }),
       groups_.end());
   }
+  collection_dirty_ = true;
   if (notify) {
     interrupt();
   }
@@ -126,6 +131,7 @@ void Executor::add_callback_group(
     std::lock_guard<std::mutex> lock(groups_mutex_);
     groups_.push_back(GroupRecord{group, node});
   }
+  collection_dirty_ = true;
   if (notify) {
     interrupt();
   }
@@ -142,6 +148,7 @@ void Executor::remove_callback_group(const CallbackGroup::SharedPtr & group, boo
       groups_.end());
   }
   group->get_associated_with_executor_atomic() = false;
+  collection_dirty_ = true;
   if (notify) {
     interrupt();
   }
@@ -151,6 +158,10 @@ void Executor::cancel()
 {
   spinning_ = false;
   interrupt();
+  {
+    std::lock_guard<std::mutex> lock(wait_mutex_);  // no thread misses the notification
+  }
+  work_cv_.notify_all();
 }
 
 void Executor::interrupt()
@@ -158,8 +169,7 @@ void Executor::interrupt()
   dds_set_guardcondition(interrupt_guard_, true);
 }
 
-void Executor::collect_and_attach(
-  std::vector<std::pair<Waitable::SharedPtr, CallbackGroup::SharedPtr>> & live)
+void Executor::collect_and_attach(Live & live)
 {
   std::vector<NodeTopics::SharedPtr> nodes;
   std::vector<std::pair<CallbackGroup::SharedPtr, NodeTopics::SharedPtr>> groups;
@@ -193,11 +203,15 @@ void Executor::collect_and_attach(
   }
 
   std::vector<Waitable::SharedPtr> waitables;
+  collected_groups_.clear();
   for (const auto & [group, node] : groups) {
-    (void)node;
-    if (group->type() == CallbackGroupType::MutuallyExclusive &&
-      !group->can_be_taken_from().load())
-    {
+    if (node && std::find(nodes.begin(), nodes.end(), node) == nodes.end()) {
+      nodes.push_back(node);  // a group added on its own: its node announces new executables
+    }
+    const bool excluded = group->type() == CallbackGroupType::MutuallyExclusive &&
+      !group->can_be_taken_from().load();
+    collected_groups_.push_back(CollectedGroup{group, excluded});
+    if (excluded) {
       continue;  // one of its callbacks is running; wake again when it is released
     }
     waitables.clear();
@@ -205,6 +219,11 @@ void Executor::collect_and_attach(
     for (auto & waitable : waitables) {
       live.emplace_back(std::move(waitable), group);
     }
+  }
+
+  collected_live_.clear();
+  for (const auto & [waitable, group] : live) {
+    collected_live_.push_back(Entry{waitable, group});
   }
 
   // Bring the wait set in line with the live executables.
@@ -254,7 +273,57 @@ void Executor::collect_and_attach(
   }
 }
 
-bool Executor::wait_for_work(std::chrono::nanoseconds timeout)
+bool Executor::collection_stale()
+{
+  bool stale = collection_dirty_.exchange(false);
+  for (const auto & guard : node_guards_) {
+    bool triggered = false;  // executables or groups were added to the node since
+    dds_take_guardcondition(guard.first, &triggered);
+    stale = stale || triggered;
+  }
+  if (stale) {
+    return true;
+  }
+  for (const auto & collected : collected_groups_) {
+    CallbackGroup::SharedPtr group = collected.group.lock();
+    if (!group) {
+      return true;
+    }
+    const bool busy = group->type() == CallbackGroupType::MutuallyExclusive &&
+      !group->can_be_taken_from().load();
+    if (busy != collected.excluded) {
+      return true;  // a group was taken or released since: attach or detach its conditions
+    }
+  }
+  return false;
+}
+
+void Executor::collect(Live & live)
+{
+  if (collection_stale()) {
+    collect_and_attach(live);
+    return;
+  }
+  for (const auto & entry : collected_live_) {
+    Waitable::SharedPtr waitable = entry.waitable.lock();
+    CallbackGroup::SharedPtr group = entry.group.lock();
+    if (waitable && group) {
+      live.emplace_back(std::move(waitable), std::move(group));
+    }
+  }
+}
+
+bool Executor::poll_conditions(std::vector<Entry> & found)
+{
+  // With the poll guard raised the wait set returns at once with everything triggered; a
+  // zero-timeout wait with nothing triggered would cost a timed futex wait, and reading each
+  // condition on its own costs an entity lock per entity.
+  dds_set_guardcondition(poll_guard_, true);
+  return block_on_wait_set(std::chrono::nanoseconds(0), found);
+}
+
+void Executor::wait_for_work(
+  std::chrono::nanoseconds timeout, bool poll, std::vector<Entry> & found)
 {
   // Counted before collecting: a group released after this point sees the count and interrupts;
   // one released before it is collected (sequentially consistent atomics on both sides).
@@ -264,65 +333,144 @@ bool Executor::wait_for_work(std::chrono::nanoseconds timeout)
     std::atomic<int> & waiting;
     ~Leave() {waiting.fetch_sub(1);}
   } leave{waiting_};
-  std::vector<std::pair<Waitable::SharedPtr, CallbackGroup::SharedPtr>> live;
-  collect_and_attach(live);
+  Live live;
+  collect(live);
 
-  // Time-based executables (timers) bound the wait.
+  // Time-based executables (timers) bound the wait; a due one makes it zero.
   std::chrono::nanoseconds wait = timeout;
   for (const auto & [waitable, group] : live) {
     const std::chrono::nanoseconds until = waitable->time_until_ready();
-    if (until != std::chrono::nanoseconds::max()) {
-      const auto clipped = std::max(until, std::chrono::nanoseconds(0));
-      wait = wait < std::chrono::nanoseconds(0) ? clipped : std::min(wait, clipped);
+    if (until == std::chrono::nanoseconds::max()) {
+      continue;
     }
+    const auto clipped = std::max(until, std::chrono::nanoseconds(0));
+    wait = wait < std::chrono::nanoseconds(0) ? clipped : std::min(wait, clipped);
   }
 
-  std::vector<dds_attach_t> triggered(attached_.size() + node_guards_.size() + 1);
+  // A zero-timeout DDS wait with nothing triggered still costs a timed futex wait: when work is
+  // known to be ready or nobody wants to block, look through the poll guard instead.
+  bool looked = false;
+  if (poll || wait == std::chrono::nanoseconds(0)) {
+    // An interrupt or node change seen here ends the pass: the next one collects afresh rather
+    // than blocking on a collection that may be out of date.
+    const bool woken = poll_conditions(found);
+    looked = !found.empty() || woken || wait == std::chrono::nanoseconds(0);
+  }
+  if (!looked) {
+    block_on_wait_set(wait, found);
+  }
+
+  // Due timers go after the DDS work found with them (one round each).
+  for (const auto & [waitable, group] : live) {
+    const std::chrono::nanoseconds until = waitable->time_until_ready();
+    if (until == std::chrono::nanoseconds::max() || until > std::chrono::nanoseconds(0)) {
+      continue;
+    }
+    const bool listed = std::any_of(
+      found.begin(), found.end(),
+      [&waitable = waitable](const Entry & entry) {return entry.waitable.lock() == waitable;});
+    if (!listed) {
+      found.push_back(Entry{waitable, group});
+    }
+  }
+}
+
+bool Executor::block_on_wait_set(std::chrono::nanoseconds wait, std::vector<Entry> & found)
+{
+  bool woken = false;
+  triggered_.resize(attached_.size() + node_guards_.size() + 2);
   const dds_duration_t reltimeout = wait < std::chrono::nanoseconds(0) ? DDS_INFINITY : wait.count();
-  const dds_return_t n = dds_waitset_wait(waitset_, triggered.data(), triggered.size(), reltimeout);
-  const size_t count = n > 0 ? std::min(static_cast<size_t>(n), triggered.size()) : 0;
+  const dds_return_t n = dds_waitset_wait(waitset_, triggered_.data(), triggered_.size(), reltimeout);
+  const size_t count = n > 0 ? std::min(static_cast<size_t>(n), triggered_.size()) : 0;
   for (size_t i = 0; i < count; ++i) {
-    const auto entity = static_cast<int32_t>(triggered[i]);
-    if (entity == interrupt_guard_ || node_guards_.count(entity) != 0) {
+    const auto entity = static_cast<int32_t>(triggered_[i]);
+    if (entity == poll_guard_ || entity == interrupt_guard_ || node_guards_.count(entity) != 0) {
       bool was_triggered = false;
       dds_take_guardcondition(entity, &was_triggered);
+      if (entity != poll_guard_ && entity != interrupt_guard_) {
+        collection_dirty_ = true;  // executables or groups were added to a node
+      }
+      woken = woken || entity != poll_guard_;
       continue;
     }
     auto it = attached_.find(entity);
     if (it != attached_.end()) {
-      ready_.push_back(it->second);
+      found.push_back(it->second);
     }
   }
-  for (const auto & [waitable, group] : live) {
-    const std::chrono::nanoseconds until = waitable->time_until_ready();
-    if (until != std::chrono::nanoseconds::max() && until <= std::chrono::nanoseconds(0)) {
-      ready_.push_back(Entry{waitable, group});
-    }
-  }
-  return !ready_.empty();
+  return woken;
 }
 
-bool Executor::take_ready(AnyExecutable & any)
+void Executor::refresh_ready(
+  std::unique_lock<std::mutex> & lock, std::chrono::nanoseconds timeout)
+{
+  waiter_active_ = true;
+  const bool poll = known_ready_;
+  known_ready_ = false;
+  std::vector<Entry> found;
+  lock.unlock();
+  try {
+    wait_for_work(timeout, poll, found);
+  } catch (...) {
+    lock.lock();
+    waiter_active_ = false;
+    work_cv_.notify_one();
+    throw;
+  }
+  lock.lock();
+  waiter_active_ = false;
+  ready_.insert(ready_.end(), found.begin(), found.end());
+  // One thread per item found (the caller takes one), and one to take over the waiting.
+  for (size_t i = 0; i < std::max<size_t>(1, found.size()); ++i) {
+    work_cv_.notify_one();
+  }
+}
+
+void Executor::release_group(const CallbackGroup::SharedPtr & group)
+{
+  if (group && group->type() == CallbackGroupType::MutuallyExclusive) {
+    group->can_be_taken_from() = true;
+    if (waiting_.load() > 0) {
+      interrupt();  // the waiting thread collected without this group's conditions
+    }
+  }
+}
+
+bool Executor::take_ready(std::unique_lock<std::mutex> & lock, AnyExecutable & any)
 {
   while (!ready_.empty()) {
     Entry entry = ready_.front();
-    ready_.erase(ready_.begin());
+    ready_.pop_front();
     Waitable::SharedPtr waitable = entry.waitable.lock();
     CallbackGroup::SharedPtr group = entry.group.lock();
     if (!waitable || !group) {
       continue;
     }
     const bool exclusive = group->type() == CallbackGroupType::MutuallyExclusive;
-    if (exclusive && !group->can_be_taken_from().load()) {
-      continue;  // its group is busy; the condition fires again once the group is released
+    if (exclusive && !group->can_be_taken_from().exchange(false)) {
+      continue;  // its group is busy; the next look after its release finds this again
     }
-    std::shared_ptr<void> data = waitable->take_data();
+    // The take (deserialisation included) runs while other threads wait or take.
+    lock.unlock();
+    std::shared_ptr<void> data;
+    try {
+      data = waitable->take_data();
+    } catch (...) {
+      if (exclusive) {
+        release_group(group);
+      }
+      lock.lock();
+      throw;
+    }
     if (!data) {
+      if (exclusive) {
+        release_group(group);
+      }
+      lock.lock();
       continue;
     }
-    if (exclusive) {
-      group->can_be_taken_from() = false;
-    }
+    lock.lock();
+    known_ready_ = true;  // it may hold more: the next look polls instead of blocking
     any.waitable = std::move(waitable);
     any.group = std::move(group);
     any.data = std::move(data);
@@ -335,12 +483,13 @@ bool Executor::get_next_executable(AnyExecutable & any, std::chrono::nanoseconds
 {
   const bool forever = timeout < std::chrono::nanoseconds(0);
   const auto deadline = Clock::now() + (forever ? std::chrono::nanoseconds(0) : timeout);
-  std::lock_guard<std::mutex> lock(wait_mutex_);
+  std::unique_lock<std::mutex> lock(wait_mutex_);
   for (;;) {
     if (!spinning_ || !context_->is_valid()) {
+      work_cv_.notify_all();  // the others stop too
       return false;
     }
-    if (take_ready(any)) {
+    if (take_ready(lock, any)) {
       return true;
     }
     std::chrono::nanoseconds left(-1);
@@ -349,8 +498,19 @@ bool Executor::get_next_executable(AnyExecutable & any, std::chrono::nanoseconds
         std::chrono::nanoseconds(0),
         std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()));
     }
-    wait_for_work(left);
-    if (take_ready(any)) {
+    if (waiter_active_) {
+      // Another thread is looking at the wait set; it wakes one thread per item it finds.
+      if (forever) {
+        work_cv_.wait(lock);
+      } else if (left == std::chrono::nanoseconds(0) ||
+        work_cv_.wait_until(lock, deadline) == std::cv_status::timeout)
+      {
+        return take_ready(lock, any);
+      }
+      continue;
+    }
+    refresh_ready(lock, left);
+    if (take_ready(lock, any)) {
       return true;
     }
     if (!forever && Clock::now() >= deadline) {
@@ -368,15 +528,7 @@ void Executor::execute_any_executable(AnyExecutable & any)
   {
     Executor & executor;
     CallbackGroup::SharedPtr group;
-    ~Release()
-    {
-      if (group && group->type() == CallbackGroupType::MutuallyExclusive) {
-        group->can_be_taken_from() = true;
-        if (executor.waiting_.load() > 0) {
-          executor.interrupt();  // a waiting thread collected without this group's conditions
-        }
-      }
-    }
+    ~Release() {executor.release_group(group);}
   } release{*this, any.group};
   any.waitable->execute(any.data);
   any.data.reset();
@@ -387,14 +539,15 @@ void Executor::spin_some(std::chrono::nanoseconds max_duration)
   SpinningGuard guard(*this);
   const auto start = Clock::now();
   {
-    std::lock_guard<std::mutex> lock(wait_mutex_);
-    wait_for_work(std::chrono::nanoseconds(0));
+    std::unique_lock<std::mutex> lock(wait_mutex_);
+    known_ready_ = true;  // one non-blocking look
+    refresh_ready(lock, std::chrono::nanoseconds(0));
   }
   while (spinning_ && context_->is_valid()) {
     AnyExecutable any;
     {
-      std::lock_guard<std::mutex> lock(wait_mutex_);
-      if (!take_ready(any)) {
+      std::unique_lock<std::mutex> lock(wait_mutex_);
+      if (!take_ready(lock, any)) {
         break;
       }
     }
@@ -412,10 +565,10 @@ void Executor::spin_all(std::chrono::nanoseconds max_duration)
   while (spinning_ && context_->is_valid()) {
     AnyExecutable any;
     {
-      std::lock_guard<std::mutex> lock(wait_mutex_);
-      if (!take_ready(any)) {
-        wait_for_work(std::chrono::nanoseconds(0));
-        if (!take_ready(any)) {
+      std::unique_lock<std::mutex> lock(wait_mutex_);
+      if (!take_ready(lock, any)) {
+        refresh_ready(lock, std::chrono::nanoseconds(0));
+        if (!take_ready(lock, any)) {
           break;
         }
       }

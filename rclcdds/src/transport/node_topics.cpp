@@ -41,7 +41,13 @@ NodeTopics::~NodeTopics()
 
 std::string NodeTopics::resolve_topic_name(const std::string & topic_name) const
 {
-  return expand_topic_name(topic_name, name_, namespace_);
+  return remap_name(expand_topic_name(topic_name, name_, namespace_), false);
+}
+
+std::string NodeTopics::remap_name(const std::string & expanded_name, bool is_service) const
+{
+  (void)is_service;
+  return expanded_name;
 }
 
 CallbackGroup::SharedPtr NodeTopics::create_callback_group(

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include <rcl_interfaces/srv/get_parameters.hpp>
 #include <rcl_interfaces/srv/list_parameters.hpp>
@@ -174,6 +175,40 @@ TEST_F(ServiceTest, ParameterServicesApplyTheSetCallbacks)
             event.changed_parameters[0].value.double_value == 3.5;
           });
       }));
+}
+
+TEST_F(ServiceTest, TopicRemappingAppliesThroughEveryInterface)
+{
+  auto options = node_options();
+  options.arguments(
+    {"--ros-args", "-r", "chatter:=talk", "-r", "/talk:=/twice", "-r", "~/out:=/robot_out"});
+  auto node = std::make_shared<rclcdds::Node>("remapped", options);
+  rclcdds::NodeTopics & topics = *node;  // the base interface: remapping must still apply
+
+  struct Case
+  {
+    std::string requested;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+    {"chatter", "/talk"},     // rules are applied once: /talk is not mapped on to /twice
+    {"/talk", "/twice"},
+    {"~/out", "/robot_out"},
+    {"other", "/other"},
+  };
+  for (const auto & c : cases) {
+    EXPECT_EQ(topics.resolve_topic_name(c.requested), c.expected) << c.requested;
+    auto publisher = topics.create_publisher<std_msgs::msg::String>(c.requested, rclcdds::QoS(1));
+    EXPECT_STREQ(publisher->get_topic_name(), c.expected.c_str()) << c.requested;
+    auto subscription = topics.create_subscription<std_msgs::msg::String>(
+      c.requested, rclcdds::QoS(1), [](const std_msgs::msg::String &) {});
+    EXPECT_STREQ(subscription->get_topic_name(), c.expected.c_str()) << c.requested;
+    auto direct = node->create_publisher<std_msgs::msg::String>(c.requested, rclcdds::QoS(1));
+    EXPECT_STREQ(direct->get_topic_name(), c.expected.c_str()) << c.requested;
+  }
+
+  rclcdds::NodeTopics plain("plain", "/robot", context_);  // no rules: names stay as expanded
+  EXPECT_EQ(plain.resolve_topic_name("chatter"), "/robot/chatter");
 }
 
 TEST_F(ServiceTest, NodesAreAnnouncedOnRosDiscoveryInfo)

@@ -2,6 +2,7 @@
 // groups and spin variants (run inside scripts/netns.sh).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -9,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <std_msgs/msg/string.hpp>
 
@@ -136,6 +138,58 @@ TEST_F(ExecutorTest, SubscriptionCreatedWhileSpinningIsServed)
   executor->cancel();
   spinner.join();
   EXPECT_EQ(count, 1);
+}
+
+TEST_F(ExecutorTest, SpinSomeServesASubscriptionCreatedSinceTheLastCall)
+{
+  auto executor = make_executor();
+  executor->add_node(node_);
+  executor->spin_some();  // the executor has collected the node once
+  std::vector<std::string> seen;
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String & m) {seen.push_back(m.data);});
+  ASSERT_TRUE(wait_for_subscribers(1));
+  publish("new");
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!subscription->get_publisher_count() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  std::this_thread::sleep_for(20ms);  // delivered to the local reader
+  executor->spin_some();
+  EXPECT_EQ(seen, std::vector<std::string>{"new"});
+}
+
+TEST_F(ExecutorTest, BusyTopicDoesNotStarveAnother)
+{
+  std::vector<std::string> seen;
+  auto busy = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String & m) {seen.push_back(m.data);});
+  auto quiet = node_->create_subscription<String>(
+    "quiet", rclcdds::QoS(10), [&](const String & m) {seen.push_back(m.data);});
+  auto quiet_publisher = node_->create_publisher<String>("quiet", rclcdds::QoS(10));
+  ASSERT_TRUE(wait_for_subscribers(1));
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (quiet_publisher->get_subscription_count() == 0 &&
+    std::chrono::steady_clock::now() < deadline)
+  {
+    std::this_thread::sleep_for(5ms);
+  }
+  auto executor = make_executor();
+  executor->add_node(node_);
+  publish("busy");
+  executor->spin_once(1s);  // from here on the executor knows work is ready and polls
+  for (int i = 0; i < 40; ++i) {
+    publish("busy");
+  }
+  String msg;
+  msg.data = "quiet";
+  quiet_publisher->publish(msg);
+  for (int i = 0; i < 10; ++i) {
+    executor->spin_once(1s);
+  }
+  ASSERT_EQ(seen.size(), 11u);
+  const auto quiet_at = std::find(seen.begin(), seen.end(), "quiet") - seen.begin();
+  EXPECT_LE(quiet_at, 2);  // served in the first round after it arrived, not after the 40
 }
 
 TEST_F(ExecutorTest, GroupsNotAddedWithTheNodeWaitForAddCallbackGroup)
