@@ -63,6 +63,36 @@ int GridComponents::label(const float * xs, const float * ys, std::size_t count,
   return labelSparse(count, component);
 }
 
+template<typename ForEachNeighbour>
+int GridComponents::floodFill(
+  std::size_t count, std::vector<int> & component, ForEachNeighbour for_each_neighbour)
+{
+  cell_label_.assign(cell_key_.size(), -1);
+  int components = 0;
+  for (std::size_t seed = 0; seed < cell_key_.size(); ++seed) {
+    if (cell_label_[seed] >= 0) {
+      continue;
+    }
+    cell_label_[seed] = components;
+    queue_.clear();
+    queue_.push_back(static_cast<std::int32_t>(seed));
+    for (std::size_t head = 0; head < queue_.size(); ++head) {
+      for_each_neighbour(
+        cell_key_[static_cast<std::size_t>(queue_[head])], [this, components](std::int32_t slot) {
+          if (cell_label_[static_cast<std::size_t>(slot)] < 0) {
+            cell_label_[static_cast<std::size_t>(slot)] = components;
+            queue_.push_back(slot);
+          }
+        });
+    }
+    ++components;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    component[i] = cell_label_[static_cast<std::size_t>(point_slot_[i])];
+  }
+  return components;
+}
+
 int GridComponents::labelDense(std::size_t count, std::vector<int> & component)
 {
   grid_.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), -1);
@@ -77,18 +107,8 @@ int GridComponents::labelDense(std::size_t count, std::vector<int> & component)
     }
     point_slot_[i] = grid_[g];
   }
-  cell_label_.assign(cell_key_.size(), -1);
-  queue_.clear();
-  int components = 0;
-  for (std::size_t seed = 0; seed < cell_key_.size(); ++seed) {
-    if (cell_label_[seed] >= 0) {
-      continue;
-    }
-    cell_label_[seed] = components;
-    queue_.clear();
-    queue_.push_back(static_cast<std::int32_t>(seed));
-    for (std::size_t head = 0; head < queue_.size(); ++head) {
-      const std::int64_t g = cell_key_[static_cast<std::size_t>(queue_[head])];
+  return floodFill(
+    count, component, [this](std::int64_t g, auto && visit) {
       const int cx = static_cast<int>(g % width_);
       const int cy = static_cast<int>(g / width_);
       const int x0 = std::max(0, cx - radius_);
@@ -98,20 +118,12 @@ int GridComponents::labelDense(std::size_t count, std::vector<int> & component)
       for (int y = y0; y <= y1; ++y) {
         const std::int32_t * row = &grid_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_)];
         for (int x = x0; x <= x1; ++x) {
-          const std::int32_t slot = row[x];
-          if (slot >= 0 && cell_label_[static_cast<std::size_t>(slot)] < 0) {
-            cell_label_[static_cast<std::size_t>(slot)] = components;
-            queue_.push_back(slot);
+          if (row[x] >= 0) {
+            visit(row[x]);
           }
         }
       }
-    }
-    ++components;
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    component[i] = cell_label_[static_cast<std::size_t>(point_slot_[i])];
-  }
-  return components;
+    });
 }
 
 int GridComponents::labelSparse(std::size_t count, std::vector<int> & component)
@@ -139,39 +151,19 @@ int GridComponents::labelSparse(std::size_t count, std::vector<int> & component)
     }
     point_slot_[i] = sorted_slot_[idx];
   }
-  cell_label_.assign(cell_key_.size(), -1);
-  int components = 0;
-  for (std::size_t seed = 0; seed < cell_key_.size(); ++seed) {
-    if (cell_label_[seed] >= 0) {
-      continue;
-    }
-    cell_label_[seed] = components;
-    queue_.clear();
-    queue_.push_back(static_cast<std::int32_t>(seed));
-    for (std::size_t head = 0; head < queue_.size(); ++head) {
-      const std::int64_t key = cell_key_[static_cast<std::size_t>(queue_[head])];
+  return floodFill(
+    count, component, [this, &find_index](std::int64_t key, auto && visit) {
       const std::int64_t cx = key >> 32;
       const std::int64_t cy = key & 0xffffffffLL;
       for (std::int64_t y = std::max<std::int64_t>(0, cy - radius_); y <= cy + radius_; ++y) {
         for (std::int64_t x = std::max<std::int64_t>(0, cx - radius_); x <= cx + radius_; ++x) {
           const std::ptrdiff_t idx = find_index(packKey(x, y));
-          if (idx < 0) {
-            continue;
-          }
-          const std::int32_t slot = sorted_slot_[static_cast<std::size_t>(idx)];
-          if (cell_label_[static_cast<std::size_t>(slot)] < 0) {
-            cell_label_[static_cast<std::size_t>(slot)] = components;
-            queue_.push_back(slot);
+          if (idx >= 0) {
+            visit(sorted_slot_[static_cast<std::size_t>(idx)]);
           }
         }
       }
-    }
-    ++components;
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    component[i] = cell_label_[static_cast<std::size_t>(point_slot_[i])];
-  }
-  return components;
+    });
 }
 
 }  // namespace detail

@@ -27,6 +27,12 @@ private:
   int labelDense(std::size_t count, std::vector<int> & component);
   int labelSparse(std::size_t count, std::vector<int> & component);
 
+  /// Breadth-first labelling of the occupied cells in `cell_key_`, then of the points through
+  /// `point_slot_`. `for_each_neighbour(key, visit)` calls `visit(slot)` for every occupied cell
+  /// within `radius_` of the cell with that key.
+  template<typename ForEachNeighbour>
+  int floodFill(std::size_t count, std::vector<int> & component, ForEachNeighbour for_each_neighbour);
+
   float step_ = 0.05F;
   int radius_ = 1;
   int width_ = 0;

@@ -8,6 +8,7 @@
 #include "rclcdds/context.hpp"
 #include "rclcdds/gid.hpp"
 #include "rclcdds/qos.hpp"
+#include "rclcdds/serialization.hpp"
 
 namespace rclcdds
 {
@@ -27,6 +28,11 @@ struct EndpointDescription
   QoS qos{10};             ///< history, reliability, durability
   std::string user_data;   ///< USER_DATA of the endpoint; empty for none
 };
+
+/// Description of the endpoint of a ROS topic: DDS topic "rt" + name, the message's DDS type name.
+/// @param fully_qualified_topic resolved ROS topic name, e.g. "/camera/image"
+EndpointDescription topic_endpoint_description(
+  const std::string & fully_qualified_topic, const MessageMembers & members, const QoS & qos);
 
 /// A DDS reader or writer of CDR blobs (base of RawWriter and RawReader).
 class DdsEndpoint

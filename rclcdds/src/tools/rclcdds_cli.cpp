@@ -184,11 +184,7 @@ rclcdds::RawReader make_topic_reader(
   const rclcdds::Context::SharedPtr & context, const std::string & topic,
   const rclcdds::MessageMembers & members, const rclcdds::QoS & qos)
 {
-  rclcdds::EndpointDescription description;
-  description.topic_name = rclcdds::dds_topic_name(topic);
-  description.type_name = rclcdds::dds_type_name(members);
-  description.qos = qos;
-  return rclcdds::RawReader(context, description);
+  return rclcdds::RawReader(context, rclcdds::topic_endpoint_description(topic, members, qos));
 }
 
 int topic_list(const rclcdds::Context::SharedPtr & context, const Args & args)
@@ -331,11 +327,7 @@ int topic_pub(const rclcdds::Context::SharedPtr & context, const Args & args)
     std::cerr << "invalid message: " << error << "\n";
     return 1;
   }
-  rclcdds::EndpointDescription description;
-  description.topic_name = rclcdds::dds_topic_name(topic);
-  description.type_name = rclcdds::dds_type_name(members);
-  description.qos = rclcdds::QoS(10);
-  rclcdds::RawWriter writer(context, description);
+  rclcdds::RawWriter writer(context, rclcdds::topic_endpoint_description(topic, members, rclcdds::QoS(10)));
   const long times = args.flag("--once") ? 1 : static_cast<long>(args.number("--times", 0));
   const double rate = args.number("--rate", 1.0);
   if (times > 0) {

@@ -5,11 +5,23 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "rclcdds/names.hpp"
+
 #include "cdr_sertype.hpp"
 #include "dds_qos.hpp"
 
 namespace rclcdds
 {
+
+EndpointDescription topic_endpoint_description(
+  const std::string & fully_qualified_topic, const MessageMembers & members, const QoS & qos)
+{
+  EndpointDescription description;
+  description.topic_name = dds_topic_name(fully_qualified_topic);
+  description.type_name = dds_type_name(members);
+  description.qos = qos;
+  return description;
+}
 
 DdsEndpoint::DdsEndpoint(Context::SharedPtr context, EndpointDescription description)
 : context_(context ? std::move(context) : get_global_default_context()),

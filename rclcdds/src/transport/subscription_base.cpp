@@ -1,30 +1,16 @@
 #include "rclcdds/subscription_base.hpp"
 
-#include "rclcdds/names.hpp"
 #include "transport_log.hpp"
 
 namespace rclcdds
 {
-
-namespace
-{
-EndpointDescription reader_description(
-  const std::string & topic_name, const MessageMembers & members, const QoS & qos)
-{
-  EndpointDescription description;
-  description.topic_name = dds_topic_name(topic_name);
-  description.type_name = dds_type_name(members);
-  description.qos = qos;
-  return description;
-}
-}  // namespace
 
 SubscriptionBase::SubscriptionBase(
   Context::SharedPtr context, const std::string & topic_name, const MessageMembers & members,
   const QoS & qos, NodeEntities::WeakPtr node_entities)
 : topic_name_(topic_name),
   members_(members),
-  reader_(std::move(context), reader_description(topic_name, members, qos)),
+  reader_(std::move(context), topic_endpoint_description(topic_name, members, qos)),
   node_entities_(std::move(node_entities))
 {
   if (auto entities = node_entities_.lock()) {
