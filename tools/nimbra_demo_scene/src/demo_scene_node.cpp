@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "nimbra_demo_scene/ground_truth.hpp"
 #include "nimbra_demo_scene/ros_conversions.hpp"
 #include "rclcdds/context.hpp"
 #include "rclcdds/logger.hpp"
@@ -118,7 +119,7 @@ void DemoSceneNode::createCameras()
   for (size_t i = 0; i < cameras_.size(); ++i) {
     CameraChannel & camera = cameras_[i];
     camera.mount = CameraMount::demoMount(static_cast<int>(i) + 1);
-    render_params.seed = static_cast<uint32_t>(settings_.seed) + static_cast<uint32_t>(i) * 7919U;
+    render_params.seed = DemoRig::cameraSeed(static_cast<uint32_t>(settings_.seed), i);
     camera.renderer = std::make_unique<DepthRenderer>(intrinsics, render_params);
     prepareImage(camera.depth, intrinsics, "16UC1", camera.mount.depthFrame());
     prepareImage(camera.colour, intrinsics, "rgb8", camera.mount.colorFrame());

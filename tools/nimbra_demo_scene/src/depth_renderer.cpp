@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "nimbra_demo_scene/demo_palette.hpp"
+
 namespace nimbra_demo_scene
 {
 namespace
@@ -23,7 +25,6 @@ constexpr float kJointWidth = 0.015F;         // tile joints, m
 constexpr float kJointShade = 0.8F;
 constexpr float kDimPerMetre = 0.035F;        // colour dimming with distance
 constexpr float kMinDim = 0.55F;
-constexpr Rgb kBackground{55, 58, 66};        // nothing hit (open corridor end)
 
 /// Mixes a 64-bit value (splitmix64 finaliser).
 uint64_t mix(uint64_t x)
@@ -86,6 +87,7 @@ void DepthRenderer::prepareShading(const Scene & scene)
     face_shade[faceIndex(axis, false)] = kAmbient + kDiffuse * std::max(0.0F, -light[axis]);
   }
   shaded_.resize(scene.planes.size() + scene.boxes.size());
+  material_object_.resize(shaded_.size());
   const auto shade = [&](const Material & material, std::array<Rgb, 6> & out) {
       for (size_t face = 0; face < 6; ++face) {
         out[face] = Rgb{
@@ -96,9 +98,11 @@ void DepthRenderer::prepareShading(const Scene & scene)
     };
   for (size_t i = 0; i < scene.planes.size(); ++i) {
     shade(scene.planes[i].material, shaded_[i]);
+    material_object_[i] = scene.planes[i].object;
   }
   for (size_t i = 0; i < scene.boxes.size(); ++i) {
     shade(scene.boxes[i].material, shaded_[scene.planes.size() + i]);
+    material_object_[scene.planes.size() + i] = scene.boxes[i].object;
   }
 }
 
@@ -163,6 +167,22 @@ DepthRenderer::Stats DepthRenderer::render(
   const Scene & scene, const Eigen::Isometry3d & map_to_optical, uint64_t frame_index,
   std::vector<uint8_t> & depth_16uc1, std::vector<uint8_t> & rgb8)
 {
+  return renderInto(scene, map_to_optical, frame_index, depth_16uc1, rgb8, nullptr);
+}
+
+DepthRenderer::Stats DepthRenderer::render(
+  const Scene & scene, const Eigen::Isometry3d & map_to_optical, uint64_t frame_index,
+  std::vector<uint8_t> & depth_16uc1, std::vector<uint8_t> & rgb8,
+  std::vector<uint16_t> & labels)
+{
+  return renderInto(scene, map_to_optical, frame_index, depth_16uc1, rgb8, &labels);
+}
+
+DepthRenderer::Stats DepthRenderer::renderInto(
+  const Scene & scene, const Eigen::Isometry3d & map_to_optical, uint64_t frame_index,
+  std::vector<uint8_t> & depth_16uc1, std::vector<uint8_t> & rgb8,
+  std::vector<uint16_t> * labels)
+{
   const auto start = std::chrono::steady_clock::now();
   const size_t width = intrinsics_.width;
   const size_t height = intrinsics_.height;
@@ -171,6 +191,11 @@ DepthRenderer::Stats DepthRenderer::render(
   }
   if (rgb8.size() != width * height * 3) {
     rgb8.resize(width * height * 3);
+  }
+  uint16_t * label_out = nullptr;
+  if (labels != nullptr) {
+    labels->resize(width * height);
+    label_out = labels->data();
   }
   prepareShading(scene);
   prepareBoxes(scene, map_to_optical);
@@ -185,6 +210,7 @@ DepthRenderer::Stats DepthRenderer::render(
   const float sigma = static_cast<float>(params_.noise_m);
   const uint64_t frame_key = mix(frame_index ^ (static_cast<uint64_t>(params_.seed) << 32));
   const size_t plane_count = scene.planes.size();
+  const Rgb background = paletteEntry("background").colour;  // nothing hit: open corridor end
 
   Stats stats;
   stats.boxes_tested = active_.size();
@@ -257,7 +283,7 @@ DepthRenderer::Stats DepthRenderer::render(
       depth_out[2 * pixel] = static_cast<uint8_t>(depth_mm & 0xFF);
       depth_out[2 * pixel + 1] = static_cast<uint8_t>(depth_mm >> 8);
 
-      Rgb colour = kBackground;
+      Rgb colour = background;
       if (hit) {
         colour = shaded_[best_material][best_face];
         float factor = std::max(kMinDim, 1.0F - kDimPerMetre * best_t);
@@ -276,6 +302,9 @@ DepthRenderer::Stats DepthRenderer::render(
         colour = Rgb{
           scaleChannel(colour.r, factor), scaleChannel(colour.g, factor),
           scaleChannel(colour.b, factor)};
+      }
+      if (label_out != nullptr) {
+        label_out[pixel] = hit ? material_object_[best_material] : kNoObject;
       }
       rgb_out[3 * pixel] = colour.r;
       rgb_out[3 * pixel + 1] = colour.g;

@@ -1,7 +1,9 @@
 // Robot motion, corridor layout, camera mounts and the TF chain the node publishes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <string>
 
 #include "nimbra_demo_scene/camera_mount.hpp"
@@ -77,29 +79,117 @@ TEST(DemoWorld, LayoutIsDeterminedByTheSeed)
   EXPECT_TRUE(any_different);
 }
 
-TEST(DemoWorld, EverythingStandsOnTheFloorBetweenTheWalls)
+bool overlapsInVolume(const Box & a, const Box & b)
+{
+  return ((a.min.array() < b.max.array()) && (b.min.array() < a.max.array())).all();
+}
+
+TEST(DemoWorld, BoxesStandOnTheFloorOrOnAnotherObjectAndNeverInterpenetrate)
+{
+  for (uint32_t seed : {42U, 43U, 7U}) {
+    DemoWorld::Params params;
+    params.seed = seed;
+    DemoWorld world(params);
+    // Several instants, so the cart and the walking person are checked along their paths.
+    for (double t : {0.0, 1.7, 4.2, 9.9, 14.0, 21.5, 33.0}) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " t " + std::to_string(t));
+      const Scene & scene = world.sceneAt(t);
+      ASSERT_EQ(scene.planes.size(), 3U);
+      for (size_t i = 0; i < scene.boxes.size(); ++i) {
+        const Box & box = scene.boxes[i];
+        EXPECT_TRUE((box.min.array() < box.max.array()).all());
+        EXPECT_GE(box.min.y(), -1.6);
+        EXPECT_LE(box.max.y(), 1.6);
+        bool supported = box.min.z() == 0.0;
+        for (size_t j = 0; j < scene.boxes.size(); ++j) {
+          const Box & other = scene.boxes[j];
+          if (j == i) {
+            continue;
+          }
+          if (box.object != other.object) {
+            EXPECT_FALSE(overlapsInVolume(box, other))
+              << world.objects()[box.object].name << " and " << world.objects()[other.object].name;
+          }
+          supported = supported || (std::abs(other.max.z() - box.min.z()) < 1e-12 &&
+            (box.min.head<2>().array() < other.max.head<2>().array()).all() &&
+            (other.min.head<2>().array() < box.max.head<2>().array()).all());
+        }
+        EXPECT_TRUE(supported) << world.objects()[box.object].name << " floats";
+      }
+    }
+  }
+}
+
+TEST(DemoWorld, HoldsTheObjectsTheNodeMustHandle)
 {
   DemoWorld world(DemoWorld::Params{});
-  int litter = 0;
-  for (double t : {0.0, 1.7, 4.2, 9.9}) {
-    const Scene & scene = world.sceneAt(t);
-    ASSERT_EQ(scene.planes.size(), 3U);
-    for (const Box & box : scene.boxes) {
-      EXPECT_DOUBLE_EQ(box.min.z(), 0.0);
-      EXPECT_GE(box.min.y(), -1.6);
-      EXPECT_LE(box.max.y(), 1.6);
-      EXPECT_TRUE((box.min.array() < box.max.array()).all());
-    }
+  struct Expected
+  {
+    const char * name;
+    const char * semantic_class;
+    bool moving;
+  };
+  const Expected expected[] = {
+    {"floor", "", false}, {"wall_north", "", false}, {"chair", "chair", false},
+    {"wheelchair", "wheelchair", false}, {"hospital_bed", "hospital_bed", false},
+    {"carpet", "carpet", false}, {"spill", "coffee", false},
+    {"waiting_bench", "waiting_bench", false}, {"bottle_on_bench", "bottle", false},
+    {"table", "", false}, {"bottle_on_table", "bottle", false},
+    {"person_standing", "person", false}, {"person_walking", "person", true},
+    {"cart", "", true}, {"litter_1", "paper", false}, {"litter_2", "bottle", false},
+    {"litter_3", "paper_cup", false}, {"litter_4", "mask", false},
+  };
+  for (const Expected & e : expected) {
+    SCOPED_TRACE(e.name);
+    const WorldObject & object = world.object(e.name);
+    EXPECT_EQ(object.semantic_class, e.semantic_class);
+    EXPECT_EQ(object.moving, e.moving);
+    EXPECT_EQ(&world.objects()[object.id], &object);
   }
-  for (const Box & box : world.sceneAt(0.0).boxes) {
-    const SurfaceKind kind = box.material.kind;
-    if (kind == SurfaceKind::kPaper || kind == SurfaceKind::kBottle || kind == SurfaceKind::kCup) {
-      ++litter;
-      EXPECT_LE(box.max.z(), 0.1);
-      EXPECT_LT(std::abs(box.min.y() + box.max.y()) / 2.0, 0.9);  // in a lane
-    }
+  EXPECT_THROW(world.object("unicorn"), std::out_of_range);
+
+  const Scene & scene = world.sceneAt(0.0);
+  const auto top = [&](const char * name) {
+      double z = 0.0;
+      for (size_t index : world.object(name).boxes) {
+        z = std::max(z, scene.boxes[index].max.z());
+      }
+      return z;
+    };
+  const auto bottom = [&](const char * name) {
+      return scene.boxes[world.object(name).boxes.front()].min.z();
+    };
+  // Trash on an obstacle: the bench bottle stands on the bench; the table bottle sits above a
+  // bottle's height band on the floor (0.15 m).
+  EXPECT_DOUBLE_EQ(bottom("bottle_on_bench"), top("waiting_bench"));
+  EXPECT_GT(bottom("bottle_on_table"), 0.15);
+  // Litter lies flat in a lane, floor patches are thin.
+  for (int i = 1; i <= 6; ++i) {
+    const Box & box = scene.boxes[world.object("litter_" + std::to_string(i)).boxes.front()];
+    EXPECT_LE(box.max.z(), 0.1);
+    EXPECT_NEAR(std::abs(box.min.y() + box.max.y()) / 2.0, 0.6, 0.2);
   }
-  EXPECT_EQ(litter, 6);
+  EXPECT_LT(top("carpet"), 0.01);
+  EXPECT_LT(top("spill"), 0.01);
+
+  DemoWorld::Params bad;
+  bad.litter_count = 7;
+  EXPECT_THROW(DemoWorld{bad}, std::invalid_argument);
+  bad.litter_count = 2;
+  bad.obstacle_count = -1;
+  EXPECT_THROW(DemoWorld{bad}, std::invalid_argument);
+}
+
+TEST(DemoWorld, CartIsPushedAlongTheCorridorBetweenTheLanes)
+{
+  DemoWorld world(DemoWorld::Params{});
+  const size_t cart = world.object("cart").boxes.front();
+  const double x0 = world.sceneAt(0.0).boxes[cart].min.x();
+  const double x1 = world.sceneAt(2.0).boxes[cart].min.x();
+  EXPECT_NEAR(x1 - x0, 0.8, 1e-9);  // 0.4 m/s
+  const Box & box = world.sceneAt(2.0).boxes[cart];
+  EXPECT_LT(box.max.y(), 0.3);       // lanes at +-0.6 with the robot's half width
+  EXPECT_GT(box.min.y(), -0.3);
 }
 
 TEST(DemoWorld, PersonWalksAcrossTheCorridor)

@@ -50,6 +50,14 @@ public:
     const Scene & scene, const Eigen::Isometry3d & map_to_optical, uint64_t frame_index,
     std::vector<uint8_t> & depth_16uc1, std::vector<uint8_t> & rgb8);
 
+  /// As above, and writes into `labels` (resized to width x height) the object id
+  /// (AxisPlane::object, Box::object) of the surface each pixel sees, whether or not its depth
+  /// is in range, or kNoObject where nothing is hit.
+  Stats render(
+    const Scene & scene, const Eigen::Isometry3d & map_to_optical, uint64_t frame_index,
+    std::vector<uint8_t> & depth_16uc1, std::vector<uint8_t> & rgb8,
+    std::vector<uint16_t> & labels);
+
   const CameraIntrinsics & intrinsics() const {return intrinsics_;}
   const Params & params() const {return params_;}
 
@@ -63,6 +71,10 @@ private:
     size_t material{0};              ///< index into shaded_
   };
 
+  Stats renderInto(
+    const Scene & scene, const Eigen::Isometry3d & map_to_optical, uint64_t frame_index,
+    std::vector<uint8_t> & depth_16uc1, std::vector<uint8_t> & rgb8,
+    std::vector<uint16_t> * labels);
   void prepareBoxes(const Scene & scene, const Eigen::Isometry3d & map_to_optical);
   void prepareShading(const Scene & scene);
 
@@ -74,6 +86,7 @@ private:
   std::vector<ActiveBox> active_;    ///< boxes of the current frame (reused)
   /// Shaded colour per material (planes first, then boxes) and face (+x, -x, +y, -y, +z, -z).
   std::vector<std::array<Rgb, 6>> shaded_;
+  std::vector<uint16_t> material_object_;  ///< object id per material (planes, then boxes)
 };
 
 }  // namespace nimbra_demo_scene

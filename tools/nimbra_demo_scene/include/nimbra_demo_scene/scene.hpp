@@ -20,7 +20,14 @@ enum class SurfaceKind : uint8_t
   kPaper,
   kBottle,
   kCup,
+  kFurniture,    ///< chairs, benches, beds, tables
+  kFloorPatch,   ///< flat things on the floor: carpet, spilt liquid
+  kCart,         ///< a pushed cart (moves)
+  kMask,         ///< a face mask lying on the floor
 };
+
+/// Object id of a pixel where nothing is hit.
+constexpr uint16_t kNoObject = 0xFFFF;
 
 /// 8-bit RGB colour.
 struct Rgb
@@ -44,6 +51,7 @@ struct AxisPlane
   double offset{0.0};   ///< plane position along the axis, m
   double facing{1.0};   ///< +1: visible from larger coordinates, -1: from smaller ones
   Material material;    ///< colour and kind
+  uint16_t object{0};   ///< id of the world object the plane belongs to
 };
 
 /// Solid axis-aligned box in the map frame.
@@ -52,6 +60,7 @@ struct Box
   Eigen::Vector3d min{Eigen::Vector3d::Zero()};  ///< lower corner, m
   Eigen::Vector3d max{Eigen::Vector3d::Zero()};  ///< upper corner, m
   Material material;                             ///< colour and kind
+  uint16_t object{0};                            ///< id of the world object the box belongs to
 };
 
 /// Everything a camera can see, in the map frame.

@@ -1,0 +1,229 @@
+// Ground truth of the demo world: pixel labels against the rendered depth and the geometry,
+// object placements in map and base_footprint, and the label regions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "nimbra_demo_scene/camera_mount.hpp"
+#include "nimbra_demo_scene/demo_palette.hpp"
+#include "nimbra_demo_scene/depth_renderer.hpp"
+#include "nimbra_demo_scene/ground_truth.hpp"
+
+namespace nimbra_demo_scene
+{
+namespace
+{
+
+TEST(LabelRegions, BoundsAndCountsEveryObjectAndSkipsEmptyPixels)
+{
+  constexpr uint16_t N = kNoObject;
+  // 5 x 4 image.
+  const std::vector<uint16_t> labels = {
+    N, 3, 3, N, N,
+    N, 3, N, 0, N,
+    7, N, N, 0, 0,
+    N, N, N, N, 0,
+  };
+  const std::vector<PixelRegion> regions = labelRegions(labels, 5, 4);
+  ASSERT_EQ(regions.size(), 3U);
+  struct Expected
+  {
+    uint16_t id;
+    uint32_t u_min, v_min, u_max, v_max;
+    size_t pixels;
+  };
+  const Expected expected[] = {{0, 3, 1, 4, 3, 4}, {3, 1, 0, 2, 1, 3}, {7, 0, 2, 0, 2, 1}};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(regions[i].id, expected[i].id);
+    EXPECT_EQ(regions[i].u_min, expected[i].u_min);
+    EXPECT_EQ(regions[i].v_min, expected[i].v_min);
+    EXPECT_EQ(regions[i].u_max, expected[i].u_max);
+    EXPECT_EQ(regions[i].v_max, expected[i].v_max);
+    EXPECT_EQ(regions[i].pixels, expected[i].pixels);
+  }
+  EXPECT_EQ(regions[0].width(), 2U);
+  EXPECT_EQ(regions[0].height(), 3U);
+  EXPECT_TRUE(labelRegions(std::vector<uint16_t>(6, N), 3, 2).empty());
+  EXPECT_THROW(labelRegions(labels, 4, 4), std::invalid_argument);
+}
+
+/// Distance of `p` from the surface of `object` (its plane, or the nearest of its boxes).
+double distanceToObject(const Scene & scene, const WorldObject & object, const Eigen::Vector3d & p)
+{
+  if (object.plane >= 0) {
+    const AxisPlane & plane = scene.planes[object.plane];
+    return std::abs(p[plane.axis] - plane.offset);
+  }
+  double best = 1e9;
+  for (size_t index : object.boxes) {
+    const Box & box = scene.boxes[index];
+    // Outside distance, or depth below the nearest face when inside.
+    const Eigen::Vector3d below = (box.min - p).cwiseMax(0.0);
+    const Eigen::Vector3d above = (p - box.max).cwiseMax(0.0);
+    double d = (below + above).norm();
+    if (d == 0.0) {
+      d = std::min((p - box.min).minCoeff(), (box.max - p).minCoeff());
+    }
+    best = std::min(best, d);
+  }
+  return best;
+}
+
+TEST(DemoRigLabels, EveryPixelWithDepthLiesOnTheObjectItIsLabelledWith)
+{
+  DemoRig::Params params;
+  params.width = 160;
+  params.height = 120;
+  params.noise_m = 0.0;
+  DemoRig rig(params);
+  const CameraIntrinsics & k = rig.intrinsics();
+  for (uint64_t frame : {0ULL, 90ULL, 270ULL, 333ULL, 500ULL}) {
+    for (size_t camera = 0; camera < rig.cameraCount(); ++camera) {
+      SCOPED_TRACE("frame " + std::to_string(frame) + " camera " + std::to_string(camera));
+      const DemoRig::CameraFrame & f = rig.render(frame, camera);
+      const Scene & scene = rig.world().sceneAt(f.scene_t);
+      ASSERT_EQ(f.labels.size(), size_t{160} * 120);
+      size_t with_depth = 0, off_surface = 0;
+      for (uint32_t v = 0; v < k.height; ++v) {
+        for (uint32_t u = 0; u < k.width; ++u) {
+          const size_t i = static_cast<size_t>(v) * k.width + u;
+          const uint16_t mm = static_cast<uint16_t>(
+            f.depth_16uc1[2 * i] | (f.depth_16uc1[2 * i + 1] << 8));
+          if (mm == 0) {
+            continue;
+          }
+          ++with_depth;
+          const uint16_t id = f.labels[i];
+          ASSERT_LT(id, rig.world().objects().size()) << "pixel " << u << "," << v;
+          const double z = mm / 1000.0;
+          const Eigen::Vector3d optical((u - k.cx) / k.fx * z, (v - k.cy) / k.fy * z, z);
+          const Eigen::Vector3d p = f.map_to_optical * optical;
+          // Half a millimetre of depth rounding, stretched along grazing rays.
+          if (distanceToObject(scene, rig.world().objects()[id], p) > 0.01) {
+            ++off_surface;
+          }
+        }
+      }
+      EXPECT_GT(with_depth, 0U);
+      EXPECT_EQ(off_surface, 0U);
+    }
+  }
+}
+
+TEST(DepthRendererLabels, NameTheObjectOfEachSurfaceAndNothingWhereNothingIsHit)
+{
+  // A floor (object 5) and a box (object 9) 3 m ahead of a level camera 0.5 m high: the
+  // upper half of the image sees nothing.
+  Scene scene;
+  scene.planes.push_back({2, 0.0, 1.0, {{200, 200, 200}, SurfaceKind::kFloor}, 5});
+  Box box;
+  box.min = Eigen::Vector3d(3.0, -0.3, 0.0);
+  box.max = Eigen::Vector3d(3.5, 0.3, 0.4);
+  box.material = {{200, 30, 30}, SurfaceKind::kObstacle};
+  box.object = 9;
+  scene.boxes.push_back(box);
+  CameraMount mount;
+  mount.position = Eigen::Vector3d(0.0, 0.0, 0.5);
+  DepthRenderer::Params params;
+  params.noise_m = 0.0;
+  DepthRenderer renderer(CameraIntrinsics::fromHorizontalFov(64, 48, 80.0 * M_PI / 180.0), params);
+  std::vector<uint8_t> depth, rgb;
+  std::vector<uint16_t> labels;
+  renderer.render(scene, mount.baseToOptical(), 0, depth, rgb, labels);
+  ASSERT_EQ(labels.size(), size_t{64} * 48);
+  const Rgb bg = paletteEntry("background").colour;
+  struct Probe
+  {
+    uint32_t u, v;
+    uint16_t label;
+  };
+  // Top row: sky; bottom row: floor; centre just below the horizon: the box.
+  for (const Probe & probe : {Probe{0, 0, kNoObject}, Probe{32, 5, kNoObject},
+      Probe{5, 47, 5}, Probe{60, 40, 5}, Probe{32, 26, 9}, Probe{31, 28, 9}})
+  {
+    SCOPED_TRACE(std::to_string(probe.u) + "," + std::to_string(probe.v));
+    const size_t i = static_cast<size_t>(probe.v) * 64 + probe.u;
+    EXPECT_EQ(labels[i], probe.label);
+    const bool hit = probe.label != kNoObject;
+    EXPECT_EQ(depth[2 * i] != 0 || depth[2 * i + 1] != 0, hit);
+    if (!hit) {
+      EXPECT_EQ(rgb[3 * i], bg.r);
+      EXPECT_EQ(rgb[3 * i + 1], bg.g);
+      EXPECT_EQ(rgb[3 * i + 2], bg.b);
+    }
+  }
+  // The plain render gives the same images.
+  std::vector<uint8_t> depth2, rgb2;
+  renderer.render(scene, mount.baseToOptical(), 0, depth2, rgb2);
+  EXPECT_EQ(depth2, depth);
+  EXPECT_EQ(rgb2, rgb);
+}
+
+TEST(DemoWorldPlacements, MapExtentsAreTheDefinitionsAndBaseExtentsFollowTheRobot)
+{
+  DemoWorld world(DemoWorld::Params{});
+  for (double t : {0.0, 12.5, 30.0, 47.0}) {
+    SCOPED_TRACE("t " + std::to_string(t));
+    const std::vector<ObjectPlacement> placements = world.placementsAt(t);
+    const Scene & scene = world.sceneAt(t);
+    const Eigen::Isometry3d base_from_map = world.mapToBase(t).inverse();
+    size_t boxed = 0;
+    for (const WorldObject & object : world.objects()) {
+      boxed += object.boxes.empty() ? 0 : 1;
+    }
+    ASSERT_EQ(placements.size(), boxed);
+    for (const ObjectPlacement & placement : placements) {
+      const WorldObject & object = world.objects().at(placement.id);
+      SCOPED_TRACE(object.name);
+      Eigen::AlignedBox3d defined;
+      for (size_t index : object.boxes) {
+        defined.extend(scene.boxes[index].min);
+        defined.extend(scene.boxes[index].max);
+        // Every corner of every box lies inside the base_footprint extent.
+        for (int c = 0; c < 8; ++c) {
+          const Eigen::Vector3d corner(
+            (c & 1) ? scene.boxes[index].max.x() : scene.boxes[index].min.x(),
+            (c & 2) ? scene.boxes[index].max.y() : scene.boxes[index].min.y(),
+            (c & 4) ? scene.boxes[index].max.z() : scene.boxes[index].min.z());
+          EXPECT_TRUE(
+            placement.base_extent.exteriorDistance(base_from_map * corner) < 1e-9);
+        }
+      }
+      EXPECT_TRUE(placement.map_extent.isApprox(defined, 1e-12));
+      EXPECT_TRUE(placement.base_centre.isApprox(base_from_map * defined.center(), 1e-9));
+      // Heights do not change between the frames.
+      EXPECT_NEAR(placement.base_extent.min().z(), defined.min().z(), 1e-9);
+      EXPECT_NEAR(placement.base_extent.max().z(), defined.max().z(), 1e-9);
+    }
+  }
+  // The walking person's extent in map is its definition: 0.3 x 0.45 x 1.7 m at x = 10.5 m.
+  const ObjectPlacement person = world.placementsAt(3.0).at(
+    world.object("person_walking").id - world.placementsAt(3.0).front().id);
+  EXPECT_EQ(person.id, world.object("person_walking").id);
+  EXPECT_NEAR(person.map_extent.sizes().x(), 0.3, 1e-12);
+  EXPECT_NEAR(person.map_extent.sizes().y(), 0.45, 1e-12);
+  EXPECT_NEAR(person.map_extent.sizes().z(), 1.7, 1e-12);
+  EXPECT_NEAR(person.map_centre.x(), 10.5, 1e-12);
+}
+
+TEST(DemoPalette, ModelClassesComeInOrderOfFirstAppearanceAndNamesAreUnique)
+{
+  const std::vector<std::string> classes = demoModelClasses();
+  ASSERT_FALSE(classes.empty());
+  EXPECT_EQ(classes.front(), "person");
+  for (size_t i = 0; i < demoPalette().size(); ++i) {
+    for (size_t j = i + 1; j < demoPalette().size(); ++j) {
+      EXPECT_NE(demoPalette()[i].name, demoPalette()[j].name);
+    }
+  }
+  EXPECT_THROW(paletteEntry("no such row"), std::out_of_range);
+  EXPECT_EQ(paletteEntry("spill").semantic_class, "coffee");
+  EXPECT_TRUE(paletteEntry("floor").semantic_class.empty());
+}
+
+}  // namespace
+}  // namespace nimbra_demo_scene
