@@ -10,6 +10,8 @@
 #include <random>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "nimbra_model_zoo/segmentation_decoder.hpp"
 #include "nimbra_model_zoo/yolov8_seg.hpp"
@@ -139,6 +141,29 @@ void BM_InferYolov8nSeg(benchmark::State& state) {
 }
 BENCHMARK(BM_InferYolov8nSeg)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()
     ->MinTime(3.0);
+
+/// Whole Infer of the demo world's segmentation model (hand-set weights, 640x640 input, one
+/// OpenCV thread) on a 640x480 frame with one coloured block per object it knows.
+void BM_InferDemoModel(benchmark::State& state) {
+  if (!std::filesystem::exists(DEMO_MODEL) || !std::filesystem::exists(DEMO_IMAGE)) {
+    state.SkipWithError("demo model not generated (no tools/nimbra_demo_scene in the tree)");
+    return;
+  }
+  cv::setNumThreads(1);
+  YAML::Node description;
+  description["model_file"] = DEMO_MODEL;
+  orvix::model::YOLOv8Seg model(description);
+  cv::Mat image;
+  cv::cvtColor(cv::imread(DEMO_IMAGE, cv::IMREAD_COLOR), image, cv::COLOR_BGR2RGB);
+  std::vector<ModelDetection> detections;
+  for (auto _ : state) {
+    model.Infer(image, detections);
+    benchmark::DoNotOptimize(detections.data());
+  }
+  state.counters["threads"] = cv::getNumThreads();
+  state.counters["instances"] = static_cast<double>(detections.size());
+}
+BENCHMARK(BM_InferDemoModel)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 }  // namespace
 

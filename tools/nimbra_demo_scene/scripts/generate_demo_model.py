@@ -219,6 +219,24 @@ def constant_int(initializers, name, values):
     return name
 
 
+def write_sample_image(path, rows, width=640, height=480):
+    """A binary PPM of the kind of frame the model sees: floor-coloured, with one block per class
+    row in its colour under a different shading factor, for benchmarks."""
+    image = np.empty((height, width, 3), np.uint8)
+    image[:] = next(colour for name, _, colour in rows if name == "floor")
+    slots = [colour for _, cls, colour in rows if cls is not None]
+    columns = 6
+    for i, colour in enumerate(slots):
+        shade = 0.35 + 0.6 * ((i * 7) % 10) / 10.0
+        x = 20 + (i % columns) * 100
+        y = 20 + (i // columns) * 110
+        w, h = 40 + (i * 13) % 50, 30 + (i * 17) % 60
+        image[y:y + h, x:x + w] = np.round(np.asarray(colour) * shade).astype(np.uint8)
+    with open(path, "wb") as handle:
+        handle.write(f"P6 {width} {height} 255\n".encode())
+        handle.write(image.tobytes())
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--palette", required=True, help="demo_palette.csv")
@@ -226,6 +244,7 @@ def main():
     parser.add_argument("--check-description", help="model description YAML whose class_mapping "
                         "must list the palette's classes in order")
     parser.add_argument("--input-size", type=int, default=640, help="square input size, pixels")
+    parser.add_argument("--sample-image", help="also write a 640x480 PPM test frame here")
     args = parser.parse_args()
     if args.input_size < 16 or args.input_size % 4 != 0:
         parser.error("--input-size must be a multiple of 4, at least 16")
@@ -239,6 +258,8 @@ def main():
         print(f"generate_demo_model: {error}", file=sys.stderr)
         return 1
     onnx.save(model, args.output)
+    if args.sample_image:
+        write_sample_image(args.sample_image, rows)
     print(f"generate_demo_model: wrote {args.output}: {len(classes)} classes {classes}")
     return 0
 
