@@ -163,3 +163,15 @@ private:
 #define LOG_INFO(...) NIMBRA_LOG_CALL(Info, __VA_ARGS__)
 #define LOG_WARN(...) NIMBRA_LOG_CALL(Warn, __VA_ARGS__)
 #define LOG_ERROR(...) NIMBRA_LOG_CALL(Error, __VA_ARGS__)
+
+// Same, naming the source function explicitly, for lines whose function name differs from the C++
+// function that writes them: LOG_INFO_IN("get_cam_para", "cam_{} : fxParam={}", cam_id, fx).
+#define NIMBRA_LOG_CALL_IN(method, function, ...)                             \
+  ::nimbra::Logger::Instance().method(                                        \
+    ::nimbra::SourceLocation{__FILE__, __LINE__, function},                   \
+    FMT_STRING(NIMBRA_LOG_FIRST(__VA_ARGS__)) NIMBRA_LOG_REST(__VA_ARGS__))
+
+#define LOG_DEBUG_IN(function, ...) NIMBRA_LOG_CALL_IN(Debug, function, __VA_ARGS__)
+#define LOG_INFO_IN(function, ...) NIMBRA_LOG_CALL_IN(Info, function, __VA_ARGS__)
+#define LOG_WARN_IN(function, ...) NIMBRA_LOG_CALL_IN(Warn, function, __VA_ARGS__)
+#define LOG_ERROR_IN(function, ...) NIMBRA_LOG_CALL_IN(Error, function, __VA_ARGS__)
