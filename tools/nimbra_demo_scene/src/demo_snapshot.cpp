@@ -1,5 +1,6 @@
 // demo_snapshot: renders one frame of the demo world per camera, runs the demo model on it and
-// writes DIR/camera_0n.png: the colour image with the ground-truth boxes and the model's masks.
+// writes DIR/camera_0n.png: the colour image with the ground-truth boxes and the model's masks,
+// and DIR/camera_0n.json: the frame's ground truth (nimbra_demo_scene::frameTruthJson).
 //   demo_snapshot DIR [--model FILE] [--frame N] [--seed N] [--width W] [--height H]
 // FILE is the demo model's ONNX file or a model description YAML naming it (default: the
 // installed demo model). Prints, per object the model should find, the box and mask IoU.
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,8 @@ int main(int argc, char ** argv)
         std::fprintf(stderr, "demo_snapshot: cannot write %s\n", path.c_str());
         return 1;
       }
+      const std::string json_path = dir + "/camera_0" + std::to_string(camera + 1) + ".json";
+      std::ofstream(json_path) << nimbra_demo_scene::frameTruthJson(rig, rendered);
       std::printf(
         "%s: frame %llu (t = %.1f s), %zu detections\n", path.c_str(),
         static_cast<unsigned long long>(frame), rendered.scene_t, detections.size());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -74,6 +75,76 @@ const DemoRig::CameraFrame & DemoRig::render(uint64_t frame_index, size_t camera
   renderer.render(
     scene, frame_.map_to_optical, frame_index, frame_.depth_16uc1, frame_.rgb8, frame_.labels);
   return frame_;
+}
+
+namespace
+{
+
+std::string jsonVector(const Eigen::Vector3d & v)
+{
+  char text[96];
+  std::snprintf(text, sizeof(text), "[%.4f, %.4f, %.4f]", v.x(), v.y(), v.z());
+  return text;
+}
+
+/// Names come from the palette (letters, digits, '_'); quotes and backslashes are escaped anyway.
+std::string jsonString(const std::string & s)
+{
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+    }
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string frameTruthJson(DemoRig & rig, const DemoRig::CameraFrame & frame)
+{
+  const uint32_t width = rig.intrinsics().width;
+  const uint32_t height = rig.intrinsics().height;
+  std::map<uint16_t, PixelRegion> in_view;
+  for (const PixelRegion & region : labelRegions(frame.labels, width, height)) {
+    in_view[region.id] = region;
+  }
+  std::map<uint16_t, ObjectPlacement> placed;
+  for (const ObjectPlacement & placement : rig.world().placementsAt(frame.scene_t)) {
+    placed[placement.id] = placement;
+  }
+  char head[256];
+  std::snprintf(
+    head, sizeof(head),
+    "{\n  \"scene_t\": %.3f,\n  \"camera\": %d,\n  \"frame_id\": %s,\n"
+    "  \"width\": %u,\n  \"height\": %u,\n  \"objects\": [", frame.scene_t, frame.mount.number,
+    jsonString(frame.mount.depthFrame()).c_str(), width, height);
+  std::string json = head;
+  const char * separator = "\n";
+  for (const WorldObject & object : rig.world().objects()) {
+    json += separator;
+    separator = ",\n";
+    json += "    {\"id\": " + std::to_string(object.id) + ", \"name\": " + jsonString(object.name) +
+      ", \"class\": " + jsonString(object.semantic_class) + ", \"moving\": " +
+      (object.moving ? "true" : "false");
+    const auto place = placed.find(object.id);
+    if (place != placed.end()) {
+      json += ", \"map_min\": " + jsonVector(place->second.map_extent.min()) +
+        ", \"map_max\": " + jsonVector(place->second.map_extent.max()) +
+        ", \"base_min\": " + jsonVector(place->second.base_extent.min()) +
+        ", \"base_max\": " + jsonVector(place->second.base_extent.max());
+    }
+    const auto seen = in_view.find(object.id);
+    if (seen != in_view.end()) {
+      const PixelRegion & r = seen->second;
+      json += ", \"pixels\": " + std::to_string(r.pixels) + ", \"pixel_box\": [" +
+        std::to_string(r.u_min) + ", " + std::to_string(r.v_min) + ", " +
+        std::to_string(r.u_max) + ", " + std::to_string(r.v_max) + "]";
+    }
+    json += "}";
+  }
+  return json + "\n  ]\n}\n";
 }
 
 }  // namespace nimbra_demo_scene

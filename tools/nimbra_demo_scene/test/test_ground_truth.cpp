@@ -2,10 +2,13 @@
 // object placements in map and base_footprint, and the label regions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <yaml-cpp/yaml.h>
 
 #include "nimbra_demo_scene/camera_mount.hpp"
 #include "nimbra_demo_scene/demo_palette.hpp"
@@ -208,6 +211,47 @@ TEST(DemoWorldPlacements, MapExtentsAreTheDefinitionsAndBaseExtentsFollowTheRobo
   EXPECT_NEAR(person.map_extent.sizes().y(), 0.45, 1e-12);
   EXPECT_NEAR(person.map_extent.sizes().z(), 1.7, 1e-12);
   EXPECT_NEAR(person.map_centre.x(), 10.5, 1e-12);
+}
+
+TEST(FrameTruthJson, ListsEveryObjectWithItsExtentsAndItsPixelsWhenInView)
+{
+  DemoRig::Params params;
+  params.width = 160;
+  params.height = 120;
+  DemoRig rig(params);
+  const DemoRig::CameraFrame & frame = rig.render(30, 0);
+  const std::vector<PixelRegion> regions = labelRegions(frame.labels, 160, 120);
+  const std::string json = frameTruthJson(rig, frame);
+  const YAML::Node doc = YAML::Load(json);  // JSON is YAML
+  EXPECT_NEAR(doc["scene_t"].as<double>(), 3.0, 1e-9);
+  EXPECT_EQ(doc["camera"].as<int>(), 1);
+  EXPECT_EQ(doc["frame_id"].as<std::string>(), "camera_01_depth_optical_frame");
+  ASSERT_EQ(doc["objects"].size(), rig.world().objects().size());
+  size_t with_pixels = 0;
+  for (const YAML::Node & object : doc["objects"]) {
+    const WorldObject & truth = rig.world().objects().at(object["id"].as<size_t>());
+    SCOPED_TRACE(truth.name);
+    EXPECT_EQ(object["name"].as<std::string>(), truth.name);
+    EXPECT_EQ(object["class"].as<std::string>(), truth.semantic_class);
+    EXPECT_EQ(static_cast<bool>(object["map_min"]), !truth.boxes.empty());
+    if (!truth.boxes.empty()) {
+      // A box of the object at scene time 3 s: its corner is inside the written extent.
+      const Box & box = rig.world().sceneAt(3.0).boxes[truth.boxes.front()];
+      for (int axis = 0; axis < 3; ++axis) {
+        EXPECT_LE(object["map_min"][axis].as<double>(), box.min[axis] + 1e-4);
+        EXPECT_GE(object["map_max"][axis].as<double>(), box.max[axis] - 1e-4);
+      }
+    }
+    if (object["pixels"]) {
+      ++with_pixels;
+      const auto region = std::find_if(
+        regions.begin(), regions.end(), [&](const PixelRegion & r) {return r.id == truth.id;});
+      ASSERT_NE(region, regions.end());
+      EXPECT_EQ(object["pixels"].as<size_t>(), region->pixels);
+      EXPECT_EQ(object["pixel_box"][2].as<uint32_t>(), region->u_max);
+    }
+  }
+  EXPECT_EQ(with_pixels, regions.size());
 }
 
 TEST(DemoPalette, ModelClassesComeInOrderOfFirstAppearanceAndNamesAreUnique)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <Eigen/Geometry>
@@ -90,5 +91,12 @@ private:
   std::vector<std::unique_ptr<DepthRenderer>> renderers_;
   CameraFrame frame_;
 };
+
+/// JSON document of a rendered frame's ground truth: scene time, camera, image size, and per
+/// object its id, name, class ("" for none), whether it moves, its extents in map and
+/// base_footprint ("map_min", "map_max", "base_min", "base_max"; boxed objects only) and, when
+/// in view, its pixel count and inclusive pixel box ("pixels", "pixel_box": [u_min, v_min,
+/// u_max, v_max]). Written next to recordings so tools outside the process can compare.
+std::string frameTruthJson(DemoRig & rig, const DemoRig::CameraFrame & frame);
 
 }  // namespace nimbra_demo_scene
