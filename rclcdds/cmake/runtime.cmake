@@ -20,6 +20,7 @@ target_sources(rclcdds PRIVATE
   src/runtime/node_parameters.cpp
   src/runtime/parameter.cpp
   src/runtime/parameter_map.cpp
+  src/runtime/parameter_requests.cpp
   src/runtime/parameter_value.cpp
   src/runtime/runtime_log.cpp
   src/runtime/state_machine.cpp

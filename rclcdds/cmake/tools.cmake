@@ -85,3 +85,5 @@ if(BUILD_TESTING)
   target_include_directories(test_node_cli_text PRIVATE src/tools)
   ament_target_dependencies(test_node_cli_text std_msgs geometry_msgs)
 endif()
+
+include(cmake/hostile_peers.cmake)

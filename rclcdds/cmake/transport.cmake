@@ -29,7 +29,8 @@ target_sources(rclcdds PRIVATE
   src/transport/single_threaded_executor.cpp
   src/transport/spin.cpp
   src/transport/subscription_base.cpp
-  src/transport/transport_log.cpp)
+  src/transport/transport_log.cpp
+  src/transport/warning_limiter.cpp)
 ament_target_dependencies(rclcdds PUBLIC rosidl_runtime_cpp rosidl_typesupport_introspection_cpp)
 target_link_libraries(rclcdds PRIVATE CycloneDDS::ddsc spdlog::spdlog)
 list(APPEND RCLCDDS_EXPORTED_DEPENDENCIES rosidl_runtime_cpp rosidl_typesupport_introspection_cpp)

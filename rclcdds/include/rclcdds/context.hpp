@@ -84,6 +84,10 @@ public:
 
 private:
   void create_participant(const NetworkConfig & network);
+  /// Creates the domain from `config` (kept in domain_) and a participant in it; returns the
+  /// participant, or a negative DDS return code with the step that failed in `failed_step`.
+  int32_t create_domain_and_participant(
+    uint32_t domain_id, const std::string & config, std::string & failed_step);
   void trigger_interrupt_guards();
 
   mutable std::mutex mutex_;

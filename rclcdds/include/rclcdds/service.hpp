@@ -21,6 +21,12 @@
 namespace rclcdds
 {
 
+namespace detail
+{
+class PendingReplies;
+class WarningLimiter;
+}  // namespace detail
+
 /// Identity of one request (as rmw_request_id_t): the client's 8-byte id and its sequence number.
 struct RequestId
 {
@@ -31,7 +37,8 @@ struct RequestId
 
 /// Type-erased service: a request reader on "rq/<name>Request" and a reply writer on
 /// "rr/<name>Reply", both with USER_DATA "serviceid=<id>;". Replies go out only once the
-/// requesting client's reply reader is matched (waiting up to 100 ms, as rmw_cyclonedds).
+/// requesting client's reply reader is matched (up to 100 ms, as rmw_cyclonedds); that wait
+/// happens on a helper thread of the service, never in the executor.
 class ServiceBase : public Waitable
 {
 public:
@@ -46,7 +53,7 @@ public:
 
   /// Fully qualified service name.
   const char * get_service_name() const {return service_name_.c_str();}
-  /// Requests dropped because their CDR was malformed.
+  /// Requests dropped because their CDR was malformed (their warnings are rate-limited).
   uint64_t dropped_count() const {return dropped_.load();}
 
   int32_t get_wait_entity() const override {return request_reader_.read_condition();}
@@ -62,8 +69,10 @@ protected:
     const std::shared_ptr<RequestId> & request_id, const std::shared_ptr<void> & request,
     const std::shared_ptr<void> & response) = 0;
 
-  /// Serialises `response` with the request's prefix and sends it to the requesting client.
-  /// @return false when the client's reply reader did not appear within 100 ms or is gone
+  /// Serialises `response` with the request's prefix and sends it to the requesting client
+  /// without blocking: when the client's reply reader is not matched yet, the reply waits for
+  /// it on the service's helper thread and is dropped with a warning after 100 ms.
+  /// @return true (the reply is written or queued)
   bool send_response_untyped(const RequestId & request_id, const void * response);
 
   std::string service_name_;
@@ -79,7 +88,6 @@ private:
   };
 
   std::string client_id_of(uint64_t publication_handle) const;
-  bool reply_reader_present(const std::string & client_id) const;
 
   Context::SharedPtr context_;
   std::string endpoint_id_;   ///< "serviceid" of both endpoints
@@ -87,6 +95,8 @@ private:
   RawWriter response_writer_;
   NodeEntities::WeakPtr node_entities_;
   std::atomic<uint64_t> dropped_{0};
+  std::unique_ptr<detail::WarningLimiter> malformed_warnings_;
+  std::unique_ptr<detail::PendingReplies> pending_replies_;  ///< last: stopped before the writer goes
 };
 
 /// Service of type ServiceT (e.g. rcl_interfaces::srv::GetParameters).

@@ -17,6 +17,11 @@
 namespace rclcdds
 {
 
+namespace detail
+{
+class WarningLimiter;
+}  // namespace detail
+
 /// Subscription of one topic; an executor waits on its read condition.
 class SubscriptionBase : public Waitable
 {
@@ -46,7 +51,8 @@ public:
 
 protected:
   /// Takes the next well-formed sample into `msg` (a constructed message of the subscription's
-  /// type). Malformed samples are dropped with one log line each. False when none is waiting.
+  /// type). Malformed samples are dropped and counted; their warnings are rate-limited per
+  /// subscription. False when none is waiting.
   bool take_untyped(void * msg, MessageInfo & info);
 
   std::string topic_name_;
@@ -54,6 +60,7 @@ protected:
   RawReader reader_;
   NodeEntities::WeakPtr node_entities_;
   std::atomic<uint64_t> dropped_{0};
+  std::unique_ptr<detail::WarningLimiter> malformed_warnings_;  ///< one line per period
 };
 
 }  // namespace rclcdds

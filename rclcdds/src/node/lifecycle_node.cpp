@@ -1,5 +1,9 @@
 #include "rclcdds/lifecycle_node.hpp"
 
+#include <memory>
+
+#include "../transport/warning_limiter.hpp"
+
 namespace rclcdds_lifecycle
 {
 
@@ -17,8 +21,20 @@ LifecycleNode::LifecycleNode(
   state_machine_(this)
 {
   const rclcdds::Logger logger = get_logger();
+  // Refused transitions can come from any peer through ~/change_state: their warnings are
+  // rate-limited, the others are not.
+  auto refusals = std::make_shared<rclcdds::detail::WarningLimiter>();
   state_machine_.set_log_sink(
-    [logger](const std::string & message) {logger.log(rclcdds::Logger::Level::Warn, message);},
+    [logger, refusals](const std::string & message) {
+      uint64_t suppressed = 0;
+      if (message.rfind("Unable to start transition", 0) != 0) {
+        logger.log(rclcdds::Logger::Level::Warn, message);
+      } else if (refusals->allow(suppressed)) {
+        logger.log(
+          rclcdds::Logger::Level::Warn,
+          message + rclcdds::detail::WarningLimiter::suffix(suppressed));
+      }
+    },
     [logger](const std::string & message) {logger.log(rclcdds::Logger::Level::Error, message);});
   if (enable_communication_interface) {
     create_communication_interface();
@@ -98,9 +114,15 @@ void LifecycleNode::on_change_state(
       }
     }
     if (!found) {
-      RCLCDDS_WARN(
-        get_logger(), "Unable to start transition '%s' from current state %s",
-        request->transition.label.c_str(), get_current_state().label().c_str());
+      static rclcdds::detail::WarningLimiter unknown_labels;
+      uint64_t suppressed = 0;
+      if (unknown_labels.allow(suppressed)) {
+        RCLCDDS_WARN(
+          get_logger(), "Unable to start transition '%s' from current state %s%s",
+          rclcdds::detail::printable(request->transition.label, 64).c_str(),
+          get_current_state().label().c_str(),
+          rclcdds::detail::WarningLimiter::suffix(suppressed).c_str());
+      }
       response->success = false;
       return;
     }

@@ -9,6 +9,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "../transport/warning_limiter.hpp"
+#include "peer_input.hpp"
+
 namespace rclcdds_cli
 {
 
@@ -23,6 +26,12 @@ struct TypeParts
 
 TypeParts split_type(const std::string & type_name)
 {
+  // Names can come from other participants: only plain identifiers reach dlopen and dlsym.
+  if (!valid_message_type_name(type_name)) {
+    throw std::runtime_error(
+            "'" + rclcdds::detail::printable(type_name, 96) +
+            "' is not a message type name (expected pkg/msg/Type)");
+  }
   std::vector<std::string> parts;
   std::stringstream stream(type_name);
   std::string part;

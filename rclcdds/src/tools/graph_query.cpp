@@ -11,6 +11,7 @@
 #include <rmw_dds_common/msg/participant_entities_info.hpp>
 
 #include "dynamic_message.hpp"
+#include "peer_input.hpp"
 #include "rclcdds/raw_reader.hpp"
 #include "rclcdds/serialization.hpp"
 
@@ -87,7 +88,7 @@ std::vector<TopicEndpoint> discover_topics(
 
 std::vector<std::string> discover_nodes(
   const rclcdds::Context::SharedPtr & context, std::chrono::milliseconds settle,
-  bool include_hidden)
+  bool include_hidden, std::vector<std::string> * warnings)
 {
   using rmw_dds_common::msg::ParticipantEntitiesInfo;
   const auto & members = rclcdds::get_message_members<ParticipantEntitiesInfo>();
@@ -100,10 +101,16 @@ std::vector<std::string> discover_nodes(
   dds_guid_t own;
   dds_get_guid(context->participant(), &own);
   std::map<std::vector<uint8_t>, ParticipantEntitiesInfo> latest;  // by participant GID
+  std::vector<std::string> notes;
+  size_t oversized = 0;
   const auto deadline = std::chrono::steady_clock::now() + settle;
   do {
     while (reader.take(
         [&](const uint8_t * data, size_t size, const rclcdds::SampleInfo &) {
+          if (size > kMaxAnnouncementBytes) {
+            ++oversized;  // not even decoded: no participant needs that much to announce
+            return;
+          }
           ParticipantEntitiesInfo info;
           if (rclcdds::deserialize_message(members, data, size, &info)) {
             latest[std::vector<uint8_t>(info.gid.data.begin(), info.gid.data.end())] = info;
@@ -119,12 +126,17 @@ std::vector<std::string> discover_nodes(
     if (std::memcmp(gid.data(), own.v, 12) == 0) {
       continue;
     }
-    for (const auto & node : info.node_entities_info_seq) {
-      if (!include_hidden && !node.node_name.empty() && node.node_name[0] == '_') {
-        continue;
-      }
-      names.insert((node.node_namespace == "/" ? "" : node.node_namespace) + "/" + node.node_name);
+    for (auto & name : announced_node_names(info, include_hidden, notes)) {
+      names.insert(std::move(name));
     }
+  }
+  if (oversized > 0) {
+    notes.push_back(
+      "ignored " + std::to_string(oversized) + " announcement(s) over " +
+      std::to_string(kMaxAnnouncementBytes) + " bytes");
+  }
+  if (warnings != nullptr) {
+    warnings->insert(warnings->end(), notes.begin(), notes.end());
   }
   return std::vector<std::string>(names.begin(), names.end());
 }

@@ -27,9 +27,11 @@ std::vector<TopicEndpoint> discover_topics(
   const rclcdds::Context & context, std::chrono::milliseconds settle);
 
 /// Fully qualified names of the nodes other participants announce on ros_discovery_info,
-/// sorted; names starting with '_' (hidden nodes) only when `include_hidden`.
+/// sorted; names starting with '_' (hidden nodes) only when `include_hidden`. What is left out
+/// (invalid or over-long names, more than kMaxAnnouncedNodes per participant, over-large
+/// samples) is described in `warnings`.
 std::vector<std::string> discover_nodes(
   const rclcdds::Context::SharedPtr & context, std::chrono::milliseconds settle,
-  bool include_hidden);
+  bool include_hidden, std::vector<std::string> * warnings = nullptr);
 
 }  // namespace rclcdds_cli

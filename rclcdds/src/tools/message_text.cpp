@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -41,12 +42,124 @@ std::string number_text(T value)
   return text;
 }
 
+/// Length of the UTF-8 sequence at `i` (1-4), or 0 when the bytes there are not valid UTF-8.
+size_t utf8_length(const std::string & text, size_t i)
+{
+  const auto byte = [&text](size_t k) {return static_cast<unsigned char>(text[k]);};
+  const unsigned char c = byte(i);
+  size_t length = 0;
+  uint32_t min = 0;
+  if (c < 0x80) {
+    return 1;
+  } else if ((c & 0xe0) == 0xc0) {
+    length = 2;
+    min = 0x80;
+  } else if ((c & 0xf0) == 0xe0) {
+    length = 3;
+    min = 0x800;
+  } else if ((c & 0xf8) == 0xf0) {
+    length = 4;
+    min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) {
+    return 0;
+  }
+  uint32_t code = c & (0x7f >> length);
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xc0) != 0x80) {
+      return 0;
+    }
+    code = (code << 6) | (byte(i + k) & 0x3f);
+  }
+  if (code < min || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+    return 0;
+  }
+  return length;
+}
+
+/// Code point of the valid UTF-8 sequence of `length` bytes at `i`.
+uint32_t code_point(const std::string & text, size_t i, size_t length)
+{
+  const auto c = static_cast<unsigned char>(text[i]);
+  uint32_t code = length == 1 ? c : c & (0x7f >> length);
+  for (size_t k = 1; k < length; ++k) {
+    code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+  }
+  return code;
+}
+
+/// Characters a terminal or a log reader acts on: C0 and C1 controls, DEL, line separators.
+bool is_control(uint32_t code)
+{
+  return code < 0x20 || (code >= 0x7f && code <= 0x9f) || code == 0x2028 || code == 0x2029;
+}
+
+/// YAML double-quoted form, escaping controls and bytes that are not UTF-8, so that a string
+/// from a peer can never start a line of its own, fake a field, or drive the terminal.
+std::string double_quoted(const std::string & text)
+{
+  std::string out = "\"";
+  char hex[12];
+  for (size_t i = 0; i < text.size(); ) {
+    const size_t length = utf8_length(text, i);
+    if (length == 0) {  // a byte that is not UTF-8: shown as its value
+      std::snprintf(hex, sizeof(hex), "\\x%02x", static_cast<unsigned char>(text[i]));
+      out += hex;
+      ++i;
+      continue;
+    }
+    const uint32_t code = code_point(text, i, length);
+    switch (code) {
+      case 0x00: out += "\\0"; break;
+      case 0x07: out += "\\a"; break;
+      case 0x08: out += "\\b"; break;
+      case 0x09: out += "\\t"; break;
+      case 0x0a: out += "\\n"; break;
+      case 0x0b: out += "\\v"; break;
+      case 0x0c: out += "\\f"; break;
+      case 0x0d: out += "\\r"; break;
+      case 0x1b: out += "\\e"; break;
+      case 0x22: out += "\\\""; break;
+      case 0x5c: out += "\\\\"; break;
+      case 0x85: out += "\\N"; break;
+      case 0x2028: out += "\\L"; break;
+      case 0x2029: out += "\\P"; break;
+      default:
+        if (is_control(code)) {
+          std::snprintf(hex, sizeof(hex), code > 0xff ? "\\u%04x" : "\\x%02x", code);
+          out += hex;
+        } else {
+          out.append(text, i, length);
+        }
+    }
+    i += length;
+  }
+  return out + "\"";
+}
+
+bool needs_escapes(const std::string & text)
+{
+  for (size_t i = 0; i < text.size(); ) {
+    const size_t length = utf8_length(text, i);
+    if (length == 0 || is_control(code_point(text, i, length))) {
+      return true;
+    }
+    i += length;
+  }
+  return false;
+}
+
 std::string quoted_if_needed(const std::string & text)
 {
   if (text.empty()) {
     return "''";
   }
-  const bool plain = text.find_first_of(":#{}[],&*!|>'\"%@`\n") == std::string::npos &&
+  if (needs_escapes(text)) {
+    return double_quoted(text);
+  }
+  const bool plain = text.find_first_of(":#{}[],&*!|>'\"%@`") == std::string::npos &&
     text.front() != ' ' && text.back() != ' ' && text.front() != '-' && text.front() != '?';
   if (plain) {
     return text;

@@ -27,11 +27,13 @@
 #include "dynamic_message.hpp"
 #include "graph_query.hpp"
 #include "message_text.hpp"
+#include "peer_input.hpp"
 #include "rclcdds/names.hpp"
 #include "rclcdds/parameter_map.hpp"
 #include "rclcdds/rclcdds.hpp"
 #include "rclcdds/raw_reader.hpp"
 #include "rclcdds/raw_writer.hpp"
+#include "../transport/warning_limiter.hpp"
 
 namespace rclcdds_cli
 {
@@ -139,7 +141,8 @@ std::string node_service(const std::string & node_name, const std::string & serv
   return fqn + "/" + service;
 }
 
-/// Finds the type and a QoS that matches every publisher of `topic`.
+/// Finds the type and a QoS that matches every publisher of `topic` of that type. Several
+/// announced types, or an invalid one, are an error unless the user names the type.
 struct TopicChoice
 {
   std::string type;
@@ -150,34 +153,32 @@ TopicChoice choose_topic(
   const rclcdds::Context & context, const std::string & topic, const std::string & given_type,
   std::chrono::milliseconds settle)
 {
+  const TopicTypeChoice typed =
+    choose_topic_type(discover_topics(context, settle), topic, given_type);
+  if (!typed.note.empty()) {
+    std::cerr << "rclcdds_cli: " << typed.note << "\n";
+  }
   TopicChoice choice;
-  choice.type = given_type;
-  bool all_reliable = true;
-  bool all_transient = true;
-  bool any = false;
-  for (const auto & endpoint : discover_topics(context, settle)) {
-    if (endpoint.topic != topic || !endpoint.is_writer) {
-      continue;
-    }
-    any = true;
-    all_reliable = all_reliable && endpoint.reliable;
-    all_transient = all_transient && endpoint.transient_local;
-    if (choice.type.empty()) {
-      choice.type = endpoint.type;
-    }
-  }
-  if (choice.type.empty()) {
-    throw std::runtime_error(
-            "no publisher of '" + topic + "' found: give the message type (pkg/msg/Type)");
-  }
+  choice.type = typed.type;
   choice.qos = rclcdds::QoS(100);
-  if (any && !all_reliable) {
+  if (typed.any_writer && !typed.all_reliable) {
     choice.qos.best_effort();
   }
-  if (any && all_transient) {
+  if (typed.any_writer && typed.all_transient_local) {
     choice.qos.transient_local();
   }
   return choice;
+}
+
+/// Introspection of the chosen type; a type not installed here is one clear error.
+const rclcdds::MessageMembers & topic_members(const std::string & topic, const TopicChoice & choice)
+{
+  try {
+    return load_message_members(choice.type);
+  } catch (const std::runtime_error & error) {
+    throw std::runtime_error(
+            "cannot read '" + topic + "' as " + choice.type + ": " + error.what());
+  }
 }
 
 rclcdds::RawReader make_topic_reader(
@@ -216,8 +217,9 @@ int topic_echo(const rclcdds::Context::SharedPtr & context, const Args & args)
   const TopicChoice choice = choose_topic(
     *context, topic, args.positional.size() > 1 ? args.positional[1] : "",
     seconds_option(args, "--settle", 1.5));
-  const auto & members = load_message_members(choice.type);
+  const auto & members = topic_members(topic, choice);
   rclcdds::RawReader reader = make_topic_reader(context, topic, members, choice.qos);
+  rclcdds::detail::WarningLimiter malformed_warnings;
   const long wanted = args.flag("--once") ? 1 : static_cast<long>(args.number("--count", 0));
   const bool forever = !args.flag("--timeout");
   const auto deadline = Clock::now() + seconds_option(args, "--timeout", 0);
@@ -234,7 +236,11 @@ int topic_echo(const rclcdds::Context::SharedPtr & context, const Args & args)
         DynamicMessage message(members);
         std::string error;
         if (!rclcdds::deserialize_message(members, data, size, message.data(), nullptr, &error)) {
-          std::cerr << "dropped a malformed message: " << error << "\n";
+          uint64_t suppressed = 0;
+          if (malformed_warnings.allow(suppressed)) {
+            std::cerr << "dropped a malformed message: " << error <<
+              rclcdds::detail::WarningLimiter::suffix(suppressed) << "\n";
+          }
           return;
         }
         std::cout << message_to_yaml(members, message.data(), print) << "---" << std::endl;
@@ -262,54 +268,32 @@ int topic_hz(const rclcdds::Context::SharedPtr & context, const Args & args)
   const TopicChoice choice = choose_topic(
     *context, topic, args.positional.size() > 1 ? args.positional[1] : "",
     seconds_option(args, "--settle", 1.5));
-  const auto & members = load_message_members(choice.type);
+  const auto & members = topic_members(topic, choice);
   rclcdds::RawReader reader = make_topic_reader(context, topic, members, choice.qos);
   const size_t window = static_cast<size_t>(args.number("--window", 10000));
   const bool forever = !args.flag("--duration");
   const auto end = Clock::now() + seconds_option(args, "--duration", 0);
-  std::deque<Clock::time_point> arrivals;
+  RateMonitor rate(window);
   auto next_report = Clock::now() + 1s;
-  bool reported = false;
   while (rclcdds::ok(context) && (forever || Clock::now() < end)) {
-    while (reader.take([&](const uint8_t *, size_t, const rclcdds::SampleInfo &) {
-        arrivals.push_back(Clock::now());
-        if (arrivals.size() > window + 1) {
-          arrivals.pop_front();
+    // Only samples that decode count: a flood of garbage must not show up as a rate.
+    while (reader.take([&](const uint8_t * data, size_t size, const rclcdds::SampleInfo &) {
+        DynamicMessage message(members);
+        if (rclcdds::deserialize_message(members, data, size, message.data())) {
+          rate.add_sample(Clock::now());
+        } else {
+          rate.add_malformed();
         }
       }))
     {
     }
     if (Clock::now() >= next_report) {
       next_report += 1s;
-      if (arrivals.size() < 2) {
-        std::cout << "no new messages" << std::endl;
-        continue;
-      }
-      std::vector<double> gaps;
-      for (size_t i = 1; i < arrivals.size(); ++i) {
-        gaps.push_back(std::chrono::duration<double>(arrivals[i] - arrivals[i - 1]).count());
-      }
-      double mean = 0.0;
-      for (double gap : gaps) {
-        mean += gap;
-      }
-      mean /= static_cast<double>(gaps.size());
-      double variance = 0.0;
-      for (double gap : gaps) {
-        variance += (gap - mean) * (gap - mean);
-      }
-      variance /= static_cast<double>(gaps.size());
-      char line[256];
-      std::snprintf(
-        line, sizeof(line), "average rate: %.3f\n\tmin: %.3fs max: %.3fs std dev: %.5fs window: %zu",
-        mean > 0 ? 1.0 / mean : 0.0, *std::min_element(gaps.begin(), gaps.end()),
-        *std::max_element(gaps.begin(), gaps.end()), std::sqrt(variance), gaps.size() + 1);
-      std::cout << line << std::endl;
-      reported = true;
+      std::cout << rate.report() << std::endl;
     }
     rclcdds::detail::wait_for_read_condition(reader.read_condition(), *context, 20ms);
   }
-  return reported ? 0 : 1;
+  return rate.reported_rate() ? 0 : 1;
 }
 
 int topic_pub(const rclcdds::Context::SharedPtr & context, const Args & args)
@@ -358,9 +342,13 @@ int topic_pub(const rclcdds::Context::SharedPtr & context, const Args & args)
 
 int node_list(const rclcdds::Context::SharedPtr & context, const Args & args)
 {
-  for (const auto & name :
-    discover_nodes(context, seconds_option(args, "--settle", 1.5), args.flag("--all")))
-  {
+  std::vector<std::string> warnings;
+  const auto names =
+    discover_nodes(context, seconds_option(args, "--settle", 1.5), args.flag("--all"), &warnings);
+  for (const auto & warning : warnings) {
+    std::cerr << "rclcdds_cli: " << warning << "\n";
+  }
+  for (const auto & name : names) {
     std::cout << name << "\n";
   }
   return 0;

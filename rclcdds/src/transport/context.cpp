@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "signal_handler.hpp"
@@ -15,6 +16,8 @@ namespace rclcdds
 namespace
 {
 constexpr char kParticipantUserData[] = "enclave=/;";
+constexpr char kAutoIndex[] = "<ParticipantIndex>auto</ParticipantIndex>";
+constexpr char kNoIndex[] = "<ParticipantIndex>none</ParticipantIndex>";
 }  // namespace
 
 Context::Context() = default;
@@ -40,24 +43,53 @@ void Context::create_participant(const NetworkConfig & network)
       "CYCLONEDDS_URI is ignored: DDS stays on the loopback interface unless "
       "RCLCDDS_NETWORK=cyclonedds-uri is set");
   }
-  const dds_entity_t domain = dds_create_domain(network.domain_id, config.c_str());
+  std::string failed_step;
+  dds_entity_t participant = create_domain_and_participant(network.domain_id, config, failed_step);
+  if (participant < 0 && !failed_step.empty() && config.find(kAutoIndex) != std::string::npos) {
+    // Cyclone refuses the domain when every participant index of the loopback configuration
+    // is taken (by rclcdds processes or anything else holding those ports). Start without an
+    // index, still on loopback only: this participant uses a free port and announces it to
+    // the peers, which answer there.
+    std::string fallback = config;
+    fallback.replace(fallback.find(kAutoIndex), std::strlen(kAutoIndex), kNoIndex);
+    participant = create_domain_and_participant(network.domain_id, fallback, failed_step);
+    if (participant > 0) {
+      detail::transport_logger()->warn(
+        "every DDS participant index on 127.0.0.1 is taken: started without one (a free "
+        "port); other processes find this one, but a process started the same way may not");
+    }
+  }
+  if (participant < 0) {
+    throw std::runtime_error(
+            "cannot create DDS " + failed_step + ": " + dds_strretcode(participant));
+  }
+  participant_ = participant;
+}
+
+int32_t Context::create_domain_and_participant(
+  uint32_t domain_id, const std::string & config, std::string & failed_step)
+{
+  failed_step.clear();
+  const dds_entity_t domain = dds_create_domain(domain_id, config.c_str());
   if (domain < 0 && domain != DDS_RETCODE_PRECONDITION_NOT_MET) {
     // PRECONDITION_NOT_MET: another context of this process created the domain already.
-    throw std::runtime_error(
-            std::string("cannot create DDS domain ") + std::to_string(network.domain_id) +
-            ": " + dds_strretcode(domain));
+    failed_step = "domain " + std::to_string(domain_id);
+    return domain;
   }
   domain_ = domain > 0 ? domain : 0;
 
   dds_qos_t * qos = dds_create_qos();
   dds_qset_userdata(qos, kParticipantUserData, sizeof(kParticipantUserData) - 1);
-  const dds_entity_t participant = dds_create_participant(network.domain_id, qos, nullptr);
+  const dds_entity_t participant = dds_create_participant(domain_id, qos, nullptr);
   dds_delete_qos(qos);
   if (participant < 0) {
-    throw std::runtime_error(
-            std::string("cannot create DDS participant: ") + dds_strretcode(participant));
+    failed_step = "participant";
+    if (domain_ > 0) {
+      dds_delete(domain_);
+      domain_ = 0;
+    }
   }
-  participant_ = participant;
+  return participant;
 }
 
 void Context::init(int argc, const char * const * argv, const InitOptions & options)

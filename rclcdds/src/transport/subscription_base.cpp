@@ -1,6 +1,7 @@
 #include "rclcdds/subscription_base.hpp"
 
 #include "transport_log.hpp"
+#include "warning_limiter.hpp"
 
 namespace rclcdds
 {
@@ -11,7 +12,8 @@ SubscriptionBase::SubscriptionBase(
 : topic_name_(topic_name),
   members_(members),
   reader_(std::move(context), topic_endpoint_description(topic_name, members, qos)),
-  node_entities_(std::move(node_entities))
+  node_entities_(std::move(node_entities)),
+  malformed_warnings_(std::make_unique<detail::WarningLimiter>())
 {
   if (auto entities = node_entities_.lock()) {
     entities->add_reader(reader_.gid());
@@ -35,9 +37,13 @@ bool SubscriptionBase::take_untyped(void * msg, MessageInfo & info)
         ok = deserialize_message(members_, data, size, msg, nullptr, &error);
         if (!ok) {
           ++dropped_;
-          detail::transport_logger()->warn(
-            "dropped a malformed {} message on '{}' ({} bytes): {}",
-            dds_type_name(members_), topic_name_, size, error);
+          uint64_t suppressed = 0;
+          if (malformed_warnings_->allow(suppressed)) {
+            detail::transport_logger()->warn(
+              "dropped a malformed {} message on '{}' ({} bytes): {}{}",
+              dds_type_name(members_), topic_name_, size, error,
+              detail::WarningLimiter::suffix(suppressed));
+          }
           return;
         }
         info.source_timestamp_ns = sample.source_timestamp_ns;

@@ -3,6 +3,8 @@
 //                                publishes "hello <n>" on "chatter" every 100 ms
 //   node_peer lifecycle <name>   lifecycle node publishing "tick <n>" on "lc_chatter" every
 //                                100 ms through a lifecycle publisher
+//   node_peer listen <name> <topic>  node printing "got <data>" for each std_msgs/String on
+//                                <topic>
 #include <cstdio>
 #include <string>
 
@@ -98,6 +100,20 @@ int run_lifecycle_node(const std::string & name)
   return 0;
 }
 
+int run_listen_node(const std::string & name, const std::string & topic)
+{
+  auto node = std::make_shared<rclcdds::Node>(name);
+  auto subscription = node->create_subscription<std_msgs::msg::String>(
+    topic, rclcdds::QoS(10), [](const std_msgs::msg::String & msg) {
+      std::printf("got %s\n", msg.data.c_str());
+      std::fflush(stdout);
+    });
+  std::printf("ready\n");
+  std::fflush(stdout);
+  rclcdds::spin(node);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char ** argv)
@@ -105,8 +121,13 @@ int main(int argc, char ** argv)
   rclcdds::init(argc, argv);
   const auto args = rclcdds::remove_ros_arguments(argc, argv);
   if (args.size() < 3) {
-    std::fprintf(stderr, "usage: node_peer param|lifecycle NAME [--ros-args ...]\n");
+    std::fprintf(stderr, "usage: node_peer param|lifecycle|listen NAME [TOPIC] [--ros-args ...]\n");
     return 2;
+  }
+  if (args[1] == "listen") {
+    const int code = run_listen_node(args[2], args.size() > 3 ? args[3] : "chatter");
+    rclcdds::shutdown();
+    return code;
   }
   const int code = args[1] == "param" ? run_param_node(args[2]) : run_lifecycle_node(args[2]);
   rclcdds::shutdown();
