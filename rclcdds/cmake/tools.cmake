@@ -40,6 +40,8 @@ add_executable(rclcdds_cli
 target_link_libraries(rclcdds_cli rclcdds CycloneDDS::ddsc yaml-cpp ${CMAKE_DL_LIBS})
 install(TARGETS rclcdds_cli DESTINATION lib/${PROJECT_NAME})
 install(TARGETS rclcdds_cli DESTINATION bin)
+# rosbag2 bags: `rclcdds_cli bag record|play|info` and their storage library and tests.
+include(cmake/bag.cmake)
 
 # Benchmarks: built, never registered as tests.
 find_package(benchmark QUIET)

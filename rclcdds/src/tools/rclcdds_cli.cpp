@@ -24,6 +24,7 @@
 #include <rcl_interfaces/srv/list_parameters.hpp>
 #include <rcl_interfaces/srv/set_parameters.hpp>
 
+#include "bag/bag_commands.hpp"
 #include "dynamic_message.hpp"
 #include "graph_query.hpp"
 #include "message_text.hpp"
@@ -57,6 +58,9 @@ constexpr const char kUsage[] =
   "  lifecycle get NODE\n"
   "  lifecycle set NODE TRANSITION             label (configure, activate, ...) or id\n"
   "  lifecycle list NODE                       transitions available now\n"
+  "  bag record -o DIR [TOPIC ...] [--all] [--storage sqlite3|mcap] [--duration S]\n"
+  "  bag play DIR [--rate R] [--loop] [--clock [HZ]] [--topics T ...] [--start-offset S]\n"
+  "  bag info DIR                              rosbag2 bags (sqlite3 .db3 or MCAP)\n"
   "Options: --timeout S (services and discovery, default 5), --settle S (discovery wait,\n"
   "default 1.5). Network settings as every rclcdds process (loopback unless configured).\n";
 
@@ -536,6 +540,11 @@ int run(const std::vector<std::string> & words)
   }
   const std::string group = words[0];
   const std::string verb = words[1];
+  if (group == "bag") {
+    return bag_command(
+      rclcdds::get_global_default_context(), verb,
+      std::vector<std::string>(words.begin() + 2, words.end()));
+  }
   const Args args = parse_args(std::vector<std::string>(words.begin() + 2, words.end()));
   auto context = rclcdds::get_global_default_context();
   if (group == "topic" && verb == "list") {

@@ -1,0 +1,270 @@
+// Recording and playing camera-sized streams with rclcdds_cli bag (run by hand inside
+// scripts/netns.sh): 2 cameras x (640x480 16UC1 depth, 614 kB + 640x480 rgb8 colour, 921 kB) at
+// 30 Hz. Prints the sustained MB/s, messages lost and CPU used by the recorder and the player.
+//   bag_benchmark [SECONDS] [sqlite3|mcap|mcap-zstd|mcap-lz4 ...]
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sensor_msgs/msg/image.hpp>
+
+#include "bag_storage.hpp"
+#include "rclcdds/rclcdds.hpp"
+#include "rclcdds/raw_reader.hpp"
+#include "rclcdds/raw_writer.hpp"
+#include "rclcdds/serialization.hpp"
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+extern char ** environ;
+
+namespace
+{
+
+/// A child process with its output in a temporary file.
+class Child
+{
+public:
+  explicit Child(const std::vector<std::string> & argv)
+  {
+    char path[] = "/tmp/rclcdds_bag_bench_XXXXXX";
+    const int fd = mkstemp(path);
+    output_path_ = path;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fd, 1);
+    posix_spawn_file_actions_adddup2(&actions, fd, 2);
+    std::vector<char *> args;
+    for (const auto & arg : argv) {
+      args.push_back(const_cast<char *>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fd);
+  }
+  ~Child() {::unlink(output_path_.c_str());}
+  pid_t pid() const {return pid_;}
+  void signal(int signo) {::kill(pid_, signo);}
+  int wait()
+  {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  std::string output() const
+  {
+    std::ifstream file(output_path_);
+    return std::string((std::istreambuf_iterator<char>(file)), {});
+  }
+
+private:
+  pid_t pid_{-1};
+  std::string output_path_;
+};
+
+/// CPU seconds (user + system) a process used so far, from /proc/PID/stat.
+double cpu_seconds(pid_t pid)
+{
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(file)), {});
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) {
+    return 0.0;
+  }
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  double utime = 0;
+  double stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) {
+      utime = std::stod(field);
+    } else if (i == 15) {
+      stime = std::stod(field);
+    }
+  }
+  return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+std::vector<uint8_t> image_payload(uint32_t width, uint32_t height, const char * encoding,
+  uint32_t bytes_per_pixel, int frame, const std::string & frame_id)
+{
+  sensor_msgs::msg::Image image;
+  image.header.frame_id = frame_id;
+  image.header.stamp.sec = frame;
+  image.width = width;
+  image.height = height;
+  image.encoding = encoding;
+  image.step = width * bytes_per_pixel;
+  image.data.resize(static_cast<size_t>(image.step) * height);
+  for (size_t i = 0; i < image.data.size(); i += 64) {
+    image.data[i] = static_cast<uint8_t>(frame + i);
+  }
+  rclcdds::SerializedMessage out;
+  rclcdds::serialize_message(rclcdds::get_message_members<sensor_msgs::msg::Image>(), &image, out);
+  return std::vector<uint8_t>(out.data(), out.data() + out.size());
+}
+
+struct Stream
+{
+  std::string topic;
+  std::unique_ptr<rclcdds::RawWriter> writer;
+  uint32_t width, height, bpp;
+  const char * encoding;
+};
+
+void run(const std::string & mode, double seconds)
+{
+  auto context = rclcdds::get_global_default_context();
+  const std::string dir = "/tmp/rclcdds_bag_benchmark_" + mode + "_" + std::to_string(getpid());
+  std::vector<Stream> streams;
+  for (const char * camera : {"cam1", "cam2"}) {
+    for (int depth = 1; depth >= 0; --depth) {
+      Stream s;
+      s.topic = std::string("/") + camera + (depth ? "/depth/image_raw" : "/color/image_raw");
+      s.width = 640;
+      s.height = 480;
+      s.bpp = depth ? 2 : 3;
+      s.encoding = depth ? "16UC1" : "rgb8";
+      s.writer = std::make_unique<rclcdds::RawWriter>(context, rclcdds::topic_endpoint_description(
+            s.topic, rclcdds::get_message_members<sensor_msgs::msg::Image>(), rclcdds::QoS(5)));
+      streams.push_back(std::move(s));
+    }
+  }
+  std::vector<std::string> argv = {RCLCDDS_CLI, "bag", "record", "-o", dir, "--settle", "0.5"};
+  for (const auto & s : streams) {
+    argv.push_back(s.topic);
+  }
+  argv.push_back("--storage");
+  argv.push_back(mode == "sqlite3" ? "sqlite3" : "mcap");
+  if (mode == "mcap-zstd" || mode == "mcap-lz4") {
+    argv.push_back("--compression");
+    argv.push_back(mode.substr(5));
+  }
+  Child recorder(argv);
+  const auto match_deadline = SteadyClock::now() + 10s;
+  while (SteadyClock::now() < match_deadline &&
+    !std::all_of(streams.begin(), streams.end(), [](const Stream & s) {
+      return s.writer->matched_subscription_count() > 0;
+    }))
+  {
+    std::this_thread::sleep_for(10ms);
+  }
+  std::this_thread::sleep_for(300ms);
+  const double cpu_before = cpu_seconds(recorder.pid());
+  const auto start = SteadyClock::now();
+  const int frames = static_cast<int>(seconds * 30);
+  uint64_t sent_bytes = 0;
+  uint64_t sent = 0;
+  for (int frame = 0; frame < frames; ++frame) {
+    std::this_thread::sleep_until(start + std::chrono::microseconds(33333) * frame);
+    for (auto & s : streams) {
+      auto payload = image_payload(s.width, s.height, s.encoding, s.bpp, frame, s.topic);
+      rclcdds::SerializedMessage message;
+      message.assign(payload.data(), payload.size());
+      sent_bytes += payload.size();
+      s.writer->write(std::move(message));
+      ++sent;
+    }
+  }
+  const double wall = std::chrono::duration<double>(SteadyClock::now() - start).count();
+  std::this_thread::sleep_for(500ms);
+  const double recorder_cpu = cpu_seconds(recorder.pid()) - cpu_before;
+  recorder.signal(SIGINT);
+  const int code = recorder.wait();
+  const auto bag = rclcdds_bag::open_bag_directory(dir);
+  uint64_t size = 0;
+  for (const auto & file : bag.files) {
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    size += static_cast<uint64_t>(in.tellg());
+  }
+  std::printf(
+    "[%s] record: %llu messages sent in %.2f s (%.1f MB/s), %llu recorded, %lld lost, "
+    "recorder CPU %.0f%% of one core, bag %.1f MB, exit %d\n",
+    mode.c_str(), static_cast<unsigned long long>(sent), wall, sent_bytes / wall / 1e6,
+    static_cast<unsigned long long>(bag.metadata.message_count),
+    static_cast<long long>(sent) - static_cast<long long>(bag.metadata.message_count),
+    100.0 * recorder_cpu / wall, size / 1e6, code);
+
+  // Play it back at rate 1 into readers here.
+  std::vector<std::unique_ptr<rclcdds::RawReader>> readers;
+  for (const auto & s : streams) {
+    readers.push_back(std::make_unique<rclcdds::RawReader>(context, rclcdds::topic_endpoint_description(
+        s.topic, rclcdds::get_message_members<sensor_msgs::msg::Image>(),
+        rclcdds::QoS(rclcdds::KeepLast(100)))));
+  }
+  std::atomic<uint64_t> received{0};
+  std::atomic<bool> stop{false};
+  std::thread taker([&] {
+      while (!stop) {
+        bool any = false;
+        for (auto & reader : readers) {
+          while (reader->take([&](const uint8_t *, size_t, const rclcdds::SampleInfo &) {++received;})) {
+            any = true;
+          }
+        }
+        if (!any) {
+          std::this_thread::sleep_for(200us);
+        }
+      }
+    });
+  Child player({RCLCDDS_CLI, "bag", "play", dir, "--delay", "1.0"});
+  std::this_thread::sleep_for(1s);
+  const double player_cpu_before = cpu_seconds(player.pid());
+  const auto play_start = SteadyClock::now();
+  double player_cpu = 0;
+  while (player.output().find("Played ") == std::string::npos &&
+    SteadyClock::now() - play_start < std::chrono::duration<double>(seconds * 3 + 10))
+  {
+    player_cpu = cpu_seconds(player.pid()) - player_cpu_before;
+    std::this_thread::sleep_for(20ms);
+  }
+  const double play_wall = std::chrono::duration<double>(SteadyClock::now() - play_start).count();
+  const int play_code = player.wait();
+  std::this_thread::sleep_for(300ms);
+  stop = true;
+  taker.join();
+  std::printf(
+    "[%s] play at rate 1: %llu of %llu messages received in %.2f s, player CPU %.0f%% of one "
+    "core, exit %d\n", mode.c_str(), static_cast<unsigned long long>(received.load()),
+    static_cast<unsigned long long>(bag.metadata.message_count), play_wall,
+    100.0 * player_cpu / play_wall, play_code);
+  std::fflush(stdout);
+  std::system(("rm -rf " + dir).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char ** argv)
+{
+  rclcdds::init(argc, argv);
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+  std::vector<std::string> modes;
+  for (int i = 2; i < argc; ++i) {
+    modes.emplace_back(argv[i]);
+  }
+  if (modes.empty()) {
+    modes = {"sqlite3", "mcap", "mcap-zstd"};
+  }
+  for (const auto & mode : modes) {
+    run(mode, seconds > 0 ? seconds : 10.0);
+  }
+  rclcdds::shutdown();
+  return 0;
+}

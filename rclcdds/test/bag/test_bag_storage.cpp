@@ -1,0 +1,625 @@
+// Bag storage without DDS: round trips through every storage layout, metadata.yaml, and files
+// that are cut off, corrupted or made up.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bag_storage.hpp"
+#include "mcap_records.hpp"
+#include "message_definition.hpp"
+
+namespace
+{
+
+using rclcdds_bag::BagMessage;
+using rclcdds_bag::TopicInfo;
+
+struct Written
+{
+  std::vector<TopicInfo> topics;
+  std::vector<BagMessage> messages;
+};
+
+/// Three topics, `count` messages of seeded random sizes (up to 40 kB) and content; times rise
+/// with some repeated.
+Written sample(size_t count, uint32_t seed = 7)
+{
+  Written w;
+  w.topics = {
+    {"/camera/depth", "sensor_msgs/msg/Image", "cdr",
+      rclcdds_bag::qos_profiles_to_yaml({{3, 0, 2, 2}}), "uint32 height\n"},
+    {"/tf", "tf2_msgs/msg/TFMessage", "cdr",
+      rclcdds_bag::qos_profiles_to_yaml({{3, 0, 1, 2}, {3, 0, 1, 2}}), ""},
+    {"/tf_static", "tf2_msgs/msg/TFMessage", "cdr",
+      rclcdds_bag::qos_profiles_to_yaml({{3, 0, 1, 1}}), ""}};
+  std::mt19937 random(seed);
+  int64_t time = 1700000000000000000;
+  for (size_t i = 0; i < count; ++i) {
+    BagMessage m;
+    m.topic = random() % 3;
+    time += (i % 5 == 4) ? 0 : 1000 + random() % 5000000;
+    m.time_ns = time;
+    m.data.resize(i % 17 == 0 ? 0 : 4 + random() % 40000);
+    for (auto & byte : m.data) {
+      byte = static_cast<uint8_t>(random());
+    }
+    w.messages.push_back(std::move(m));
+  }
+  return w;
+}
+
+std::string temp_dir()
+{
+  char path[] = "/tmp/rclcdds_bag_test_XXXXXX";
+  const char * made = mkdtemp(path);
+  return made != nullptr ? made : "";
+}
+
+void write_all(rclcdds_bag::StorageWriter & writer, const Written & w)
+{
+  std::vector<size_t> index;
+  for (const auto & topic : w.topics) {
+    index.push_back(writer.add_topic(topic));
+  }
+  for (const auto & m : w.messages) {
+    writer.write(index[m.topic], m.time_ns, m.data.data(), m.data.size());
+  }
+  writer.close();
+}
+
+std::vector<BagMessage> read_all(rclcdds_bag::StorageReader & reader)
+{
+  std::vector<BagMessage> out;
+  BagMessage m;
+  while (reader.next(m)) {
+    out.push_back(m);
+  }
+  return out;
+}
+
+std::vector<uint8_t> file_bytes(const std::string & path)
+{
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void expect_same(const Written & w, const rclcdds_bag::StorageReader & reader,
+  const std::vector<BagMessage> & read)
+{
+  ASSERT_EQ(read.size(), w.messages.size());
+  for (size_t i = 0; i < read.size(); ++i) {
+    const TopicInfo & topic = reader.topics().at(read[i].topic);
+    const TopicInfo & expected = w.topics[w.messages[i].topic];
+    ASSERT_EQ(topic.name, expected.name) << "message " << i;
+    ASSERT_EQ(read[i].time_ns, w.messages[i].time_ns) << "message " << i;
+    ASSERT_EQ(read[i].data, w.messages[i].data) << "message " << i;
+  }
+  for (const auto & topic : w.topics) {
+    bool found = false;
+    for (const auto & got : reader.topics()) {
+      if (got.name == topic.name) {
+        found = true;
+        EXPECT_EQ(got.type, topic.type);
+        EXPECT_EQ(got.serialization_format, topic.serialization_format);
+        EXPECT_EQ(got.offered_qos_profiles, topic.offered_qos_profiles);
+      }
+    }
+    EXPECT_TRUE(found) << topic.name;
+  }
+}
+
+struct Layout
+{
+  const char * name;
+  bool sqlite;
+  rclcdds_bag::McapOptions mcap;
+};
+
+class StorageRoundTrip : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(StorageRoundTrip, EveryMessageComesBackInOrderWithItsTopic)
+{
+  const Layout & layout = GetParam();
+  const Written w = sample(300);
+  const std::string dir = temp_dir();
+  const std::string path = dir + (layout.sqlite ? "/bag_0.db3" : "/bag_0.mcap");
+  {
+    auto writer = layout.sqlite ? rclcdds_bag::open_sqlite_writer(path) :
+      rclcdds_bag::open_mcap_writer(path, layout.mcap);
+    write_all(*writer, w);
+  }
+  auto reader = layout.sqlite ? rclcdds_bag::open_sqlite_reader(path) :
+    rclcdds_bag::open_mcap_reader(path);
+  const auto read = read_all(*reader);
+  EXPECT_TRUE(reader->problems().empty()) << reader->problems().front();
+  expect_same(w, *reader, read);
+  if (!layout.sqlite) {
+    EXPECT_EQ(reader->topics()[0].definition, "uint32 height\n");
+  }
+  EXPECT_THROW(
+    layout.sqlite ? rclcdds_bag::open_sqlite_writer(path) : rclcdds_bag::open_mcap_writer(path),
+    std::runtime_error) << "an existing file must never be overwritten";
+}
+
+rclcdds_bag::McapOptions mcap(const char * compression, size_t chunk, bool summary)
+{
+  rclcdds_bag::McapOptions options;
+  options.compression = compression;
+  options.chunk_size = chunk;
+  options.summary = summary;
+  return options;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Layouts, StorageRoundTrip,
+  ::testing::Values(
+    Layout{"sqlite3", true, {}},
+    Layout{"mcap_plain_chunks", false, mcap("", 256 * 1024, true)},
+    Layout{"mcap_zstd", false, mcap("zstd", 256 * 1024, true)},
+    Layout{"mcap_lz4", false, mcap("lz4", 256 * 1024, true)},
+    Layout{"mcap_zstd_no_summary", false, mcap("zstd", 64 * 1024, false)},
+    Layout{"mcap_unchunked", false, mcap("", 0, true)},
+    Layout{"mcap_one_message_per_chunk", false, mcap("lz4", 1, true)}),
+  [](const ::testing::TestParamInfo<Layout> & param_info) {
+    return std::string(param_info.param.name);
+  });
+
+// ---------------------------------------------------------------------------------------------
+// MCAP structure
+
+/// Offsets of the top-level records of an MCAP file (opcode, offset, length).
+std::vector<std::tuple<uint8_t, size_t, size_t>> records_of(const std::vector<uint8_t> & bytes)
+{
+  std::vector<std::tuple<uint8_t, size_t, size_t>> out;
+  size_t pos = 8;
+  while (pos + 9 <= bytes.size()) {
+    uint64_t length = 0;
+    for (int i = 0; i < 8; ++i) {
+      length |= static_cast<uint64_t>(bytes[pos + 1 + i]) << (8 * i);
+    }
+    out.emplace_back(bytes[pos], pos, length);
+    if (bytes[pos] == 0x02) {
+      break;
+    }
+    pos += 9 + length;
+  }
+  return out;
+}
+
+TEST(McapFile, SummaryOffsetsAndCrcPointAtTheRecordsTheyName)
+{
+  const std::string dir = temp_dir();
+  const std::string path = dir + "/x.mcap";
+  write_all(*rclcdds_bag::open_mcap_writer(path, mcap("zstd", 64 * 1024, true)), sample(100));
+  const auto bytes = file_bytes(path);
+  ASSERT_GT(bytes.size(), 8u + 29u);
+  // Footer: 8 magic bytes at the end, before them the footer record (1 + 8 + 20).
+  const size_t footer = bytes.size() - 8 - 29;
+  ASSERT_EQ(bytes[footer], 0x02);
+  rclcdds_bag::mcap::Cursor cursor(bytes.data() + footer + 9, 20);
+  uint64_t summary_start = 0;
+  uint64_t offsets_start = 0;
+  uint32_t crc = 0;
+  cursor.u64(summary_start);
+  cursor.u64(offsets_start);
+  cursor.u32(crc);
+  ASSERT_LT(summary_start, offsets_start);
+  ASSERT_LT(offsets_start, footer);
+  EXPECT_EQ(crc, rclcdds_bag::mcap::crc32(bytes.data() + summary_start, footer + 9 + 16 - summary_start));
+  // Each summary offset names a group of records of its opcode.
+  size_t groups = 0;
+  for (size_t pos = offsets_start; pos < footer; ) {
+    ASSERT_EQ(bytes[pos], 0x0E);
+    rclcdds_bag::mcap::Cursor group(bytes.data() + pos + 9, 17);
+    uint8_t opcode = 0;
+    uint64_t start = 0;
+    uint64_t length = 0;
+    group.u8(opcode);
+    group.u64(start);
+    group.u64(length);
+    ASSERT_LT(start + length, bytes.size());
+    EXPECT_EQ(bytes[start], opcode);
+    pos += 9 + 17;
+    ++groups;
+  }
+  EXPECT_EQ(groups, 4u);  // schemas, channels, statistics, chunk indexes
+  // Chunk indexes point at chunks.
+  size_t chunks = 0;
+  for (const auto & [opcode, offset, length] : records_of(bytes)) {
+    if (opcode == 0x06) {
+      ++chunks;
+    }
+    (void)offset;
+    (void)length;
+  }
+  EXPECT_GT(chunks, 1u);
+}
+
+TEST(McapFile, CutAnywhereYieldsAPrefixAndSaysWhereItStopped)
+{
+  const std::string dir = temp_dir();
+  const std::string path = dir + "/x.mcap";
+  const Written w = sample(60);
+  write_all(*rclcdds_bag::open_mcap_writer(path, mcap("lz4", 8 * 1024, true)), w);
+  const auto bytes = file_bytes(path);
+  size_t data_end = 0;
+  for (const auto & [opcode, offset, length] : records_of(bytes)) {
+    if (opcode == 0x0F) {
+      data_end = offset;
+    }
+    (void)length;
+  }
+  ASSERT_GT(data_end, 0u);
+  size_t previous = 0;
+  const size_t step = std::max<size_t>(1, bytes.size() / 400);
+  for (size_t cut = 0; cut <= bytes.size(); cut += (cut < 64 ? 1 : step)) {
+    std::vector<uint8_t> part(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+    if (cut < 8) {
+      EXPECT_THROW(rclcdds_bag::open_mcap_reader(part), std::runtime_error);
+      continue;
+    }
+    auto reader = rclcdds_bag::open_mcap_reader(part);
+    const auto read = read_all(*reader);
+    ASSERT_LE(read.size(), w.messages.size());
+    for (size_t i = 0; i < read.size(); ++i) {
+      ASSERT_EQ(read[i].data, w.messages[i].data) << "cut " << cut << " message " << i;
+    }
+    EXPECT_GE(read.size(), previous) << "a longer file never yields fewer messages";
+    previous = read.size();
+    if (cut <= data_end) {
+      ASSERT_FALSE(reader->problems().empty()) << "cut " << cut;
+      EXPECT_NE(reader->problems().back().find("cut off"), std::string::npos) <<
+        reader->problems().back();
+    } else {
+      EXPECT_EQ(read.size(), w.messages.size());
+    }
+  }
+}
+
+TEST(McapFile, ChunkWithBadCrcIsSkippedAndTheRestPlays)
+{
+  const std::string dir = temp_dir();
+  const std::string path = dir + "/x.mcap";
+  const Written w = sample(80);
+  write_all(*rclcdds_bag::open_mcap_writer(path, mcap("", 16 * 1024, true)), w);
+  auto bytes = file_bytes(path);
+  std::vector<std::pair<size_t, size_t>> chunks;
+  for (const auto & [opcode, offset, length] : records_of(bytes)) {
+    if (opcode == 0x06) {
+      chunks.emplace_back(offset, length);
+    }
+  }
+  ASSERT_GE(chunks.size(), 3u);
+  // Flip the last byte of the second chunk's records (its payload, not its framing).
+  const auto [offset, length] = chunks[1];
+  bytes[offset + 9 + length - 1] ^= 0x5A;
+  auto reader = rclcdds_bag::open_mcap_reader(bytes);
+  const auto read = read_all(*reader);
+  ASSERT_EQ(reader->problems().size(), 1u);
+  EXPECT_NE(reader->problems()[0].find("CRC mismatch"), std::string::npos) << reader->problems()[0];
+  EXPECT_LT(read.size(), w.messages.size());
+  EXPECT_GT(read.size(), 0u);
+  // Whatever came back is original, in original order.
+  size_t j = 0;
+  for (const auto & m : read) {
+    while (j < w.messages.size() && w.messages[j].data != m.data) {
+      ++j;
+    }
+    ASSERT_LT(j, w.messages.size()) << "a message that was never written";
+    ++j;
+  }
+}
+
+TEST(McapFile, RandomDamageNeverCrashes)
+{
+  const std::string dir = temp_dir();
+  const std::string path = dir + "/x.mcap";
+  write_all(*rclcdds_bag::open_mcap_writer(path, mcap("zstd", 4 * 1024, true)), sample(40));
+  const auto original = file_bytes(path);
+  std::mt19937 random(11);
+  for (int round = 0; round < 300; ++round) {
+    auto bytes = original;
+    const int flips = 1 + static_cast<int>(random() % 8);
+    for (int f = 0; f < flips; ++f) {
+      bytes[8 + random() % (bytes.size() - 8)] = static_cast<uint8_t>(random());
+    }
+    auto reader = rclcdds_bag::open_mcap_reader(bytes);
+    const auto read = read_all(*reader);
+    EXPECT_LE(read.size(), 40u + 40u);
+  }
+}
+
+TEST(McapFile, NotAnMcapFileIsRefusedAtOpen)
+{
+  EXPECT_THROW(rclcdds_bag::open_mcap_reader(std::vector<uint8_t>{'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o'}),
+    std::runtime_error);
+  EXPECT_THROW(rclcdds_bag::open_mcap_reader(std::string("/nonexistent/x.mcap")), std::runtime_error);
+}
+
+TEST(McapRecords, CursorRefusesEveryReadPastTheEnd)
+{
+  const uint8_t bytes[] = {5, 0, 0, 0, 'a', 'b'};  // string length 5, only 2 bytes follow
+  rclcdds_bag::mcap::Cursor cursor(bytes, sizeof(bytes));
+  std::string text;
+  EXPECT_FALSE(cursor.string(text));
+  EXPECT_EQ(cursor.left(), sizeof(bytes)) << "a failed read consumes nothing";
+  uint64_t big = 0;
+  EXPECT_FALSE(cursor.u64(big));
+  uint32_t length = 0;
+  EXPECT_TRUE(cursor.u32(length));
+  EXPECT_EQ(length, 5u);
+  const uint8_t map_bytes[] = {9, 0, 0, 0, 1, 0, 0, 0, 'k', 9, 0, 0, 0};  // value overruns the map
+  rclcdds_bag::mcap::Cursor map_cursor(map_bytes, sizeof(map_bytes));
+  std::map<std::string, std::string> map;
+  EXPECT_FALSE(map_cursor.string_map(map));
+}
+
+TEST(McapRecords, ChunkHeadersThatLieAreRefused)
+{
+  struct Case
+  {
+    const char * what;
+    uint64_t uncompressed;
+    uint64_t records_field;
+    const char * compression;
+    size_t records;
+  };
+  const Case cases[] = {
+    {"records length beyond the record", 4, 100, "", 4},
+    {"uncompressed size of a terabyte", uint64_t{1} << 40, 4, "zstd", 4},
+    {"plain chunk with a size mismatch", 10, 4, "", 4},
+    {"unknown compression", 4, 4, "brotli", 4},
+    {"zstd garbage", 4, 4, "zstd", 4},
+    {"lz4 garbage", 4, 4, "lz4", 4},
+  };
+  for (const auto & c : cases) {
+    std::vector<uint8_t> content(8 + 8, 0);
+    for (int i = 0; i < 8; ++i) {
+      content.push_back(static_cast<uint8_t>(c.uncompressed >> (8 * i)));
+    }
+    for (int i = 0; i < 4; ++i) {
+      content.push_back(0);
+    }
+    const std::string compression = c.compression;
+    for (int i = 0; i < 4; ++i) {
+      content.push_back(static_cast<uint8_t>(compression.size() >> (8 * i)));
+    }
+    content.insert(content.end(), compression.begin(), compression.end());
+    for (int i = 0; i < 8; ++i) {
+      content.push_back(static_cast<uint8_t>(c.records_field >> (8 * i)));
+    }
+    content.insert(content.end(), c.records, 0x42);
+    rclcdds_bag::mcap::Chunk chunk;
+    std::string error;
+    std::vector<uint8_t> out;
+    const bool ok = rclcdds_bag::mcap::parse_chunk(content.data(), content.size(), chunk, error) &&
+      rclcdds_bag::mcap::decompress_chunk(chunk, out, error);
+    EXPECT_FALSE(ok) << c.what;
+    EXPECT_FALSE(error.empty()) << c.what;
+  }
+}
+
+TEST(McapRecords, Crc32MatchesTheIeeeCheckValue)
+{
+  const std::string text = "123456789";
+  EXPECT_EQ(rclcdds_bag::mcap::crc32(reinterpret_cast<const uint8_t *>(text.data()), text.size()),
+    0xCBF43926U);
+  // In two pieces.
+  const auto * p = reinterpret_cast<const uint8_t *>(text.data());
+  EXPECT_EQ(rclcdds_bag::mcap::crc32(p + 4, 5, rclcdds_bag::mcap::crc32(p, 4)), 0xCBF43926U);
+}
+
+// ---------------------------------------------------------------------------------------------
+// sqlite3
+
+TEST(SqliteFile, CutOffDatabaseFailsCleanlyOrYieldsOriginalMessages)
+{
+  const std::string dir = temp_dir();
+  const std::string path = dir + "/bag_0.db3";
+  const Written w = sample(200);
+  write_all(*rclcdds_bag::open_sqlite_writer(path), w);
+  const auto bytes = file_bytes(path);
+  std::map<int64_t, std::vector<const BagMessage *>> by_time;
+  for (const auto & m : w.messages) {
+    by_time[m.time_ns].push_back(&m);
+  }
+  for (size_t keep : {size_t{0}, size_t{100}, size_t{4096}, bytes.size() / 3, bytes.size() / 2,
+      bytes.size() - 4096})
+  {
+    const std::string cut = dir + "/cut_" + std::to_string(keep) + ".db3";
+    std::ofstream(cut, std::ios::binary).write(
+      reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(keep));
+    try {
+      auto reader = rclcdds_bag::open_sqlite_reader(cut);
+      for (const auto & m : read_all(*reader)) {
+        bool original = false;
+        for (const BagMessage * candidate : by_time[m.time_ns]) {
+          original = original || candidate->data == m.data;
+        }
+        ASSERT_TRUE(original) << "keep " << keep;
+      }
+    } catch (const std::runtime_error & error) {
+      EXPECT_NE(std::string(error.what()), "") << "keep " << keep;
+    }
+  }
+}
+
+TEST(SqliteFile, HumbleDatabaseMadeBySqlReadsBack)
+{
+  // The SQL follows rosbag2's Humble layout on its own (schema table, metadata table, topics,
+  // messages), independent of our writer.
+  const std::string dir = temp_dir();
+  const std::string db = dir + "/humble_0.db3";
+  const std::string command = "sqlite3 " + db + " < " BAG_TEST_DATA "/humble_bag.sql";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  auto reader = rclcdds_bag::open_sqlite_reader(db);
+  const auto read = read_all(*reader);
+  ASSERT_EQ(reader->topics().size(), 2u);
+  EXPECT_EQ(reader->topics()[0].name, "/chatter");
+  EXPECT_EQ(reader->topics()[0].type, "std_msgs/msg/String");
+  ASSERT_EQ(read.size(), 4u);
+  // "hello" as a CDR std_msgs/String: header, length 6, text, NUL, padding.
+  const std::vector<uint8_t> hello = {0, 1, 0, 0, 6, 0, 0, 0, 'h', 'e', 'l', 'l', 'o', 0, 0, 0};
+  EXPECT_EQ(read[0].data, hello);
+  for (size_t i = 1; i < read.size(); ++i) {
+    EXPECT_LE(read[i - 1].time_ns, read[i].time_ns) << "time order";
+  }
+  EXPECT_TRUE(reader->problems().empty());
+}
+
+TEST(SqliteFile, NotADatabaseIsRefusedAtOpen)
+{
+  const std::string dir = temp_dir();
+  const std::string path = dir + "/junk.db3";
+  std::ofstream(path) << "this is not a database, just some text that is long enough";
+  EXPECT_THROW(rclcdds_bag::open_sqlite_reader(path), std::runtime_error);
+  EXPECT_THROW(rclcdds_bag::open_sqlite_reader(dir + "/missing.db3"), std::runtime_error);
+}
+
+// ---------------------------------------------------------------------------------------------
+// metadata.yaml and directories
+
+TEST(BagMetadata, YamlRoundTripKeepsEveryField)
+{
+  rclcdds_bag::BagMetadata m;
+  m.storage_identifier = "mcap";
+  m.relative_file_paths = {"a_0.mcap", "a_1.mcap"};
+  m.start_ns = 1700000000123456789;
+  m.duration_ns = 4500000000;
+  m.message_count = 42;
+  m.topics.push_back({{"/a", "std_msgs/msg/String", "cdr",
+      rclcdds_bag::qos_profiles_to_yaml({{3, 0, 2, 1}}), ""}, 40});
+  m.topics.push_back({{"/b", "sensor_msgs/msg/Image", "cdr", "", ""}, 2});
+  m.files.push_back({"a_0.mcap", 1700000000123456789, 1000, 30});
+  m.files.push_back({"a_1.mcap", 1700000001123456789, 3500000000, 12});
+  const std::string text = rclcdds_bag::metadata_to_yaml(m);
+  EXPECT_NE(text.find("rosbag2_bagfile_information:"), std::string::npos);
+  EXPECT_NE(text.find("version: 5"), std::string::npos);
+  rclcdds_bag::BagMetadata back;
+  std::string error;
+  ASSERT_TRUE(rclcdds_bag::metadata_from_yaml(text, back, error)) << error;
+  EXPECT_EQ(back.version, 5);
+  EXPECT_EQ(back.storage_identifier, "mcap");
+  EXPECT_EQ(back.relative_file_paths, m.relative_file_paths);
+  EXPECT_EQ(back.start_ns, m.start_ns);
+  EXPECT_EQ(back.duration_ns, m.duration_ns);
+  EXPECT_EQ(back.message_count, 42u);
+  ASSERT_EQ(back.topics.size(), 2u);
+  EXPECT_EQ(back.topics[0].topic.offered_qos_profiles, m.topics[0].topic.offered_qos_profiles);
+  EXPECT_EQ(back.topics[1].message_count, 2u);
+  ASSERT_EQ(back.files.size(), 2u);
+  EXPECT_EQ(back.files[1].duration_ns, 3500000000);
+  EXPECT_EQ(back.files[1].message_count, 12u);
+}
+
+TEST(BagMetadata, TextThatIsNotBagMetadataIsRefused)
+{
+  const char * cases[] = {
+    "", "[1, 2", "just text", "rosbag2_bagfile_information: 3",
+    "rosbag2_bagfile_information:\n  storage_identifier: sqlite3\n",
+    "rosbag2_bagfile_information:\n  version: five\n  storage_identifier: sqlite3\n",
+    "rosbag2_bagfile_information:\n  version: 5\n"};
+  for (const char * text : cases) {
+    rclcdds_bag::BagMetadata m;
+    std::string error;
+    EXPECT_FALSE(rclcdds_bag::metadata_from_yaml(text, m, error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+  }
+}
+
+TEST(BagMetadata, OfferedQosProfilesParseBackAndToleratesGarbage)
+{
+  const std::vector<rclcdds_bag::OfferedQos> profiles = {{3, 0, 2, 2}, {1, 10, 1, 1}};
+  const auto back = rclcdds_bag::qos_profiles_from_yaml(rclcdds_bag::qos_profiles_to_yaml(profiles));
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[0].reliability, 2);
+  EXPECT_EQ(back[1].durability, 1);
+  EXPECT_EQ(back[1].depth, 10);
+  EXPECT_TRUE(rclcdds_bag::qos_profiles_from_yaml("").empty());
+  EXPECT_TRUE(rclcdds_bag::qos_profiles_from_yaml("{{{").empty());
+  EXPECT_EQ(rclcdds_bag::qos_profiles_from_yaml("- 3\n- reliability: x\n").size(), 1u);
+}
+
+TEST(BagDirectory, WithoutMetadataTheStorageFilesAreFoundAndCounted)
+{
+  const std::string dir = temp_dir();
+  const Written w = sample(50);
+  write_all(*rclcdds_bag::open_mcap_writer(dir + "/run_10.mcap"), w);
+  write_all(*rclcdds_bag::open_mcap_writer(dir + "/run_2.mcap"), w);
+  std::ofstream(dir + "/notes.txt") << "not a bag file";
+  rclcdds_bag::BagDirectory bag = rclcdds_bag::open_bag_directory(dir);
+  EXPECT_FALSE(bag.has_metadata_file);
+  ASSERT_EQ(bag.notes.size(), 1u);
+  EXPECT_NE(bag.notes[0].find("no metadata.yaml"), std::string::npos);
+  ASSERT_EQ(bag.files.size(), 2u);
+  EXPECT_EQ(bag.files[0], dir + "/run_2.mcap") << "numbered files in number order";
+  rclcdds_bag::scan_bag(bag);
+  EXPECT_EQ(bag.metadata.message_count, 100u);
+  EXPECT_EQ(bag.metadata.topics.size(), 3u);
+  EXPECT_EQ(bag.metadata.start_ns, w.messages.front().time_ns);
+  EXPECT_EQ(bag.metadata.duration_ns, w.messages.back().time_ns - w.messages.front().time_ns);
+}
+
+TEST(BagDirectory, MetadataNamingFilesOutsideTheBagOrMissingOnesIsNotFollowed)
+{
+  const std::string dir = temp_dir();
+  write_all(*rclcdds_bag::open_sqlite_writer(dir + "/ok_0.db3"), sample(5));
+  rclcdds_bag::BagMetadata m;
+  m.storage_identifier = "sqlite3";
+  m.relative_file_paths = {"../../etc/passwd.db3", "missing_1.db3", "ok_0.db3"};
+  std::ofstream(dir + "/metadata.yaml") << rclcdds_bag::metadata_to_yaml(m);
+  const auto bag = rclcdds_bag::open_bag_directory(dir);
+  ASSERT_EQ(bag.files.size(), 1u);
+  EXPECT_EQ(bag.files[0], dir + "/ok_0.db3");
+  EXPECT_EQ(bag.notes.size(), 2u);
+}
+
+TEST(BagDirectory, NothingToReadIsAnError)
+{
+  const std::string dir = temp_dir();
+  EXPECT_THROW(rclcdds_bag::open_bag_directory(dir), std::runtime_error);
+  EXPECT_THROW(rclcdds_bag::open_bag_directory(dir + "/absent"), std::runtime_error);
+}
+
+// ---------------------------------------------------------------------------------------------
+// message definitions
+
+TEST(MessageDefinition, DependenciesFollowOnceEachWithTheirHeaders)
+{
+  const std::map<std::string, std::string> files = {
+    {"pkg/Outer", "Header header  # stamp\npkg/Inner[] items\nInner one\nint32 A=1\nstring<=8 s\n"},
+    {"pkg/Inner", "geometry_msgs/Point p\nfloat64[3] v\n"},
+    {"std_msgs/Header", "builtin_interfaces/Time stamp\nstring frame_id\n"},
+    {"builtin_interfaces/Time", "int32 sec\nuint32 nanosec\n"},
+    {"geometry_msgs/Point", "float64 x\n"}};
+  auto lookup = [&](const std::string & package, const std::string & type) {
+      auto it = files.find(package + "/" + type);
+      return it == files.end() ? std::string() : it->second;
+    };
+  const std::string text = rclcdds_bag::message_definition("pkg/msg/Outer", lookup);
+  const std::string rule(80, '=');
+  EXPECT_EQ(text.find(files.at("pkg/Outer")), 0u);
+  for (const char * dep : {"std_msgs/Header", "pkg/Inner", "builtin_interfaces/Time",
+      "geometry_msgs/Point"})
+  {
+    const std::string marker = rule + "\nMSG: " + dep + "\n";
+    const size_t at = text.find(marker);
+    ASSERT_NE(at, std::string::npos) << dep;
+    EXPECT_EQ(text.find(marker, at + 1), std::string::npos) << dep << " twice";
+  }
+  EXPECT_EQ(rclcdds_bag::message_definition("pkg/msg/Missing", lookup), "");
+  EXPECT_EQ(rclcdds_bag::message_definition("not a type", lookup), "");
+}
+
+}  // namespace
