@@ -16,8 +16,8 @@ rounding), which keeps the chromaticity rgb / (r + g + b). A pixel belongs to sl
 channel satisfies |x_j - c_kj * S| <= tol * S (S = r + g + b, c_k the slot's chromaticity) and S
 is above a floor; each test is linear in the pixel, so a 1x1 convolution computes all of them,
 steep clipped ramps turn them into 0/1 and a grouped convolution ANDs them. From that membership
-map: the box is the extent of the columns and rows that hold a member pixel (max pools over
-ramps), the score grows with the member pixel count, and the 4x4 average of the map, as a steep
+map: the box is the extent of the columns and rows that hold a member pixel after a 2x2 opening
+(max pools over ramps), the score grows with the member pixel count, and the 4x4 average of the map, as a steep
 logit, is the slot's prototype channel, which the anchor selects with a one-hot coefficient.
 """
 
@@ -152,9 +152,17 @@ def build_graph(rows, size):
                   constant(inits, "proto_b", np.full(MASK_CHANNELS, -PROTO_LOGIT_SCALE / 2))],
          "output1", kernel_shape=[1, 1])
 
-    # Extent of the member columns and rows: max over ramps that rise towards either edge.
-    node("MaxPool", [member], "columns", kernel_shape=[size, 1])   # [1, k, 1, size]
-    node("MaxPool", [member], "rows", kernel_shape=[1, size])      # [1, k, size, 1]
+    # Extent of the member columns and rows: max over ramps that rise towards either edge, on
+    # the membership opened by 2x2 (erosion as a max pool of the negated map, then dilation), so
+    # stray pixels whose resampled colour happens to match do not stretch the box.
+    negate = constant(inits, "negate_w", np.full((k, 1, 1, 1), -1.0))
+    no_bias = constant(inits, "negate_b", np.zeros(k))
+    node("Conv", [member, negate, no_bias], "member_negated", kernel_shape=[1, 1], group=k)
+    node("MaxPool", ["member_negated"], "eroded_negated", kernel_shape=[2, 2], pads=[0, 0, 1, 1])
+    node("Conv", ["eroded_negated", negate, no_bias], "eroded", kernel_shape=[1, 1], group=k)
+    node("MaxPool", ["eroded"], "opened", kernel_shape=[2, 2], pads=[1, 1, 0, 0])
+    node("MaxPool", ["opened"], "columns", kernel_shape=[size, 1])   # [1, k, 1, size]
+    node("MaxPool", ["opened"], "rows", kernel_shape=[1, size])      # [1, k, size, 1]
     ramp = np.arange(size, dtype=np.float32)
     rising = np.broadcast_to(ramp + 1.0, (1, k, 1, size))        # x + 1 at a member column
     falling = np.broadcast_to(size - ramp, (1, k, 1, size))      # size - x

@@ -16,7 +16,6 @@ namespace nimbra_demo_scene
 namespace
 {
 
-constexpr double kHorizontalFovRad = 80.0 * M_PI / 180.0;
 constexpr int32_t kFsmStateCleaning = 8;
 constexpr int32_t kFsmSubStateCleaning = 400;
 
@@ -111,7 +110,7 @@ void DemoSceneNode::createCameras()
 {
   const CameraIntrinsics intrinsics = CameraIntrinsics::fromHorizontalFov(
     static_cast<uint32_t>(settings_.width), static_cast<uint32_t>(settings_.height),
-    kHorizontalFovRad);
+    DemoRig::kHorizontalFovRad);
   DepthRenderer::Params render_params;
   render_params.max_range_m = settings_.max_range_m;
   render_params.noise_m = settings_.noise_m;

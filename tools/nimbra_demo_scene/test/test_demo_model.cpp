@@ -86,15 +86,15 @@ TEST(DemoModel, FindsEveryObjectOfItsClassesAlongTheLoop)
     sum_box / checked, worst_box, sum_mask / checked, worst_mask);
 }
 
-TEST(DemoModel, SeesNothingInAnEmptyCorridor)
+TEST(DemoModel, DetectsNothingOnSurfacesWithoutItsClass)
 {
   auto model = loadDemoModel();
   DemoRig::Params params;
   params.world.litter_count = 0;
   params.world.obstacle_count = 0;
   DemoRig rig(params);
-  // Looking back west from the far U-turn at t = 30 s sees floor, walls, the table, the cart
-  // and litter-free lanes; whatever it sees, every detection must be on an object of its class.
+  // In the far U-turn (t = 30 s) the cameras sweep over floor, walls, the table, the bed and the
+  // cart with no litter about: every detection must lie on an object of its class.
   for (size_t camera = 0; camera < rig.cameraCount(); ++camera) {
     const DemoRig::CameraFrame & rendered = rig.render(300, camera);
     cv::Mat rgb(480, 640, CV_8UC3, const_cast<uint8_t *>(rendered.rgb8.data()));
