@@ -15,7 +15,8 @@ How a slot sees its object: the renderer shades a flat colour by a factor (light
 rounding), which keeps the chromaticity rgb / (r + g + b). A pixel belongs to slot k when every
 channel satisfies |x_j - c_kj * S| <= tol * S (S = r + g + b, c_k the slot's chromaticity) and S
 is above a floor; each test is linear in the pixel, so a 1x1 convolution computes all of them,
-steep clipped ramps turn them into 0/1 and a grouped convolution ANDs them. From that membership
+steep clipped ramps turn them into 0/1 and their minimum (a max pool over the negated tests)
+ANDs them. From that membership
 map: the box is the extent of the columns and rows that hold a member pixel after a 2x2 opening
 (max pools over ramps), the score grows with the member pixel count, and the 4x4 average of the map, as a steep
 logit, is the slot's prototype channel, which the anchor selects with a one-hot coefficient.
@@ -134,14 +135,17 @@ def build_graph(rows, size):
             weights[tests * s + 2 * j + 1, :, 0, 0] = STEEPNESS * (TOLERANCE + residual)
         weights[tests * s + 6, :, 0, 0] = STEEPNESS
         bias[tests * s + 6] = -STEEPNESS * MIN_BRIGHTNESS / 255.0
-    node("Conv", ["images", constant(inits, "tests_w", weights), constant(inits, "tests_b", bias)],
-         "tests", kernel_shape=[1, 1])
-    node("Clip", ["tests"], "tests_passed", min=0.0, max=1.0)
-    # AND of the seven tests: sum - 6, clipped.
-    node("Conv", ["tests_passed", constant(inits, "and_w", np.ones((k, tests, 1, 1))),
-                  constant(inits, "and_b", np.full(k, -(tests - 1.0)))],
-         "member_raw", kernel_shape=[1, 1], group=k)
-    member = node("Clip", ["member_raw"], "member", min=0.0, max=1.0)
+    # Computed negated and clipped to [-1, 0]: then the AND of a slot's tests, their minimum, is
+    # minus the maximum over the slot's seven channels, a max pool over a [k, 7, H * W] view.
+    node("Conv", ["images", constant(inits, "tests_w", -weights), constant(inits, "tests_b", -bias)],
+         "tests_negated", kernel_shape=[1, 1])
+    node("Clip", ["tests_negated"], "failures", min=-1.0, max=0.0)
+    node("Reshape", ["failures", constant_int(inits, "by_slot", [1, k, tests, size * size])],
+         "failures_by_slot")
+    node("MaxPool", ["failures_by_slot"], "worst_failure", kernel_shape=[tests, 1])
+    node("Neg", ["worst_failure"], "member_flat")
+    member = node("Reshape", ["member_flat", constant_int(inits, "member_shape", [1, k, size, size])],
+                  "member")
 
     # Prototypes: 4x4 average of the membership as a steep logit, padded to 32 channels.
     node("AveragePool", [member], "member_quarter", kernel_shape=[4, 4], strides=[4, 4])
@@ -155,11 +159,9 @@ def build_graph(rows, size):
     # Extent of the member columns and rows: max over ramps that rise towards either edge, on
     # the membership opened by 2x2 (erosion as a max pool of the negated map, then dilation), so
     # stray pixels whose resampled colour happens to match do not stretch the box.
-    negate = constant(inits, "negate_w", np.full((k, 1, 1, 1), -1.0))
-    no_bias = constant(inits, "negate_b", np.zeros(k))
-    node("Conv", [member, negate, no_bias], "member_negated", kernel_shape=[1, 1], group=k)
+    node("Neg", [member], "member_negated")
     node("MaxPool", ["member_negated"], "eroded_negated", kernel_shape=[2, 2], pads=[0, 0, 1, 1])
-    node("Conv", ["eroded_negated", negate, no_bias], "eroded", kernel_shape=[1, 1], group=k)
+    node("Neg", ["eroded_negated"], "eroded")
     node("MaxPool", ["eroded"], "opened", kernel_shape=[2, 2], pads=[1, 1, 0, 0])
     node("MaxPool", ["opened"], "columns", kernel_shape=[size, 1])   # [1, k, 1, size]
     node("MaxPool", ["opened"], "rows", kernel_shape=[1, size])      # [1, k, size, 1]
