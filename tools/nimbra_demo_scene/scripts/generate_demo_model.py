@@ -16,10 +16,10 @@ rounding), which keeps the chromaticity rgb / (r + g + b). A pixel belongs to sl
 channel satisfies |x_j - c_kj * S| <= tol * S (S = r + g + b, c_k the slot's chromaticity) and S
 is above a floor; each test is linear in the pixel, so a 1x1 convolution computes all of them,
 steep clipped ramps turn them into 0/1 and their minimum (a max pool over the negated tests)
-ANDs them. From that membership
-map: the box is the extent of the columns and rows that hold a member pixel after a 2x2 opening
-(max pools over ramps), the score grows with the member pixel count, and the 4x4 average of the map, as a steep
-logit, is the slot's prototype channel, which the anchor selects with a one-hot coefficient.
+ANDs them. From that membership map: the box is the extent of the columns and rows that hold a
+member pixel after a 2x2 opening (max pools over ramps), the score grows with the member pixel
+count, and the 4x4 average of the map, as a steep logit, is the slot's prototype channel, which
+the anchor selects with a one-hot coefficient.
 """
 
 import argparse
