@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh
 
 # Node.js packages of the interoperability test (an independent ROS 2 implementation).
-for dir in rclcdds/test/interop; do
+for dir in rclcdds/test/interop rclcdds/test/bag/interop; do
   if [[ -f "${dir}/package.json" ]]; then
     (cd "${dir}" && npm install --no-audit --no-fund --loglevel=error)
   fi

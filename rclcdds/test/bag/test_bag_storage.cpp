@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bag_storage.hpp"
+#include "bag_temp_dirs.hpp"
 #include "mcap_records.hpp"
 #include "message_definition.hpp"
 
@@ -24,6 +25,7 @@ namespace
 
 using rclcdds_bag::BagMessage;
 using rclcdds_bag::TopicInfo;
+using rclcdds_bag_test::temp_dir;
 
 struct Written
 {
@@ -57,13 +59,6 @@ Written sample(size_t count, uint32_t seed = 7)
     w.messages.push_back(std::move(m));
   }
   return w;
-}
-
-std::string temp_dir()
-{
-  char path[] = "/tmp/rclcdds_bag_test_XXXXXX";
-  const char * made = mkdtemp(path);
-  return made != nullptr ? made : "";
 }
 
 void write_all(rclcdds_bag::StorageWriter & writer, const Written & w)
