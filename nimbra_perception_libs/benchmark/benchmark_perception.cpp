@@ -15,6 +15,7 @@
 #include <pcl/segmentation/sac_segmentation.h>
 
 #include "ground_scenes.hpp"
+#include "moving_scenes.hpp"
 #include "nimbra_perception_libs/cloud_cluster.hpp"
 #include "nimbra_perception_libs/dynamic_cloud_detector.hpp"
 #include "nimbra_perception_libs/remove_ground_line_fit.hpp"
@@ -261,6 +262,68 @@ void BM_DynamicCloudDetectorUpdate(benchmark::State & state)
 }
 BENCHMARK(BM_DynamicCloudDetectorUpdate)->Unit(benchmark::kMicrosecond);
 
+// 20 frames of a corridor with a walking person and a pushed cart, 640 x 480 depth, each obstacle cloud
+// thinned evenly to 5000 points.
+const DynamicFrames & fiveThousandPointFrames()
+{
+  static const DynamicFrames frames = [] {
+      DynamicFrames f;
+      f.camera = testing::movingCamera();
+      const testing::MovingCase c = testing::movingCases(testing::kTuningSeeds[0])[6];  // person and cart
+      std::mt19937 rng(8);
+      for (int k = 0; k < 20; ++k) {
+        const testing::MovingFrame frame = testing::renderMovingFrame(c, k % c.frames, 2, rng);
+        auto thinned = std::make_shared<PointCloudXYZ>();
+        const std::size_t n = frame.obstacles->size();
+        for (std::size_t i = 0; i < 5000 && n >= 5000; ++i) {
+          thinned->push_back((*frame.obstacles)[i * n / 5000]);
+        }
+        f.depth.push_back(frame.depth);
+        f.obstacles.push_back(thinned);
+        f.poses.push_back(testing::poseMessage(frame.world_from_base));
+      }
+      return f;
+    }();
+  return frames;
+}
+
+// What the node does per frame: Update with the obstacle cloud, DivideCloud of its pieces (here the
+// whole cloud at once).
+void BM_DynamicUpdateAndDivide5k(benchmark::State & state)
+{
+  const DynamicFrames & f = fiveThousandPointFrames();
+  DynamicCloudDetector detector{DynamicDetectorParams()};
+  detector.SetCameraInfo(f.camera.fx, f.camera.fy, f.camera.cx, f.camera.cy);
+  detector.SetTf(f.camera.base_from_cam.inverse().matrix());
+  for (std::size_t k = 0; k < f.depth.size(); ++k) {  // fill the history
+    detector.Update(f.obstacles[k], f.depth[k], f.poses[k]);
+  }
+  PointCloudXYZ moving;
+  PointCloudXYZ still;
+  std::size_t k = 0;
+  double points = 0.0;
+  double flagged = 0.0;
+  for (auto _ : state) {
+    detector.Update(f.obstacles[k], f.depth[k], f.poses[k]);
+    detector.DivideCloud(*f.obstacles[k], moving, still);
+    detector.ready_ = false;
+    points += static_cast<double>(f.obstacles[k]->size());
+    flagged += static_cast<double>(moving.size());
+    k = (k + 1) % f.depth.size();
+  }
+  state.counters["obstacle_points"] = points / static_cast<double>(state.iterations());
+  state.counters["moving_points"] = flagged / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_DynamicUpdateAndDivide5k)->Unit(benchmark::kMicrosecond);
+
+void printMovingFamily()
+{
+  std::printf("\nDynamic detector on the moving-object scene family (shipped defaults):\n");
+  const DynamicDetectorParams params;
+  testing::runMovingFamily({testing::kTuningSeeds.begin(), testing::kTuningSeeds.end()}, params, "tuning", true);
+  testing::runMovingFamily({testing::kHeldOutSeeds.begin(), testing::kHeldOutSeeds.end()}, params, "held-out", true);
+}
+
 void printAccuracy()
 {
   std::printf("\nAccuracy on the synthetic scenes (seed 12; ground / obstacle share correct):\n");
@@ -356,5 +419,6 @@ int main(int argc, char ** argv)
   benchmark::Shutdown();
   orvix::perception::printAllocations();
   orvix::perception::printAccuracy();
+  orvix::perception::printMovingFamily();
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <Eigen/Geometry>
 
 #include "depth_history.hpp"
+#include "moving_object_tracker.hpp"
 
 namespace orvix
 {
@@ -37,6 +38,7 @@ struct DynamicCloudDetector::Impl
 {
   DynamicDetectorParams params;
   detail::DepthHistory history;
+  detail::MovingObjectTracker objects;
   float fx = 0.0F, fy = 0.0F, cx = 0.0F, cy = 0.0F;
   bool have_intrinsics = false;
   Eigen::Isometry3d cam_from_base = Eigen::Isometry3d::Identity();
@@ -47,13 +49,36 @@ struct DynamicCloudDetector::Impl
   // Per full-resolution pixel: depth of the moving point labelled there by the last Update (0: none).
   cv::Mat moving_depth;
   std::vector<int> touched;  ///< pixels written into moving_depth by the last Update
+  // Judged points of the last Update (finite, within max_depth): input index, base x-y, evidence.
+  std::vector<std::size_t> judged;
+  std::vector<float> judged_x;
+  std::vector<float> judged_y;
+  std::vector<std::uint8_t> seen_through;
+  std::vector<std::uint8_t> held;            ///< per judged point: the oldest frame saw a surface there
+  std::vector<float> vacated_xy;             ///< base x-y of earlier points now seen through, m
+  std::vector<std::uint8_t> object_moving;
+  // Ring of the judged points of the last `history_frames` updates, odometry frame.
+  std::vector<std::vector<Eigen::Vector3f>> past_points;
+  int past_newest = -1;
+  int past_count = 0;
   bool has_result = false;
   std::string error;
 
   explicit Impl(const DynamicDetectorParams & p)
   : params(p)
   {
-    history.configure(p.history_frames, p.depth_downsample, p.min_depth, p.max_depth);
+    // The current frame is stored first, then compared with the `history_frames` before it.
+    history.configure(p.history_frames + 1, p.depth_downsample, p.min_depth, p.max_depth);
+    past_points.resize(static_cast<std::size_t>(p.history_frames));
+    objects.configure(p);
+  }
+
+  void forget()
+  {
+    history.clear();
+    objects.clear();
+    past_newest = -1;
+    past_count = 0;
   }
 
   bool project(const Eigen::Vector3f & q, float & u, float & v) const
@@ -97,19 +122,67 @@ struct DynamicCloudDetector::Impl
   }
 
   void label(const PointCloudXYZ & cloud, const Eigen::Isometry3d & odom_from_base);
+
+  // Points of the oldest stored update that the current frame sees through: the place an object left.
+  void findVacated(const Eigen::Isometry3d & odom_from_base)
+  {
+    vacated_xy.clear();
+    if (past_count == 0 || history.size() == 0) {
+      return;
+    }
+    const int oldest = (past_newest - (past_count - 1) + static_cast<int>(past_points.size())) %
+      static_cast<int>(past_points.size());
+    const detail::DepthFrame & now = history.frame(0);
+    const Eigen::Matrix<float, 3, 4> cam_from_odom = now.cam_from_odom.matrix().topRows<3>().cast<float>();
+    const Eigen::Matrix<float, 3, 4> base_from_odom =
+      odom_from_base.inverse().matrix().topRows<3>().cast<float>();
+    for (const Eigen::Vector3f & p : past_points[static_cast<std::size_t>(oldest)]) {
+      const Eigen::Vector4f point(p.x(), p.y(), p.z(), 1.0F);
+      const Eigen::Vector3f q = cam_from_odom * point;
+      float u = 0.0F;
+      float v = 0.0F;
+      if (q.z() < params.min_depth || q.z() > params.max_depth || !project(q, u, v)) {
+        continue;
+      }
+      const float seen = history.nearestDepth(now, u, v);
+      if (seen > q.z() + params.min_depth_gap + params.depth_gap_ratio * q.z()) {
+        const Eigen::Vector3f b = base_from_odom * point;
+        vacated_xy.push_back(b.x());
+        vacated_xy.push_back(b.y());
+      }
+    }
+  }
+
+  void storeJudged(const PointCloudXYZ & cloud, const Eigen::Isometry3d & odom_from_base)
+  {
+    past_newest = (past_newest + 1) % static_cast<int>(past_points.size());
+    past_count = std::min(past_count + 1, static_cast<int>(past_points.size()));
+    std::vector<Eigen::Vector3f> & slot = past_points[static_cast<std::size_t>(past_newest)];
+    slot.clear();
+    const Eigen::Isometry3f to_odom = odom_from_base.cast<float>();
+    for (std::size_t i : judged) {
+      const pcl::PointXYZ & p = cloud.points[i];
+      slot.push_back(to_odom * Eigen::Vector3f(p.x, p.y, p.z));
+    }
+  }
 };
 
 void DynamicCloudDetector::Impl::label(const PointCloudXYZ & cloud, const Eigen::Isometry3d & odom_from_base)
 {
   const std::size_t n = cloud.size();
   moving.assign(n, 0U);
+  // Frame 0 is the current one; 1 and older are compared.
   const int frames = history.size();
   // Transforms from the current base frame into each stored camera, composed once per frame.
-  Eigen::Matrix<float, 3, 4> past_from_base[64];
+  Eigen::Matrix<float, 3, 4> past_from_base[65];
   for (int k = 0; k < frames; ++k) {
     past_from_base[k] = (history.frame(k).cam_from_odom * odom_from_base).matrix().topRows<3>().cast<float>();
   }
-  float * moving_data = moving_depth.ptr<float>();
+  judged.clear();
+  judged_x.clear();
+  judged_y.clear();
+  seen_through.clear();
+  held.clear();
   for (std::size_t i = 0; i < n; ++i) {
     const pcl::PointXYZ & p = cloud.points[i];
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
@@ -124,7 +197,8 @@ void DynamicCloudDetector::Impl::label(const PointCloudXYZ & cloud, const Eigen:
     // earlier frames saw in place as often as a move would need votes is settled as still.
     int votes = 0;
     int confirmations = 0;
-    for (int k = frames - 1; k >= 0 && votes < params.min_votes && confirmations < params.min_votes; --k) {
+    int oldest_verdict = 0;  // of the oldest frame with a reading: 1 seen through, 2 surface, 3 hidden
+    for (int k = frames - 1; k >= 1 && votes < params.min_votes && confirmations < params.min_votes; --k) {
       const Eigen::Vector3f q = past_from_base[k] * point;
       float u = 0.0F;
       float v = 0.0F;
@@ -138,16 +212,35 @@ void DynamicCloudDetector::Impl::label(const PointCloudXYZ & cloud, const Eigen:
       const float margin = params.min_depth_gap + params.depth_gap_ratio * q.z();
       if (seen > q.z() + margin) {
         ++votes;  // the earlier frame saw clearly beyond this position: it was empty then
+        oldest_verdict = oldest_verdict == 0 ? 1 : oldest_verdict;
       } else if (seen > q.z() - margin) {
         ++confirmations;  // the earlier frame saw a surface here
+        oldest_verdict = oldest_verdict == 0 ? 2 : oldest_verdict;
+      } else {
+        oldest_verdict = oldest_verdict == 0 ? 3 : oldest_verdict;
       }
     }
-    if (votes < params.min_votes) {
+    judged.push_back(i);
+    judged_x.push_back(p.x);
+    judged_y.push_back(p.y);
+    seen_through.push_back(votes >= params.min_votes ? 1U : 0U);
+    held.push_back(oldest_verdict == 2 ? 1U : 0U);
+  }
+  findVacated(odom_from_base);
+  storeJudged(cloud, odom_from_base);
+  // Evidence becomes a decision per object: see-through points mark their whole object, if confirmed.
+  objects.label(
+    judged_x.data(), judged_y.data(), seen_through.data(), held.data(), judged.size(), vacated_xy.data(),
+    vacated_xy.size() / 2, odom_from_base, object_moving);
+  float * moving_data = moving_depth.ptr<float>();
+  for (std::size_t j = 0; j < judged.size(); ++j) {
+    if (object_moving[j] == 0U) {
       continue;
     }
-    moving[i] = 1U;
+    const pcl::PointXYZ & p = cloud.points[judged[j]];
+    moving[judged[j]] = 1U;
     float depth = 0.0F;
-    const int index = pixelOf(point, depth);
+    const int index = pixelOf(Eigen::Vector4f(p.x, p.y, p.z, 1.0F), depth);
     if (index < 0) {
       continue;
     }
@@ -182,7 +275,7 @@ void DynamicCloudDetector::SetCameraInfo(float fx, float fy, float cx, float cy)
   m.have_intrinsics = std::isfinite(fx) && std::isfinite(fy) && std::isfinite(cx) && std::isfinite(cy) &&
     fx > 0.0F && fy > 0.0F;
   // Stored frames were taken with other intrinsics.
-  m.history.clear();
+  m.forget();
   m.clearResult();
 }
 
@@ -191,7 +284,7 @@ void DynamicCloudDetector::SetTf(const Eigen::Matrix4f & base_to_cam)
   Impl & m = *impl_;
   m.cam_from_base.matrix() = base_to_cam.cast<double>();
   m.cur_from_base = base_to_cam.topRows<3>();
-  m.history.clear();
+  m.forget();
   m.clearResult();
 }
 
@@ -232,20 +325,20 @@ bool DynamicCloudDetector::Update(
 
   // A jump of the odometry (reset, relocalisation) makes the stored poses meaningless.
   if (m.have_last_pose && (odom_from_base.translation() - m.last_position).norm() > m.params.reset_distance) {
-    m.history.clear();
+    m.forget();
   }
   m.last_position = odom_from_base.translation();
   m.have_last_pose = true;
   if (m.moving_depth.size() != depth.size()) {
     m.touched.clear();
     m.moving_depth = cv::Mat::zeros(depth.size(), CV_32FC1);
-    m.history.clear();
+    m.forget();
   }
   m.clearResult();
 
   const bool compared = m.history.size() > 0;
-  m.label(*cloud, odom_from_base);
   m.history.push(depth, m.cam_from_base * odom_from_base.inverse());
+  m.label(*cloud, odom_from_base);
   m.has_result = compared;
   if (compared) {
     ready_ = true;
@@ -291,7 +384,7 @@ bool DynamicCloudDetector::DivideCloud(
 
 void DynamicCloudDetector::Reset()
 {
-  impl_->history.clear();
+  impl_->forget();
   impl_->clearResult();
   impl_->moving.clear();
   impl_->have_last_pose = false;

@@ -74,6 +74,36 @@ std::string validateDynamicDetectorParams(const DynamicDetectorParams & p)
   if (!std::isfinite(p.reset_distance) || p.reset_distance <= 0.0F) {
     return "reset_distance: expected a finite number > 0";
   }
+  if (!std::isfinite(p.object_grid_step) || p.object_grid_step < 0.01F || p.object_grid_step > 1.0F) {
+    return "object_grid_step: expected a number in [0.01, 1]";
+  }
+  if (!finite_at_least(p.object_max_extent, 0.0F)) {
+    return "object_max_extent: expected a finite number >= 0";
+  }
+  if (p.object_min_seeds < 1) {
+    return "object_min_seeds: expected an integer >= 1";
+  }
+  if (!std::isfinite(p.object_min_seed_share) || p.object_min_seed_share < 0.0F || p.object_min_seed_share > 1.0F) {
+    return "object_min_seed_share: expected a number in [0, 1]";
+  }
+  if (!std::isfinite(p.object_max_held_share) || p.object_max_held_share < 0.0F || p.object_max_held_share > 1.0F) {
+    return "object_max_held_share: expected a number in [0, 1]";
+  }
+  if (p.confirm_frames < 1 || p.confirm_frames > 64) {
+    return "confirm_frames: expected an integer in [1, 64]";
+  }
+  if (p.track_memory < 0 || p.track_memory > 1000) {
+    return "track_memory: expected an integer in [0, 1000]";
+  }
+  if (!finite_at_least(p.track_gate, 0.0F)) {
+    return "track_gate: expected a finite number >= 0";
+  }
+  if (!finite_at_least(p.track_growth, 0.0F)) {
+    return "track_growth: expected a finite number >= 0";
+  }
+  if (!finite_at_least(p.track_min_step, 0.0F)) {
+    return "track_min_step: expected a finite number >= 0";
+  }
   return std::string();
 }
 
@@ -97,7 +127,9 @@ DynamicDetectorParams loadDynamicDetectorParams(const std::string & path)
   const YAML::Node map = root[kRootKey];
   static const std::set<std::string> known = {
     "history_frames", "min_votes", "min_depth_gap", "depth_gap_ratio", "min_depth", "max_depth",
-    "depth_downsample", "match_tolerance", "reset_distance"};
+    "depth_downsample", "match_tolerance", "reset_distance", "object_grid_step", "object_max_extent",
+    "object_min_seeds", "object_min_seed_share", "object_max_held_share", "confirm_frames", "track_memory", "track_gate",
+    "track_growth", "track_min_step"};
   for (const auto & entry : map) {
     const std::string key = entry.first.as<std::string>();
     if (known.count(key) == 0) {
@@ -114,6 +146,16 @@ DynamicDetectorParams loadDynamicDetectorParams(const std::string & path)
   readField(path, map, "depth_downsample", "integer", p.depth_downsample);
   readField(path, map, "match_tolerance", "number", p.match_tolerance);
   readField(path, map, "reset_distance", "number", p.reset_distance);
+  readField(path, map, "object_grid_step", "number", p.object_grid_step);
+  readField(path, map, "object_max_extent", "number", p.object_max_extent);
+  readField(path, map, "object_min_seeds", "integer", p.object_min_seeds);
+  readField(path, map, "object_min_seed_share", "number", p.object_min_seed_share);
+  readField(path, map, "object_max_held_share", "number", p.object_max_held_share);
+  readField(path, map, "confirm_frames", "integer", p.confirm_frames);
+  readField(path, map, "track_memory", "integer", p.track_memory);
+  readField(path, map, "track_gate", "number", p.track_gate);
+  readField(path, map, "track_growth", "number", p.track_growth);
+  readField(path, map, "track_min_step", "number", p.track_min_step);
   const std::string problem = validateDynamicDetectorParams(p);
   if (!problem.empty()) {
     const std::size_t colon = problem.find(':');

@@ -58,6 +58,41 @@ float hitBox(const Eigen::Vector3f & o, const Eigen::Vector3f & d, const Box & b
   return t0 > 1e-6F ? t0 : kInf;
 }
 
+// Ray o + t d against the side and the top and bottom caps of an upright cylinder; t > 0.
+float hitCylinder(const Eigen::Vector3f & o, const Eigen::Vector3f & d, const Cylinder & c)
+{
+  float best = kInf;
+  const float ox = o.x() - c.centre.x();
+  const float oy = o.y() - c.centre.y();
+  const float a = d.x() * d.x() + d.y() * d.y();
+  if (a > 1e-12F) {
+    const float b = ox * d.x() + oy * d.y();
+    const float cc = ox * ox + oy * oy - c.radius * c.radius;
+    const float disc = b * b - a * cc;
+    if (disc >= 0.0F) {
+      const float root = std::sqrt(disc);
+      for (float t : {(-b - root) / a, (-b + root) / a}) {
+        const float z = o.z() + t * d.z();
+        if (t > 1e-6F && z >= c.z_min && z <= c.z_max) {
+          best = std::min(best, t);
+          break;
+        }
+      }
+    }
+  }
+  if (std::fabs(d.z()) > 1e-12F) {
+    for (float z : {c.z_min, c.z_max}) {
+      const float t = (z - o.z()) / d.z();
+      const float x = ox + t * d.x();
+      const float y = oy + t * d.y();
+      if (t > 1e-6F && x * x + y * y <= c.radius * c.radius) {
+        best = std::min(best, t);
+      }
+    }
+  }
+  return best;
+}
+
 RayHit castFloor(const Floor & floor, const Eigen::Vector3f & o, const Eigen::Vector3f & d)
 {
   RayHit best;
@@ -167,6 +202,14 @@ DepthFrame Scene::render(
           best.box = static_cast<int>(b);
         }
       }
+      for (std::size_t k = 0; k < cylinders.size(); ++k) {
+        const float t = hitCylinder(origin, dir, cylinders[k]);
+        if (t < best.t) {
+          best.t = t;
+          best.hit = Hit::kCylinder;
+          best.box = static_cast<int>(boxes.size() + k);
+        }
+      }
       // t is the depth along the optical axis because ray_cam has z = 1.
       if (best.hit == Hit::kNone || best.t > camera.max_depth) {
         continue;
@@ -208,6 +251,7 @@ LabelledCloud cloudFromFrame(const DepthFrame & frame, const Camera & camera, in
           break;
         case Hit::kRiser:
         case Hit::kBox:
+        case Hit::kCylinder:
           truth = frame.true_height[index] >= obstacle_height ? Truth::kObstacle : Truth::kUnscored;
           break;
         case Hit::kNone:

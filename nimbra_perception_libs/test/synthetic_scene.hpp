@@ -46,6 +46,15 @@ struct Box
   Eigen::Vector3f max;  ///< m
 };
 
+/// Upright cylinder in the world frame (a person, a pillar).
+struct Cylinder
+{
+  Eigen::Vector2f centre;  ///< x-y of the axis, m
+  float radius = 0.25F;    ///< m
+  float z_min = 0.0F;      ///< m
+  float z_max = 1.7F;      ///< m
+};
+
 /// Pinhole depth camera mounted on the robot.
 struct Camera
 {
@@ -70,6 +79,7 @@ enum class Hit : std::int8_t
   kRaised = 1,  ///< top of a step
   kRiser = 2,   ///< vertical face of a step
   kBox = 3,     ///< a box (index in `box_index`)
+  kCylinder = 4,  ///< a cylinder (`box_index` = number of boxes + cylinder index)
 };
 
 /// Rendered depth frame.
@@ -77,15 +87,16 @@ struct DepthFrame
 {
   cv::Mat depth;                 ///< CV_32FC1, m; 0 where nothing was hit within range
   std::vector<Hit> hit;          ///< per pixel
-  std::vector<int> box_index;    ///< per pixel, -1 unless a box
+  std::vector<int> box_index;    ///< per pixel, -1 unless a solid: boxes first, then cylinders
   std::vector<float> true_height;  ///< per pixel: noise-free height above the robot-level floor, m
 };
 
-/// Scene made of a floor and boxes.
+/// Scene made of a floor, boxes and cylinders.
 struct Scene
 {
   Floor floor;
   std::vector<Box> boxes;
+  std::vector<Cylinder> cylinders;  ///< solid index boxes.size() + k
 
   /// Renders the view of `camera` with the robot base at `world_from_base`; Gaussian depth noise of
   /// `noise_sigma` metres.
@@ -107,7 +118,7 @@ struct LabelledCloud
 {
   PointCloudXYZ::Ptr cloud = PointCloudXYZ::Ptr(new PointCloudXYZ);
   std::vector<Truth> truth;
-  std::vector<int> box_index;  ///< -1 unless the point lies on a box
+  std::vector<int> box_index;  ///< -1 unless the point lies on a solid (see DepthFrame::box_index)
 };
 
 /// Points of every `stride`-th pixel in the base frame. Box points at least `obstacle_height` above the

@@ -167,12 +167,15 @@ TEST(DynamicCloudDetectorScene, StationarySceneWithMovingRobotStaysStill)
   }
 }
 
-TEST(DynamicCloudDetectorScene, StoppedObjectBecomesStillAfterTheHistory)
+TEST(DynamicCloudDetectorScene, StoppedObjectBecomesStillAfterTheHistoryAndTheMemory)
 {
   DynamicSequence sequence;
-  // The box stops at frame 12; from frame 12 + history_frames + 1 on no frame has seen through it.
-  const int history = sequence.detector().params().history_frames;
-  const Counts c = sequence.run(12 + history + 4, 0.0F, 0.0F, Eigen::Vector2f(0.0F, 0.8F), 12, 12 + history + 1, 41U);
+  // The box stops at frame 12; from frame 12 + history_frames + 1 on no frame has seen through it, and
+  // track_memory frames later the object is no longer kept moving.
+  const DynamicDetectorParams & p = sequence.detector().params();
+  const int still_from = 12 + p.history_frames + p.track_memory + 1;
+  const Counts c = sequence.run(still_from + 4, 0.0F, 0.0F, Eigen::Vector2f(0.0F, 0.8F), 12, still_from, 41U);
+  ASSERT_GT(c.static_total, 10000);
   EXPECT_LE(c.staticRate(), 0.01);
 }
 
@@ -276,8 +279,15 @@ protected:
 TEST_F(DetectorConfigFile, ShippedFileLoads)
 {
   const DynamicDetectorParams p = loadDynamicDetectorParams(NIMBRA_DETECTOR_CONFIG);
+  const DynamicDetectorParams defaults;
   EXPECT_EQ(p.history_frames, 10);
   EXPECT_EQ(p.min_votes, 2);
+  // The shipped file states the defaults the scene family was tuned with.
+  EXPECT_EQ(p.confirm_frames, defaults.confirm_frames);
+  EXPECT_EQ(p.track_memory, defaults.track_memory);
+  EXPECT_FLOAT_EQ(p.object_grid_step, defaults.object_grid_step);
+  EXPECT_FLOAT_EQ(p.object_max_held_share, defaults.object_max_held_share);
+  EXPECT_FLOAT_EQ(p.track_growth, defaults.track_growth);
   EXPECT_NO_THROW(DynamicCloudDetector detector(NIMBRA_DETECTOR_CONFIG));
 }
 
@@ -307,6 +317,12 @@ TEST_F(DetectorConfigFile, ErrorsNameFileAndKey)
     {"dynamic_cloud_detector:\n  max_depth: [1]\n", "'dynamic_cloud_detector.max_depth' has invalid type"},
     {"dynamic_cloud_detector:\n  min_votes: 20\n", "'dynamic_cloud_detector.min_votes' out of range"},
     {"dynamic_cloud_detector:\n  depth_downsample: 0\n", "'dynamic_cloud_detector.depth_downsample' out of range"},
+    {"dynamic_cloud_detector:\n  confirm_frames: 0\n", "'dynamic_cloud_detector.confirm_frames' out of range"},
+    {"dynamic_cloud_detector:\n  object_min_seed_share: 1.5\n",
+      "'dynamic_cloud_detector.object_min_seed_share' out of range"},
+    {"dynamic_cloud_detector:\n  object_grid_step: 0\n", "'dynamic_cloud_detector.object_grid_step' out of range"},
+    {"dynamic_cloud_detector:\n  track_memory: 1.5\n",
+      "'dynamic_cloud_detector.track_memory' has invalid type: expected integer"},
   };
   for (const Case & c : cases) {
     const std::string path = write(c.text);

@@ -28,6 +28,16 @@ struct DynamicDetectorParams
   int depth_downsample = 2;        ///< min-pooling factor of stored depth images, pixels
   float match_tolerance = 0.05F;   ///< DivideCloud: depth tolerance against the point seen at the same pixel, m
   float reset_distance = 1.0F;     ///< a base pose jump larger than this between frames clears the history, m
+  float object_grid_step = 0.05F;  ///< x-y cell size grouping obstacle points into objects (neighbour cells join), m
+  float object_max_extent = 1.6F;  ///< wider groups (walls) keep per-point labels instead of moving whole, m
+  int object_min_seeds = 4;        ///< seen-through points an object needs in a frame to count as evidence
+  float object_min_seed_share = 0.03F;  ///< and their least share of the object's points
+  float object_max_held_share = 0.3F;   ///< an object next to a vacated place moves if at most this share was seen in place
+  int confirm_frames = 2;          ///< frames with evidence before an object turns moving
+  int track_memory = 8;            ///< frames an object stays moving after its last evidence, frames
+  float track_gate = 0.5F;         ///< largest distance of an object from a moving object's predicted place, m
+  float track_growth = 0.1F;       ///< a moving object's footprint may grow this much a frame beyond its predicted place, m
+  float track_min_step = 0.01F;    ///< a moving object followed at this speed or more needs no new evidence, m/frame
 };
 
 /// Reads a YAML file holding the map "dynamic_cloud_detector" with the keys of DynamicDetectorParams.
