@@ -12,3 +12,33 @@ target_link_libraries(nimbra_od_node PUBLIC nimbra_od_camera)
 add_executable(object_detect src/main.cpp)
 target_link_libraries(object_detect nimbra_od_node)
 install(TARGETS object_detect DESTINATION lib/${PROJECT_NAME})
+
+if(BUILD_TESTING)
+  find_package(ament_cmake_gtest REQUIRED)
+  # Process tests: the real executable beside the demo scene, over DDS on loopback. They run in
+  # the private network namespace that scripts/test.sh opens around the whole test run.
+  ament_add_gtest(test_node_process test/node/test_node_process.cpp TIMEOUT 240
+    ENV SPDLOG_STDOUT=true SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info)
+  # The child-process helper of the client library's own process tests.
+  target_include_directories(test_node_process PRIVATE
+    ${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/transport)
+  target_link_libraries(test_node_process ament_index_cpp::ament_index_cpp)
+  target_compile_definitions(test_node_process PRIVATE
+    OBJECT_DETECT_PATH="$<TARGET_FILE:object_detect>")
+  add_dependencies(test_node_process object_detect)
+endif()
+
+if(BUILD_TESTING)
+  # A camera inside the test process, driven through its callbacks (DDS on loopback).
+  find_package(nimbra_demo_scene REQUIRED)
+  ament_add_gtest(test_camera_frames
+    test/node/test_camera_frames.cpp
+    test/common/log_capture.cpp
+    TIMEOUT 180
+    ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=debug)
+  target_include_directories(test_camera_frames PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test/common)
+  target_link_libraries(test_camera_frames nimbra_od_node
+    nimbra_demo_scene::nimbra_demo_scene_core)
+  target_compile_definitions(test_camera_frames PRIVATE
+    DEMO_MODEL_DESCRIPTION="${NIMBRA_DEMO_MODEL_DESCRIPTION}")
+endif()

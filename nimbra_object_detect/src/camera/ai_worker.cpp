@@ -6,8 +6,8 @@
 #include <opencv2/core.hpp>
 
 #include "camera/depth_camera.hpp"
+#include "camera/detection_filter.hpp"
 #include "common/logger.hpp"
-#include "common/semantic_type.hpp"
 #include "nimbra_model_zoo/yolov8_seg.hpp"
 
 namespace nimbra
@@ -62,31 +62,8 @@ void DepthCamera::aiInference(const cv::Mat & image, AiResult & result)
   }
   LOG_DEBUG("cam_{0:d} ori detect bbox size = {1:d}", cam_id, raw.size());
   result.image = image;
-  const auto & types = ai_config_->class_types;
-  const auto & thresholds = ai_config_->confidence_thresholds;
-  for (const auto & instance : raw) {
-    const auto k = static_cast<std::size_t>(static_cast<uint32_t>(instance.class_id));
-    const semantic::SemanticType type = k < types.size() ? types[k] : semantic::INVALID;
-    const double threshold = k < thresholds.size() ? thresholds[k] : 0.0;
-    const std::string name = semantic::SemanticTypeName(type);
-    if (static_cast<double>(instance.score) < threshold) {
-      LOG_DEBUG("cam_{0:d} : class={1:s}, score={2:03.2f}, conf={3:03.2f}, thus filtered", cam_id,
-        name, instance.score, threshold);
-      continue;
-    }
-    Detection detection;
-    // Sums in float, then truncation toward zero (not floor): x = -0.5 gives 0.
-    detection.x1 = static_cast<int32_t>(instance.x);
-    detection.y1 = static_cast<int32_t>(instance.y);
-    detection.x2 = static_cast<int32_t>(instance.x + instance.width);
-    detection.y2 = static_cast<int32_t>(instance.y + instance.height);
-    detection.mask = instance.mask;
-    detection.score = instance.score;
-    detection.type = type;
-    result.detections.push_back(detection);
-    LOG_DEBUG("cam_{0:d} : class={1:s}, score={2:03.2f}, x1={3:d}, y1={4:d}, x2={5:d}, y2={6:d}",
-      cam_id, name, instance.score, detection.x1, detection.y1, detection.x2, detection.y2);
-  }
+  const std::vector<Detection> kept = filterModelDetections(cam_id, raw, *ai_config_);
+  result.detections.insert(result.detections.end(), kept.begin(), kept.end());
   LOG_DEBUG("cam_{0:d} filtered detect bbox size = {1:d}", cam_id, result.detections.size());
   if (config_.debug) {
     const auto elapsed = std::chrono::system_clock::now() - start;

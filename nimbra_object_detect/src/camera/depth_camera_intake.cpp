@@ -42,10 +42,11 @@ void SleepRescanInterval()
   }
 }
 
-/// True for the 1st, 2nd, 4th, 8th ... occurrence: repeated faults stay visible without flooding.
+/// True for the first 16 occurrences, then for the 32nd, 64th, 128th ...: a peer that floods the
+/// node with unreadable frames stays visible without flooding the journal.
 bool ShouldReport(uint64_t count)
 {
-  return (count & (count - 1)) == 0;
+  return count <= 16 || (count & (count - 1)) == 0;
 }
 
 }  // namespace

@@ -1,0 +1,430 @@
+// A DepthCamera inside this process, driven through its callbacks with constructed messages:
+// pairing, alarms, staleness, malformed input, the pipeline's stage rules and the segmentation
+// hand-off. Opens DDS participants: runs in the private network namespace.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <tuple>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <geometry_msgs/msg/transform_stamped.hpp>
+#include <opencv2/core.hpp>
+#include <sensor_msgs/msg/camera_info.hpp>
+
+#include "base.hpp"
+#include "camera/depth_camera.hpp"
+#include "log_capture.hpp"
+#include "nimbra_demo_scene/ground_truth.hpp"
+#include "rclcdds/context.hpp"
+#include "rclcdds/node.hpp"
+#include "rclcdds/tf2_ros/static_transform_broadcaster.hpp"
+#include "rclcdds/wait_for_message.hpp"
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using nimbra::DepthCamera;
+using Image = sensor_msgs::msg::Image;
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr float kF = 200.0F;
+constexpr double kCameraHeight = 0.5;
+
+std::size_t CountLines(const std::vector<std::string> & lines, const std::string & needle)
+{
+  return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(),
+    [&](const std::string & line) {return line.find(needle) != std::string::npos;}));
+}
+
+builtin_interfaces::msg::Time Stamp(double seconds)
+{
+  builtin_interfaces::msg::Time stamp;
+  stamp.sec = static_cast<int32_t>(std::floor(seconds));
+  stamp.nanosec = static_cast<uint32_t>(std::llround((seconds - std::floor(seconds)) * 1e9));
+  return stamp;
+}
+
+double Now() {return std::chrono::duration<double>(
+    std::chrono::system_clock::now().time_since_epoch()).count();}
+
+Image::SharedPtr Colour(double stamp, int width = kWidth, int height = kHeight)
+{
+  auto msg = std::make_shared<Image>();
+  msg->header.stamp = Stamp(stamp);
+  msg->header.frame_id = "t_cam";
+  msg->width = static_cast<uint32_t>(width);
+  msg->height = static_cast<uint32_t>(height);
+  msg->encoding = "rgb8";
+  msg->step = msg->width * 3;
+  msg->data.assign(static_cast<std::size_t>(msg->step) * msg->height, 90);
+  return msg;
+}
+
+/// Depth of a floor 0.5 m below a forward-looking camera, with a 30 cm box face 1.2 m ahead.
+/// `metres` selects 32FC1 (metres) instead of 16UC1 (millimetres).
+Image::SharedPtr SceneDepth(double stamp, bool metres, int valid_blocks = -1)
+{
+  auto msg = std::make_shared<Image>();
+  msg->header.stamp = Stamp(stamp);
+  msg->header.frame_id = "t_cam";
+  msg->width = kWidth;
+  msg->height = kHeight;
+  msg->encoding = metres ? "32FC1" : "16UC1";
+  msg->step = msg->width * (metres ? 4 : 2);
+  msg->data.assign(static_cast<std::size_t>(msg->step) * msg->height, 0);
+  int written_blocks = 0;
+  for (int v = 0; v < kHeight; ++v) {
+    for (int u = 0; u < kWidth; ++u) {
+      // Optical ray (x right, y down, z forward) in the base frame: x = z, y = -x, z = -y.
+      const double rx = (u - kWidth / 2.0) / kF;
+      const double ry = (v - kHeight / 2.0) / kF;
+      double depth = 0.0;
+      if (ry > 0.0) {
+        depth = kCameraHeight / ry;  // floor
+      }
+      const double box_x = 1.2;
+      const double y_at_box = -rx * box_x;
+      const double z_at_box = kCameraHeight - ry * box_x;
+      if (std::fabs(y_at_box) < 0.15 && z_at_box > 0.0 && z_at_box < 0.3 &&
+        (depth == 0.0 || depth > box_x))
+      {
+        depth = box_x;
+      }
+      if (valid_blocks >= 0) {
+        // Only the first `valid_blocks` 2x2 blocks (row-major) carry one reading each.
+        const bool block_origin = u % 2 == 0 && v % 2 == 0;
+        depth = (block_origin && written_blocks < valid_blocks) ? 1.0 : 0.0;
+        written_blocks += block_origin ? 1 : 0;
+      }
+      if (depth <= 0.0 || depth > 1.9) {
+        continue;
+      }
+      uint8_t * pixel = &msg->data[static_cast<std::size_t>(v) * msg->step + u * (metres ? 4 : 2)];
+      if (metres) {
+        const float value = static_cast<float>(depth);
+        std::memcpy(pixel, &value, 4);
+      } else {
+        const auto mm = static_cast<uint16_t>(std::lround(depth * 1000.0));
+        std::memcpy(pixel, &mm, 2);
+      }
+    }
+  }
+  return msg;
+}
+
+class CameraFramesTest : public ::testing::Test
+{
+protected:
+  static void SetUpTestSuite()
+  {
+    rclcdds::init(0, nullptr);
+    helper_ = std::make_shared<rclcdds::Node>("camera_frames_test_helper");
+    info_pub_ = helper_->create_publisher<sensor_msgs::msg::CameraInfo>("/t/camera_info",
+        rclcdds::QoS(10));
+    tf_static_ = std::make_shared<rclcdds::tf2_ros::StaticTransformBroadcaster>(helper_);
+    geometry_msgs::msg::TransformStamped mount;
+    mount.header.frame_id = "base_footprint";
+    mount.child_frame_id = "t_cam";
+    mount.transform.translation.z = kCameraHeight;
+    mount.transform.rotation.x = -0.5;
+    mount.transform.rotation.y = 0.5;
+    mount.transform.rotation.z = -0.5;
+    mount.transform.rotation.w = 0.5;
+    tf_static_->sendTransform(mount);
+  }
+
+  static void TearDownTestSuite()
+  {
+    tf_static_.reset();
+    info_pub_.reset();
+    helper_.reset();
+    rclcdds::shutdown();
+  }
+
+  /// A node with `overrides` (plus the demo model) and its camera 1 on /t/..., activated.
+  void MakeCamera(std::vector<rclcdds::Parameter> overrides, bool with_camera_info = true)
+  {
+    overrides.emplace_back("model_meta_file", std::string(DEMO_MODEL_DESCRIPTION));
+    node_ = std::make_shared<nimbra::Base>(
+      nimbra::Base::DefaultOptions().parameter_overrides(overrides));
+    std::atomic<bool> publishing{with_camera_info};
+    std::thread info_thread([&publishing] {
+        sensor_msgs::msg::CameraInfo info;
+        info.header.frame_id = "t_cam";
+        info.width = kWidth;
+        info.height = kHeight;
+        info.k = {kF, 0.0, kWidth / 2.0, 0.0, kF, kHeight / 2.0, 0.0, 0.0, 1.0};
+        while (publishing.load()) {
+          info_pub_->publish(info);
+          std::this_thread::sleep_for(20ms);
+        }
+      });
+    camera_ = std::make_shared<DepthCamera>(node_, 1, "/t/depth", "/t/rgb",
+        with_camera_info ? "/t/camera_info" : "", nullptr);
+    publishing.store(false);
+    info_thread.join();
+    node_->activate();
+    camera_->activated_.store(true);
+  }
+
+  void TearDown() override
+  {
+    camera_.reset();
+    node_.reset();
+  }
+
+  static std::shared_ptr<rclcdds::Node> helper_;
+  static rclcdds::Publisher<sensor_msgs::msg::CameraInfo>::SharedPtr info_pub_;
+  static std::shared_ptr<rclcdds::tf2_ros::StaticTransformBroadcaster> tf_static_;
+  std::shared_ptr<nimbra::Base> node_;
+  std::shared_ptr<DepthCamera> camera_;
+};
+
+std::shared_ptr<rclcdds::Node> CameraFramesTest::helper_;
+rclcdds::Publisher<sensor_msgs::msg::CameraInfo>::SharedPtr CameraFramesTest::info_pub_;
+std::shared_ptr<rclcdds::tf2_ros::StaticTransformBroadcaster> CameraFramesTest::tf_static_;
+
+TEST_F(CameraFramesTest, PairingPicksTheNearestColourFrameWithinTheBudget)
+{
+  MakeCamera({rclcdds::Parameter("depth_rgb_time_diff", 0.25)});
+  nimbra::test::LogCapture log;
+  // Empty ring: five scans, the frame is kept but flagged, with the depth stamp standing in.
+  camera_->depthCallback(SceneDepth(100.0, false));
+  EXPECT_EQ(camera_->lastPairingScans(), 5);
+  EXPECT_TRUE(camera_->tradOnly());
+  EXPECT_EQ(camera_->pairedRgb(), nullptr);
+  EXPECT_EQ(CountLines(log.Lines(), "[WARN] ErrorCo:100700003, The difference between depth=100 "
+    "and rgb=100 timestamp is too large of cam_1"), 1u);
+  // Equal distances: the lower slot wins; a difference equal to the limit is accepted.
+  camera_->rgbCallback(Colour(99.75));
+  camera_->rgbCallback(Colour(100.25));
+  camera_->depthCallback(SceneDepth(100.0, false));
+  ASSERT_NE(camera_->pairedRgb(), nullptr);
+  EXPECT_EQ(camera_->pairedRgb()->header.stamp.nanosec, 750000000u);
+  EXPECT_FALSE(camera_->tradOnly());
+  EXPECT_EQ(camera_->lastPairingScans(), 1);
+  // Just beyond the limit: flagged after the full budget, the best frame still paired.
+  camera_->depthCallback(SceneDepth(100.5000001, false));
+  EXPECT_TRUE(camera_->tradOnly());
+  EXPECT_EQ(camera_->lastPairingScans(), 5);
+  ASSERT_NE(camera_->pairedRgb(), nullptr);
+  // Both frames are 100 s old: dropped by the watchdog, never processed.
+  EXPECT_EQ(camera_->processedFrames(), 0u);
+  EXPECT_EQ(camera_->staleFrames(), 3u);
+}
+
+TEST_F(CameraFramesTest, NoWaitBudgetMeansNoScanAndNoColour)
+{
+  MakeCamera({rclcdds::Parameter("depth_rgb_wait_time_ms", 0)});
+  camera_->rgbCallback(Colour(100.0));
+  camera_->depthCallback(SceneDepth(100.0, false));
+  EXPECT_EQ(camera_->lastPairingScans(), 0);
+  EXPECT_TRUE(camera_->tradOnly());
+  EXPECT_EQ(camera_->pairedRgb(), nullptr);
+}
+
+TEST_F(CameraFramesTest, AlarmsInactivityTaskStateAndStatistics)
+{
+  MakeCamera({rclcdds::Parameter("data_flow_trace", true)});
+  auto listener = std::make_shared<rclcdds::NodeTopics>("camera_frames_listener");
+  auto alarms = listener->create_subscription<std_msgs::msg::Bool>("/cam1_data_status",
+      rclcdds::QoS(10), [](const std_msgs::msg::Bool &) {});
+  std::this_thread::sleep_for(300ms);  // discovery
+  std_msgs::msg::Bool alarm;
+  rclcdds::MessageInfo info;
+  nimbra::test::LogCapture log;
+
+  // 50 callbacks without data: warnings only; the 51st raises the alarm once.
+  for (int i = 0; i < 50; ++i) {
+    camera_->depthCallback(nullptr);
+  }
+  EXPECT_FALSE(rclcdds::wait_for_message(alarm, alarms, node_->get_context(), 300ms));
+  camera_->depthCallback(nullptr);
+  EXPECT_TRUE(rclcdds::wait_for_message(alarm, alarms, node_->get_context(), 2s));
+  EXPECT_TRUE(alarm.data);
+  EXPECT_EQ(CountLines(log.Lines(), "[WARN] ErrorCode:100700002, No data at begining of the cam_1"),
+    51u);
+
+  // A frame 1.5 s old is dropped with the alarm, even with a matching colour frame.
+  const double old = Now() - 1.5;
+  camera_->rgbCallback(Colour(old));
+  camera_->depthCallback(SceneDepth(old, false));
+  EXPECT_TRUE(rclcdds::wait_for_message(alarm, alarms, node_->get_context(), 2s));
+  EXPECT_EQ(CountLines(log.Lines(),
+    "[WARN] ErrorCo:100700003, depth or rgb long time without update data of cam_1"), 1u);
+  EXPECT_EQ(camera_->processedFrames(), 0u);
+
+  // 75 colour frames give one latency line.
+  for (int i = 0; i < 74; ++i) {
+    camera_->rgbCallback(Colour(Now()));
+  }
+  EXPECT_EQ(CountLines(log.Lines(), "rgbCallback time fly even"), 1u);  // 1 old + 74 new
+
+  // Task state: state 8 switches the segmentation result off unless the sub-state is 400.
+  nimbra_protocol::msg::TaskCenterFsmStatus fsm;
+  fsm.fsm_state = 8;
+  fsm.fsm_sub_state = 1;
+  camera_->fsmStatusCallback(std::make_shared<nimbra_protocol::msg::TaskCenterFsmStatus>(fsm));
+  EXPECT_TRUE(camera_->fsmCloseAi());
+  fsm.fsm_sub_state = 400;
+  camera_->fsmStatusCallback(std::make_shared<nimbra_protocol::msg::TaskCenterFsmStatus>(fsm));
+  EXPECT_FALSE(camera_->fsmCloseAi());
+
+  // While inactive both streams are ignored: the colour frame never reaches the ring.
+  camera_->activated_.store(false);
+  camera_->rgbCallback(Colour(200.0));
+  camera_->depthCallback(SceneDepth(200.0, false));
+  EXPECT_EQ(CountLines(log.Lines(), "depth=200"), 0u);
+  camera_->activated_.store(true);
+  camera_->depthCallback(SceneDepth(200.0, false));
+  EXPECT_EQ(camera_->pairedRgb(), nullptr);
+  EXPECT_TRUE(camera_->tradOnly());
+}
+
+TEST_F(CameraFramesTest, MalformedInputIsDroppedWithOneLineAndTheNextFrameWorks)
+{
+  MakeCamera({});
+  nimbra::test::LogCapture log;
+  struct Case
+  {
+    const char * name;
+    bool colour;
+    std::function<void(Image &)> spoil;
+    const char * reason;
+  };
+  const std::vector<Case> cases{
+    {"depth data shorter than height x step", false,
+      [](Image & m) {m.data.resize(m.data.size() / 2);}, "data"},
+    {"depth step smaller than width x pixel", false,
+      [](Image & m) {m.step = m.width;}, "step"},
+    {"depth of zero size", false, [](Image & m) {m.width = 0; m.data.clear();}, "empty"},
+    {"depth in a colour encoding", false, [](Image & m) {m.encoding = "bgr8";}, "bgr8"},
+    {"colour in an unknown encoding", true, [](Image & m) {m.encoding = "yuv422";}, "yuv422"},
+    {"colour data shorter than height x step", true,
+      [](Image & m) {m.data.resize(10);}, "data"},
+  };
+  for (const auto & c : cases) {
+    const std::size_t before = log.Lines().size();
+    auto msg = c.colour ? Colour(Now()) : SceneDepth(Now(), false);
+    c.spoil(*msg);
+    c.colour ? camera_->rgbCallback(msg) : camera_->depthCallback(msg);
+    const auto lines = log.Lines();
+    ASSERT_EQ(lines.size(), before + 1) << c.name;
+    EXPECT_NE(lines.back().find("[WARN] cam_1 drops a"), std::string::npos) << lines.back();
+    EXPECT_NE(lines.back().find(c.reason), std::string::npos) << c.name << ": " << lines.back();
+  }
+  EXPECT_EQ(camera_->malformedFrames(), cases.size());
+  EXPECT_EQ(camera_->processedFrames(), 0u);
+  // The ring holds no malformed colour frame, and a good frame goes through the pipeline.
+  const double now = Now();
+  camera_->rgbCallback(Colour(now));
+  camera_->depthCallback(SceneDepth(now, false));
+  EXPECT_EQ(camera_->processedFrames(), 1u);
+  ASSERT_NE(camera_->pairedRgb(), nullptr);
+  EXPECT_EQ(camera_->pairedRgb()->encoding, "rgb8");
+}
+
+/// Obstacle count of the last "base_cloud size=..." line, or -1.
+int LastObstacleCount(const std::vector<std::string> & lines)
+{
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+    const auto at = it->find("obstacleCloud size=");
+    if (at != std::string::npos) {
+      return std::stoi(it->substr(at + std::strlen("obstacleCloud size=")));
+    }
+  }
+  return -1;
+}
+
+TEST_F(CameraFramesTest, PipelineStageRules)
+{
+  MakeCamera({rclcdds::Parameter("cam1_params.max_slope", 0.2)});
+  nimbra::test::LogCapture log;
+  // 480 valid blocks end the frame before the base transform; 501 are downsampled and processed.
+  camera_->depthCallback(SceneDepth(Now(), false, 480));
+  EXPECT_EQ(CountLines(log.Lines(), "cam_1 encounter an empty depth cloud"), 1u);
+  EXPECT_EQ(CountLines(log.Lines(), "base_cloud size="), 0u);
+  camera_->depthCallback(SceneDepth(Now(), false, 501));
+  EXPECT_EQ(CountLines(log.Lines(), "cam_1 encounter an empty depth cloud"), 1u);
+  EXPECT_EQ(CountLines(log.Lines(), "base_cloud size="), 1u);
+
+  // The same scene in millimetres and in metres gives the same obstacles.
+  camera_->depthCallback(SceneDepth(Now(), false));
+  const int from_millimetres = LastObstacleCount(log.Lines());
+  camera_->depthCallback(SceneDepth(Now(), true));
+  const int from_metres = LastObstacleCount(log.Lines());
+  EXPECT_GE(from_millimetres, 10);
+  EXPECT_EQ(from_millimetres, from_metres);
+
+  // A live parameter change rebuilds the remover once, on the next frame.
+  const auto result = camera_->dynamicParametersCallback(
+    {rclcdds::Parameter("cam1_params.max_slope", 0.3),
+      rclcdds::Parameter("cam1_params.min_slope", 0.01)});
+  EXPECT_TRUE(result.successful);
+  EXPECT_FLOAT_EQ(camera_->groundParams().max_slope, 0.3F);
+  camera_->depthCallback(SceneDepth(Now(), false));
+  camera_->depthCallback(SceneDepth(Now(), false));
+  EXPECT_EQ(CountLines(log.Lines(), "DepthCamera::process update a new RemoveGroundLineFit"), 1u);
+  // A matching name with an integer is refused and changes nothing.
+  const auto refused = camera_->dynamicParametersCallback(
+    {rclcdds::Parameter("cam1_params.max_slope", int64_t{1})});
+  EXPECT_FALSE(refused.successful);
+  EXPECT_NE(refused.reason.find("cam1_params.max_slope"), std::string::npos);
+  EXPECT_FLOAT_EQ(camera_->groundParams().max_slope, 0.3F);
+  EXPECT_FALSE(camera_->groundParamsChanged());
+}
+
+TEST_F(CameraFramesTest, DebugOffPublishesNoDebugCloudButTheSemanticStreams)
+{
+  MakeCamera({rclcdds::Parameter("debug", false)});
+  auto listener = std::make_shared<rclcdds::NodeTopics>("camera_frames_debug_listener");
+  auto base = listener->create_subscription<sensor_msgs::msg::PointCloud2>("/cam1_base_cloud",
+      rclcdds::QoS(10), [](const sensor_msgs::msg::PointCloud2 &) {});
+  auto semantic = listener->create_subscription<nimbra_protocol::msg::SemanticPointCloud>(
+    "/cam1_static_obstacle_cloud", rclcdds::QoS(10),
+    [](const nimbra_protocol::msg::SemanticPointCloud &) {});
+  std::this_thread::sleep_for(300ms);
+  camera_->depthCallback(SceneDepth(Now(), false));
+  nimbra_protocol::msg::SemanticPointCloud obstacles;
+  ASSERT_TRUE(rclcdds::wait_for_message(obstacles, semantic, node_->get_context(), 2s));
+  EXPECT_EQ(obstacles.header.frame_id, "base_footprint");
+  EXPECT_FALSE(obstacles.clusters.empty());
+  sensor_msgs::msg::PointCloud2 cloud;
+  EXPECT_FALSE(rclcdds::wait_for_message(cloud, base, node_->get_context(), 300ms));
+}
+
+TEST_F(CameraFramesTest, WorkerAndInlineSegmentationAgree)
+{
+  // The demo model on a rendered frame of the demo world: the worker's answer equals the
+  // inline one.
+  nimbra_demo_scene::DemoRig rig(nimbra_demo_scene::DemoRig::Params{});
+  const auto & frame = rig.render(20, 0);
+  const cv::Mat image = cv::Mat(480, 640, CV_8UC3, const_cast<uint8_t *>(frame.rgb8.data())).clone();
+  MakeCamera({rclcdds::Parameter("use_ai_thread", false)}, false);
+  const nimbra::AiResult inline_result = camera_->segment(image);
+  TearDown();
+  MakeCamera({rclcdds::Parameter("use_ai_thread", true)}, false);
+  ASSERT_TRUE(camera_->aiThreadRunning());
+  const nimbra::AiResult worker_result = camera_->segment(image);
+  ASSERT_FALSE(inline_result.detections.empty());
+  ASSERT_EQ(inline_result.detections.size(), worker_result.detections.size());
+  for (std::size_t i = 0; i < inline_result.detections.size(); ++i) {
+    const auto & a = inline_result.detections[i];
+    const auto & b = worker_result.detections[i];
+    EXPECT_EQ(std::make_tuple(a.x1, a.y1, a.x2, a.y2, a.type, a.score),
+      std::make_tuple(b.x1, b.y1, b.x2, b.y2, b.type, b.score));
+    EXPECT_EQ(cv::countNonZero(a.mask != b.mask), 0);
+  }
+}
+
+}  // namespace
