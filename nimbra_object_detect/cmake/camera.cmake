@@ -16,6 +16,7 @@ add_library(nimbra_od_camera STATIC
   src/camera/depth_camera_params.cpp
   src/camera/depth_camera_pipeline.cpp
   src/camera/depth_camera_trashcallback.cpp
+  src/camera/detection_filter.cpp
   src/camera/frame_pairing.cpp
   src/camera/obstacle_messages.cpp
   src/camera/trash_estimator.cpp
