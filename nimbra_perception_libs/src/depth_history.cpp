@@ -57,29 +57,38 @@ void DepthHistory::pool(const cv::Mat & depth, cv::Mat & pooled) const
   constexpr float kNone = std::numeric_limits<float>::infinity();
   const float low = min_depth_;
   const float high = max_depth_;
+  const int cols = depth.cols;
+  row_.resize(static_cast<std::size_t>(cols) + static_cast<std::size_t>(factor_));
+  float * clean = row_.data();
   for (int pr = 0; pr < pooled.rows; ++pr) {
     float * out = pooled.ptr<float>(pr);
     std::fill(out, out + pooled.cols, kNone);
     const int r_end = std::min(depth.rows, (pr + 1) * factor_);
     for (int r = pr * factor_; r < r_end; ++r) {
       const float * in = depth.ptr<float>(r);
-      for (int pc = 0, c = 0; pc < pooled.cols; ++pc) {
-        const int c_end = std::min(depth.cols, c + factor_);
-        float cell = out[pc];
-        for (; c < c_end; ++c) {
-          const float d = in[c];
-          // NaN fails this test and is skipped like 0 and values below the minimum.
-          if (d >= low) {
-            cell = std::min(cell, std::min(d, high));
-          }
+      // NaN fails this test and is dropped like 0 and values below the minimum; branch-free so it vectorises.
+      for (int c = 0; c < cols; ++c) {
+        const float d = in[c];
+        clean[c] = d >= low ? std::min(d, high) : kNone;
+      }
+      std::fill(clean + cols, clean + cols + factor_, kNone);  // a partial last cell
+      if (factor_ == 2) {
+        for (int pc = 0; pc < pooled.cols; ++pc) {
+          out[pc] = std::min(out[pc], std::min(clean[2 * pc], clean[2 * pc + 1]));
         }
-        out[pc] = cell;
+      } else {
+        for (int pc = 0; pc < pooled.cols; ++pc) {
+          const float * cell = clean + static_cast<std::ptrdiff_t>(pc) * factor_;
+          float m = out[pc];
+          for (int k = 0; k < factor_; ++k) {
+            m = std::min(m, cell[k]);
+          }
+          out[pc] = m;
+        }
       }
     }
     for (int pc = 0; pc < pooled.cols; ++pc) {
-      if (out[pc] == kNone) {
-        out[pc] = 0.0F;
-      }
+      out[pc] = out[pc] == kNone ? 0.0F : out[pc];
     }
   }
 }

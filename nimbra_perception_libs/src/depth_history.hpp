@@ -55,6 +55,7 @@ private:
   float max_depth_ = 4.0F;
   cv::Size image_size_;
   std::vector<DepthFrame> frames_;
+  mutable std::vector<float> row_;  ///< one cleaned input row, reused
   int newest_ = -1;
   int size_ = 0;
 };
