@@ -30,3 +30,24 @@ target_link_libraries(nimbra_od_camera PUBLIC
   rclcdds::rclcdds
 )
 ament_target_dependencies(nimbra_od_camera PUBLIC rcl_interfaces nimbra_protocol)
+
+if(BUILD_TESTING)
+  find_package(ament_cmake_gtest REQUIRED)
+
+  # Camera helpers without DDS: parameter reading and files, pairing rules, trash geometry,
+  # obstacle messages.
+  ament_add_gtest(test_camera
+    test/camera/test_camera_config.cpp
+    test/camera/test_frame_pairing.cpp
+    test/camera/test_trash_estimator.cpp
+    test/camera/test_obstacle_messages.cpp
+    test/cloud/cloud_test_scenes.cpp
+    test/common/log_capture.cpp
+    ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
+  )
+  target_include_directories(test_camera PRIVATE
+    ${CMAKE_CURRENT_SOURCE_DIR}/test/cloud ${CMAKE_CURRENT_SOURCE_DIR}/test/common)
+  target_link_libraries(test_camera nimbra_od_camera)
+  target_compile_definitions(test_camera PRIVATE
+    NIMBRA_OD_CONFIG_DIR="${CMAKE_CURRENT_SOURCE_DIR}/config")
+endif()

@@ -17,6 +17,7 @@ add_library(nimbra_od_cloud STATIC
   src/common/depth_image_view.cpp
   src/common/depth_to_cloud.cpp
   src/common/depth_to_cloud_fast.cpp
+  src/common/detection_mapping.cpp
   src/common/obstacle_groups.cpp
   src/common/region_extraction.cpp
 )

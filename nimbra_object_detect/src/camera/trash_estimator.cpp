@@ -3,7 +3,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 #include "common/logger.hpp"
@@ -81,41 +80,6 @@ std::vector<float> ComputeWasteSize3D(
   size[1] = std::min(rect.size.width, rect.size.height);
   size[2] = max_z - min_z;
   return size;
-}
-
-bool mapDetectionToImage(
-  const Detection & detection, int32_t width, int32_t height, Detection & mapped)
-{
-  mapped = detection;
-  if (detection.mask.empty() ||
-    (detection.mask.cols == width && detection.mask.rows == height))
-  {
-    return true;
-  }
-  if (detection.mask.type() != CV_8UC1 || width <= 0 || height <= 0) {
-    return false;
-  }
-  const double sx = static_cast<double>(detection.mask.cols) / width;
-  const double sy = static_cast<double>(detection.mask.rows) / height;
-  // A target pixel takes the mask pixel that holds its centre.
-  std::vector<int> columns(static_cast<std::size_t>(width));
-  for (int u = 0; u < width; ++u) {
-    columns[u] = std::min(static_cast<int>((u + 0.5) * sx), detection.mask.cols - 1);
-  }
-  mapped.mask = cv::Mat(height, width, CV_8UC1);
-  for (int v = 0; v < height; ++v) {
-    const int source_row = std::min(static_cast<int>((v + 0.5) * sy), detection.mask.rows - 1);
-    const uint8_t * src = detection.mask.ptr<uint8_t>(source_row);
-    uint8_t * dst = mapped.mask.ptr<uint8_t>(v);
-    for (int u = 0; u < width; ++u) {
-      dst[u] = src[columns[u]];
-    }
-  }
-  mapped.x1 = static_cast<int32_t>(std::floor(detection.x1 / sx));
-  mapped.y1 = static_cast<int32_t>(std::floor(detection.y1 / sy));
-  mapped.x2 = static_cast<int32_t>(std::ceil(detection.x2 / sx));
-  mapped.y2 = static_cast<int32_t>(std::ceil(detection.y2 / sy));
-  return true;
 }
 
 }  // namespace nimbra

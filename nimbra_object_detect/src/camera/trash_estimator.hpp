@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/detection.hpp"
+#include "common/detection_mapping.hpp"  // mapDetectionToImage, used with these steps
 
 namespace nimbra
 {
@@ -51,11 +52,5 @@ std::vector<float> ComputeWasteSize3D(
 
 /// @brief Mean of the points (camera frame); zero for an empty cloud.
 Eigen::Vector3f trashCentroid(const pcl::PointCloud<pcl::PointXYZ> & cloud);
-
-/// @brief Copy of `detection` expressed in an image of `width` x `height` when its mask has
-/// another size (box scaled, mask resampled at pixel centres); unchanged when the sizes agree or
-/// the mask is empty. False when the mask is not CV_8UC1.
-bool mapDetectionToImage(
-  const Detection & detection, int32_t width, int32_t height, Detection & mapped);
 
 }  // namespace nimbra

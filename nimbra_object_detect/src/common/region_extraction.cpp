@@ -1,6 +1,7 @@
 #include "common/region_extraction.hpp"
 
 #include <nimbra_perception_libs/cloud_cluster.hpp>
+#include <opencv2/core.hpp>
 
 #include <memory>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "common/cloud_preprocess.hpp"
 #include "common/depth_image_view.hpp"
 #include "common/depth_to_cloud.hpp"
+#include "common/detection_mapping.hpp"
 
 namespace nimbra
 {
@@ -98,10 +100,21 @@ void extractDetectionRegions(
   const uint64_t stamp_us = static_cast<uint64_t>(depth.header.stamp.sec) * 1000000ULL +
                             depth.header.stamp.nanosec / 1000ULL;
   PointCloud camera_points;
+  Detection mapped;
   for (std::size_t i = 0; i < detections.size(); ++i) {
+    // Masks have the colour image's size; the region is read in the depth image's pixel grid.
     const Detection & detection = detections[i];
+    if (!mapDetectionToImage(detection, view.width, view.height, mapped)) {
+      result.errors.push_back(
+        "detection " + std::to_string(i) + ": mask of type " +
+        cv::typeToString(detection.mask.type()) + " and size " +
+        std::to_string(detection.mask.cols) + " x " + std::to_string(detection.mask.rows) +
+        " cannot be mapped onto the " + std::to_string(view.width) + " x " +
+        std::to_string(view.height) + " depth image");
+      continue;
+    }
     if (!DepthToCloud(
-          view, params.intrinsics, detection, context.config().depth_max, params.stride,
+          view, params.intrinsics, mapped, context.config().depth_max, params.stride,
           camera_points, &reason)) {
       result.errors.push_back("detection " + std::to_string(i) + ": " + reason);
       continue;

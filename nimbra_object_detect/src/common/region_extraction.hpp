@@ -57,6 +57,9 @@ bool isFloorRegionType(semantic::SemanticType type);
 /// band (`height_ranges`, or {0, 2} m when the class has none) and, when the clusterer of
 /// `context` finds clusters among them, only the largest (the first on a tie). Detections whose
 /// region has no valid depth give no record. The records carry a default detection.
+/// A mask of another size than the depth image (the colour image's size) is mapped onto the depth
+/// image first (`mapDetectionToImage`); a detection that cannot be mapped or converted gives no
+/// record and one entry in `result.errors`.
 /// @param context  supplies depth_max and the clusterer
 void extractDetectionRegions(
   const std::vector<Detection> & detections, const sensor_msgs::msg::Image & depth,

@@ -123,34 +123,30 @@ bool Finite(double value) {return std::isfinite(value);}
 
 std::string TrashTrackerConfig::Check() const
 {
+  // Only what would break the tracker is refused: a non-finite number poisons every comparison,
+  // and association and retention need positive distances. Counts, the view-window rate, the size
+  // limits and the footprint order merely change behaviour (a negative count publishes or drops
+  // every track, a rate above 1 widens the window past the image, an inverted footprint removes
+  // nothing), so any value of the right form is accepted.
   if (!Finite(dist_thres) || dist_thres <= 0.0F) {
     return "'dist_thres' must be a positive number of metres";
-  }
-  if (min_age_threshold < 0) {
-    return "'min_age_threshold' must not be negative";
-  }
-  if (max_retain_time < 0) {
-    return "'max_retain_time' must not be negative";
   }
   if (!Finite(cache_radius) || cache_radius <= 0.0F) {
     return "'cache_radius' must be a positive number of metres";
   }
-  if (!Finite(sensor_range_rate) || sensor_range_rate < 0.0F || sensor_range_rate > 1.0F) {
-    return "'sensor_range_rate' must lie in [0, 1]";
+  if (!Finite(sensor_range_rate)) {
+    return "'sensor_range_rate' must be a finite number";
   }
-  if (!Finite(base_handle_waste_height_metric) || base_handle_waste_height_metric < 0.0F) {
-    return "'base_handle_waste_height_metric' must be a non-negative number of metres";
+  if (!Finite(base_handle_waste_height_metric)) {
+    return "'base_handle_waste_height_metric' must be a finite number of metres";
   }
-  if (!Finite(base_handle_waste_length_metric) || base_handle_waste_length_metric < 0.0F) {
-    return "'base_handle_waste_length_metric' must be a non-negative number of metres";
+  if (!Finite(base_handle_waste_length_metric)) {
+    return "'base_handle_waste_length_metric' must be a finite number of metres";
   }
   for (const float bound : footprint_box) {
     if (!Finite(bound)) {
       return "'base_footprint' must hold finite numbers";
     }
-  }
-  if (footprint_box[0] > footprint_box[2] || footprint_box[1] > footprint_box[3]) {
-    return "'base_footprint' must be ordered min x, min y, max x, max y";
   }
   return {};
 }

@@ -151,7 +151,7 @@ TEST_F(RegionExtractionTest, RecordsFollowDetectionOrderAndSkipEmptyRegions)
   Detection right_without_depth = wholeImage(semantic::ESCALATOR_ENTRANCE);
   right_without_depth.x1 = 50;
   Detection bad_mask = wholeImage(semantic::ESCALATOR_ENTRANCE);
-  bad_mask.mask = cv::Mat::ones(10, 10, CV_8UC1);
+  bad_mask.mask = cv::Mat::ones(10, 10, CV_16UC1);
   Detection middle = wholeImage(semantic::ESCALATOR_ENTRANCE);
   middle.x1 = 20;
   middle.x2 = 40;
@@ -163,7 +163,47 @@ TEST_F(RegionExtractionTest, RecordsFollowDetectionOrderAndSkipEmptyRegions)
   ASSERT_EQ(result.dangerous_regions.size(), 1U);
   EXPECT_EQ(result.dangerous_stats.size(), 1U);
   ASSERT_EQ(result.errors.size(), 1U);
-  EXPECT_NE(result.errors[0].find("detection 2"), std::string::npos) << result.errors[0];
+  EXPECT_NE(result.errors[0].find("detection 2: mask of type CV_16UC1 and size 10 x 10 cannot be "
+    "mapped onto the 80 x 40 depth image"), std::string::npos) << result.errors[0];
+}
+
+TEST_F(RegionExtractionTest, ColourMaskOfTwiceTheDepthSizeIsMappedOntoTheDepthImage)
+{
+  // Depth 1 m everywhere; the colour image is 160 x 80. The colour mask covers colour columns
+  // 40..79 and rows 20..59 (depth 20..39 and 10..29), minus one colour pixel that no depth pixel
+  // centre falls on (42, 22) and one that depth pixel (25, 15) does fall on (51, 31).
+  const auto depth = makeDepthMessage(kWidth, kHeight, "16UC1", [](int, int) { return 1000.0; });
+  Detection colour = makeDetection(
+    semantic::CARPET, rectangleMask(cv::Size(2 * kWidth, 2 * kHeight), 40, 79, 20, 59));
+  colour.mask.at<uint8_t>(22, 42) = 0;
+  colour.mask.at<uint8_t>(31, 51) = 0;
+  Detection same_in_depth = makeDetection(
+    semantic::CARPET, rectangleMask(cv::Size(kWidth, kHeight), 20, 39, 10, 29));
+  same_in_depth.mask.at<uint8_t>(15, 25) = 0;
+  auto context = makeContext();
+  RegionExtractionResult mapped;
+  RegionExtractionResult direct;
+  extractDetectionRegions({colour}, depth, *context, params_, {}, mapped);
+  extractDetectionRegions({same_in_depth}, depth, *context, params_, {}, direct);
+  EXPECT_TRUE(mapped.errors.empty()) << mapped.errors.front();
+  ASSERT_EQ(mapped.floor_regions.size(), 1U);
+  ASSERT_EQ(direct.floor_regions.size(), 1U);
+  const PointCloud & a = mapped.floor_regions[0].cloud;
+  const PointCloud & b = direct.floor_regions[0].cloud;
+  ASSERT_EQ(a.points.size(), 399U);
+  ASSERT_EQ(b.points.size(), a.points.size());
+  for (std::size_t i = 0; i < a.points.size(); ++i) {
+    EXPECT_EQ(a.points[i].getVector3fMap(), b.points[i].getVector3fMap()) << i;
+  }
+
+  // A mask that cannot be resampled is reported and gives no region.
+  Detection unusable = colour;
+  unusable.mask = cv::Mat::ones(2 * kHeight, 2 * kWidth, CV_32FC1);
+  extractDetectionRegions({unusable, colour}, depth, *context, params_, {}, mapped);
+  ASSERT_EQ(mapped.errors.size(), 1U);
+  EXPECT_EQ(mapped.errors[0], "detection 0: mask of type CV_32FC1 and size 160 x 80 cannot be "
+    "mapped onto the 80 x 40 depth image");
+  EXPECT_EQ(mapped.floor_regions.size(), 1U);
 }
 
 TEST_F(RegionExtractionTest, MalformedDepthGivesNoRegionAndAReason)

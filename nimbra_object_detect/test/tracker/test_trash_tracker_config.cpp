@@ -1,3 +1,4 @@
+#include <geometry_msgs/msg/pose.hpp>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -5,10 +6,12 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/log_capture.hpp"
 #include "common/semantic_type.hpp"
+#include "tracker/tracker_camera_info.hpp"
 #include "tracker/trash_tracker.hpp"
 #include "tracker/trash_tracker_config.hpp"
 
@@ -150,13 +153,14 @@ TEST_F(TrackerConfigFile, BadValuesAreRejectedWithKeyAndExpectedForm)
       "max y), got 3 element(s)"},
     {"base_footprint", "[-0.4, -0.3, wide, 0.3]", "got element 2 not a number"},
     {"base_footprint", "0.4", "got a value that is not a sequence"},
-    {"base_footprint", "[0.4, -0.3, -0.4, 0.3]", "'base_footprint' must be ordered"},
+    {"base_footprint", "[-0.4, .nan, 0.4, 0.3]", "'base_footprint' must hold finite numbers"},
     {"dist_thres", "-0.2", "'dist_thres' must be a positive number of metres"},
     {"dist_thres", ".nan", "'dist_thres' must be a positive number of metres"},
+    {"dist_thres", ".inf", "'dist_thres' must be a positive number of metres"},
     {"cache_radius", "0", "'cache_radius' must be a positive number of metres"},
-    {"sensor_range_rate", "1.5", "'sensor_range_rate' must lie in [0, 1]"},
-    {"max_retain_time", "-1", "'max_retain_time' must not be negative"},
-    {"base_handle_waste_height_metric", "-0.01", "'base_handle_waste_height_metric' must be"},
+    {"sensor_range_rate", ".nan", "'sensor_range_rate' must be a finite number"},
+    {"base_handle_waste_height_metric", "-.inf", "'base_handle_waste_height_metric' must be"},
+    {"base_handle_waste_length_metric", ".nan", "'base_handle_waste_length_metric' must be"},
   };
   for (const BadValueCase & c : cases) {
     auto keys = kValidKeys;
@@ -164,6 +168,45 @@ TEST_F(TrackerConfigFile, BadValuesAreRejectedWithKeyAndExpectedForm)
     const std::string error = LoadError(WriteKeys(keys));
     EXPECT_NE(error.find(c.expected_text), std::string::npos)
       << c.key << ": " << c.value << " gave \"" << error << "\"";
+  }
+}
+
+// Values that change behaviour but break nothing load as written, and a tracker runs with them.
+TEST_F(TrackerConfigFile, UnusualButHarmlessValuesAreAccepted)
+{
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    {"sensor_range_rate", "1.5"},
+    {"sensor_range_rate", "-0.5"},
+    {"min_age_threshold", "-2"},
+    {"max_retain_time", "-1"},
+    {"base_footprint", "[0.4, 0.3, -0.4, -0.3]"},
+    {"base_handle_waste_height_metric", "-0.01"},
+    {"base_handle_waste_length_metric", "0"},
+  };
+  for (const auto & [key, value] : cases) {
+    auto keys = kValidKeys;
+    keys[key] = value;
+    const std::string path = WriteKeys(keys);
+    EXPECT_EQ(LoadError(path), "") << key << ": " << value;
+    TrashTracker tracker(path, nullptr, nullptr);
+    TrackerCameraInfo camera;
+    camera.width = 640;
+    camera.height = 480;
+    camera.fx = camera.fy = 400.0F;
+    camera.cx = 320.0F;
+    camera.cy = 240.0F;
+    camera.qw = 1.0;
+    ASSERT_TRUE(tracker.AddCamera(camera)) << key;
+    geometry_msgs::msg::Pose pose;
+    pose.orientation.w = 1.0;
+    WasteObservation under_robot;
+    under_robot.size = {-1.0F, -1.0F, -1.0F};
+    tracker.Update({under_robot}, pose);
+    tracker.Update({}, pose);
+    tracker.Publish();
+    // Only the inverted footprint keeps the item lying under the robot.
+    const bool kept = key == "base_footprint";
+    EXPECT_EQ(tracker.tracks().size(), kept ? 1U : 0U) << key << ": " << value;
   }
 }
 

@@ -1,0 +1,303 @@
+// Camera parameters and parameter files read from a parameter store without DDS: defaults, the
+// exact start-up log, type errors, per-camera names, the calibration and the cluster file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "camera/camera_config.hpp"
+#include "common/semantic_type.hpp"
+#include "log_capture.hpp"
+#include "rclcdds/exceptions.hpp"
+#include "rclcdds/node_interfaces/node_parameters.hpp"
+#include "rclcdds/node_options.hpp"
+
+namespace nimbra::test
+{
+namespace
+{
+
+namespace fs = std::filesystem;
+using orvix::perception::GroundRemovalParams;
+
+std::unique_ptr<NodeParameters> Store(const std::vector<rclcdds::Parameter> & overrides = {})
+{
+  rclcdds::NodeOptions options;
+  options.automatically_declare_parameters_from_overrides(true).parameter_overrides(overrides);
+  return std::make_unique<NodeParameters>("/object_detect", options, nullptr);
+}
+
+/// Everything a camera constructor reads, in its order.
+struct CameraRead
+{
+  CameraConfig config;
+  GroundRemovalParams ground;
+  orvix::perception::CloudClusterPara cluster;
+};
+
+CameraRead ReadCamera(const NodeParameters & parameters, int32_t cam_id)
+{
+  CameraRead read;
+  read.config = getConfigParameters(parameters, cam_id);
+  read.ground = getRemoveGroundPara(parameters, cam_id);
+  getGroundHeightPara(parameters, cam_id, read.ground);
+  read.cluster = getPointCloudClusterPara(parameters, cam_id);
+  return read;
+}
+
+/// The start-up log of camera `cam_id` with no parameters at all.
+std::vector<std::string> DefaultStartUpLog(int cam_id, const std::string & cluster_path)
+{
+  static const char * const kValues[] = {
+    "debug = 1", "use_ai_thread = 0", "cam_base = 0.0000", "remove_ground_method = 0",
+    "box_enlarge_size = 3", "depth_rgb_time_diff = 0.0800", "depth_rgb_wait_time = 50",
+    "rgb_buffer_size = 15", "dangerous_sample_kernel_size = 2", "gridWidth = 100",
+    "gridHeight = 0", "gridResolution = 0.0500", "kernel_size = 5", "lethal_iter = 1",
+    "dangerous_iter = 1", "dangerous_use_two_camera = 1",
+    "dangerous_class_id = [ESCALATOR_ENTRANCE,]", "cloud_x_leafSize = 0.0250",
+    "cloud_y_leafSize = 0.0250", "cloud_z_leafSize = 0.0250", "cloud_min_point = 5",
+    "cloud_search_radius = 0.0100", "cloud_point_num = 10", "cloud_x_split_distance = 0.6000",
+    "cloud_xyz_merge_distance = 0.3000", "cloud_x_merge_distance = 0.3000",
+    "cloud_mask_iou_min = 0.5000", "cloud_mask_iou_max = 0.5000", "person_distance = 2.0000",
+    "depth_max = 2.0000", "obstacle_percent = 0.2000", "person_percent = 0.5000",
+    "trash_distance_threshold = 1.5000", "robot_angular_threshold = 0.5000",
+    "bbox_edge_threshold = 5", "trash_class_id = []",
+    "remove_ground_params_.segmentation_angular_resolution = 0.2000",
+    "remove_ground_params_.point_cloud_max_range = 2.0000",
+    "remove_ground_params_.point_cloud_min_range = 0.4500",
+    "remove_ground_params_.segmentation_bin_len = 0.0500",
+    "remove_ground_params_.cam_height = 0.0500",
+    "remove_ground_params_.max_lsq_residual = 0.1500",
+    "remove_ground_params_.min_slope  = 0.0000",
+    "remove_ground_params_.max_slope  = 0.2000",
+    "remove_ground_params_.max_height_diff_for_start_up  = 0.0500",
+    "remove_ground_params_.max_height_diff_for_start_down  = 0.1300",
+    "remove_ground_params_.max_dist_point_groundline  = 0.0450",
+    "remove_ground_params_.long_threshold  = 0.2000",
+    "remove_ground_params_.max_height_diff_for_front  = 0.0400",
+    "remove_ground_params_.x_distance_need_preprocess  = 1.0000",
+    "remove_ground_params_.z_distance_need_remove  = 0.0500",
+    "remove_ground_params_.max_obstacle_height  = 0.6660",
+    "remove_ground_params_.diluting_threshold  = 0.0300",
+  };
+  const std::string cam = "cam_" + std::to_string(cam_id);
+  std::vector<std::string> lines;
+  for (const char * value : kValues) {
+    lines.push_back("[INFO] " + cam + "_" + value);
+  }
+  lines.push_back(
+    "[ERROR] ground_height_file: ground_height_file not exist, use default from "
+    "remove_ground.yaml");
+  lines.push_back("[INFO] " + cam + ":cluster_file = " + cluster_path);
+  lines.push_back("[INFO] " + cam + "_grid_step = 0.0500");
+  lines.push_back("[INFO] " + cam + "_grid_kernelSize = 3");
+  lines.push_back("[INFO] " + cam + "_grid_th = 10");
+  return lines;
+}
+
+/// Installs a private package prefix (share/nimbra_object_detect/config with the shipped cluster
+/// file) as the only AMENT_PREFIX_PATH entry, and a scratch directory for test files.
+class CameraConfigTest : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    root_ = fs::temp_directory_path() /
+      ("camera_config_test_" + std::to_string(::getpid()) + "_" +
+      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const fs::path index = root_ / "prefix/share/ament_index/resource_index/packages";
+    fs::create_directories(index);
+    std::ofstream(index / "nimbra_object_detect").flush();
+    config_dir_ = (root_ / "prefix/share/nimbra_object_detect/config").string();
+    fs::create_directories(config_dir_);
+    fs::copy_file(
+      fs::path(NIMBRA_OD_CONFIG_DIR) / "point_cloud_cluster.yaml",
+      fs::path(config_dir_) / "point_cloud_cluster.yaml");
+    const char * previous = std::getenv("AMENT_PREFIX_PATH");
+    had_prefix_ = previous != nullptr;
+    previous_prefix_ = had_prefix_ ? previous : "";
+    ::setenv("AMENT_PREFIX_PATH", (root_ / "prefix").c_str(), 1);
+  }
+
+  void TearDown() override
+  {
+    if (had_prefix_) {
+      ::setenv("AMENT_PREFIX_PATH", previous_prefix_.c_str(), 1);
+    } else {
+      ::unsetenv("AMENT_PREFIX_PATH");
+    }
+    fs::remove_all(root_);
+  }
+
+  std::string WriteFile(const fs::path & path, const std::string & text)
+  {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+    return path.string();
+  }
+
+  fs::path root_;
+  std::string config_dir_;
+  bool had_prefix_ = false;
+  std::string previous_prefix_;
+};
+
+TEST_F(CameraConfigTest, NoParametersGiveTheDefaultsAndTheStartUpLog)
+{
+  const auto parameters = Store();
+  CameraRead read;
+  std::vector<std::string> lines;
+  {
+    LogCapture capture;
+    ::testing::internal::CaptureStdout();
+    read = ReadCamera(*parameters, 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    lines = capture.Lines();
+  }
+  EXPECT_TRUE(read.config.debug);
+  EXPECT_FALSE(read.config.use_ai_thread);
+  EXPECT_EQ(read.config.gridWidth, 100);
+  EXPECT_EQ(read.config.gridHeight, 0);
+  EXPECT_FLOAT_EQ(read.config.cloud.depth_max, 2.0F);
+  EXPECT_EQ(read.config.dangerous_class_set_, std::set<int32_t>{semantic::ESCALATOR_ENTRANCE});
+  EXPECT_TRUE(read.config.trash_class_set_.empty());
+  const GroundRemovalParams defaults;
+  EXPECT_EQ(std::memcmp(&read.ground, &defaults, sizeof(defaults)), 0);
+  EXPECT_FLOAT_EQ(read.cluster.cluster_grid_step, 0.05F);
+  EXPECT_EQ(read.cluster.cluster_grid_kernelSize, 3);
+  EXPECT_EQ(read.cluster.cluster_grid_th, 10);
+
+  const std::string cluster_path = config_dir_ + "/point_cloud_cluster.yaml";
+  const std::vector<std::string> expected = DefaultStartUpLog(1, cluster_path);
+  ASSERT_EQ(lines.size(), expected.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i], expected[i]) << "line " << i;
+  }
+
+  // A second camera logs the same values under its own number.
+  LogCapture second;
+  ReadCamera(*parameters, 2);
+  EXPECT_EQ(second.Lines(), DefaultStartUpLog(2, cluster_path));
+}
+
+TEST_F(CameraConfigTest, ClassListsAndTypedReads)
+{
+  {
+    const auto parameters = Store({
+      {"dangerous_class_type", std::vector<std::string>{"person", "nonsense", "PERSON"}},
+      {"cloud_x_leafSize", 1.0},
+      {"trash_detection.trash_class_type", std::vector<std::string>{"bottle", "paper"}}});
+    LogCapture capture;
+    const CameraConfig config = getConfigParameters(*parameters, 1);
+    EXPECT_EQ(config.dangerous_class_set_, std::set<int32_t>{semantic::PERSON});
+    EXPECT_FLOAT_EQ(config.cloud.cloud_x_leafSize, 1.0F);
+    const std::vector<std::string> lines = capture.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "[INFO] cam_1_dangerous_class_id = [PERSON,]"),
+      1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "[INFO] cam_1_cloud_x_leafSize = 1.0000"), 1);
+    // Ascending class values: PAPER (400) before BOTTLE.
+    ASSERT_LT(semantic::PAPER, semantic::BOTTLE);
+    EXPECT_EQ(lines.back(), "[INFO] cam_1_trash_class_id = [PAPER,BOTTLE,]");
+  }
+  // A value of another type than the read (integer for a double, integer for a bool, double for
+  // an integer, string for a ground double) throws the parameter-type exception.
+  const std::vector<rclcdds::Parameter> wrong_types = {
+    {"cloud_x_leafSize", 1}, {"debug", 1}, {"gridWidth", 100.0},
+  };
+  for (const auto & parameter : wrong_types) {
+    const auto parameters = Store({parameter});
+    EXPECT_THROW(getConfigParameters(*parameters, 1),
+      rclcdds::exceptions::InvalidParameterTypeException) << parameter.get_name();
+  }
+  const auto ground_wrong = Store({{"cam1.max_slope", std::string("0.3")}});
+  EXPECT_THROW(getRemoveGroundPara(*ground_wrong, 1),
+    rclcdds::exceptions::InvalidParameterTypeException);
+}
+
+TEST_F(CameraConfigTest, GroundParametersAndTheCalibrationFile)
+{
+  const std::string calibration =
+    WriteFile(root_ / "calibration.yaml", "camera_01:\n  cam_height: 0.12\n");
+  const auto parameters = Store({
+    {"cam1.segmentation_bin_len", 0.5}, {"cam1_.segmentation_bin_len", 0.1},
+    {"cam1.cam_height", 0.3}, {"cam1.max_slope", 0.25}, {"ground_height_file", calibration}});
+
+  LogCapture capture;
+  ::testing::internal::CaptureStdout();
+  GroundRemovalParams ground = getRemoveGroundPara(*parameters, 1);
+  EXPECT_FLOAT_EQ(ground.segmentation_bin_len, 0.1F);
+  EXPECT_FLOAT_EQ(ground.cam_height, 0.3F);
+  EXPECT_FLOAT_EQ(ground.max_slope, 0.25F);
+  getGroundHeightPara(*parameters, 1, ground);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "ground_height_file: " + calibration + "\n");
+  EXPECT_FLOAT_EQ(ground.cam_height, 0.12F);
+  const std::vector<std::string> lines = capture.Lines();
+  ASSERT_GE(lines.size(), 2U);
+  EXPECT_EQ(lines[lines.size() - 2], "[INFO] cam_1:ground_height_file = " + calibration);
+  EXPECT_EQ(lines.back(), "[INFO] cam_1_calibration_ground_params_.cam_height = 0.1200");
+
+  // Camera 2 reads none of camera 1's names, and the file has no entry for it.
+  GroundRemovalParams second = getRemoveGroundPara(*parameters, 2);
+  const GroundRemovalParams defaults;
+  EXPECT_EQ(std::memcmp(&second, &defaults, sizeof(defaults)), 0);
+  try {
+    ::testing::internal::CaptureStdout();
+    getGroundHeightPara(*parameters, 2, second);
+    ::testing::internal::GetCapturedStdout();
+    ADD_FAILURE() << "camera 2 read a calibration it does not have";
+  } catch (const std::runtime_error & e) {
+    ::testing::internal::GetCapturedStdout();
+    const std::string message = e.what();
+    EXPECT_NE(message.find(calibration), std::string::npos) << message;
+    EXPECT_NE(message.find("camera_02"), std::string::npos) << message;
+  }
+}
+
+TEST_F(CameraConfigTest, ClusterFileIsAlwaysTakenFromTheConfigDirectory)
+{
+  // The same absolute name exists twice: as given, and below the configuration directory.
+  const fs::path absolute = root_ / "elsewhere/cluster.yaml";
+  WriteFile(absolute, "cluster_grid_step: 0.5\ncluster_grid_kernelSize: 9\ncluster_grid_th: 99\n");
+  const std::string inside = config_dir_ + "/" + absolute.string();
+  WriteFile(inside, "cluster_grid_step: 0.07\ncluster_grid_kernelSize: 5\ncluster_grid_th: 3\n");
+  const auto parameters = Store({{"cluster_file", absolute.string()}});
+  LogCapture capture;
+  const auto cluster = getPointCloudClusterPara(*parameters, 1);
+  EXPECT_FLOAT_EQ(cluster.cluster_grid_step, 0.07F);
+  EXPECT_EQ(cluster.cluster_grid_kernelSize, 5);
+  EXPECT_EQ(cluster.cluster_grid_th, 3);
+  EXPECT_EQ(capture.Lines().front(), "[INFO] cam_1:cluster_file = " + inside);
+
+  // Missing file and a key of the wrong kind: one error naming the file (and the key).
+  const std::vector<std::tuple<std::string, std::string, std::string>> bad = {
+    {"absent.yaml", "", "cannot be loaded"},
+    {"bad.yaml", "cluster_grid_step: 0.05\ncluster_grid_kernelSize: wide\ncluster_grid_th: 3\n",
+      "key 'cluster_grid_kernelSize' must be an integer"},
+  };
+  for (const auto & [name, text, reason] : bad) {
+    if (!text.empty()) {
+      WriteFile(fs::path(config_dir_) / name, text);
+    }
+    const auto named = Store({{"cluster_file", name}});
+    try {
+      getPointCloudClusterPara(*named, 1);
+      ADD_FAILURE() << name << " was read";
+    } catch (const std::runtime_error & e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find(config_dir_ + "/" + name), std::string::npos) << message;
+      EXPECT_NE(message.find(reason), std::string::npos) << message;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nimbra::test

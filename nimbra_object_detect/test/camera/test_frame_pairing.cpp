@@ -1,0 +1,103 @@
+// Intake rules without a node: nearest-stamp slot, the task-state switch, unreadable images.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "camera/frame_pairing.hpp"
+
+namespace nimbra::test
+{
+namespace
+{
+
+std::vector<sensor_msgs::msg::Image> Ring(const std::vector<int32_t> & seconds)
+{
+  std::vector<sensor_msgs::msg::Image> ring(seconds.size());
+  for (std::size_t i = 0; i < seconds.size(); ++i) {
+    ring[i].header.stamp.sec = seconds[i];
+  }
+  return ring;
+}
+
+TEST(FramePairing, NearestStampSlot)
+{
+  struct Case
+  {
+    std::vector<int32_t> ring;  // stamps in whole seconds; 0 = never written
+    double depth;
+    int slot;
+  };
+  const std::vector<Case> cases = {
+    {{}, 100.0, -1},                    // empty ring
+    {{0, 0, 0}, 100.0, -1},             // only never-written slots
+    {{0, 97, 0}, 100.0, 1},
+    {{99, 101}, 100.0, 0},              // tie: the lower slot
+    {{101, 99}, 100.0, 0},
+    {{95, 102, 99, 100, 100}, 100.0, 3},  // exact stamp, first of two
+    {{0, 40}, 30.0, 1},                 // 10 s away is still nearer than the empty slot's 30 s
+    {{0, 70}, 30.0, -1},                // 40 s away loses to nothing: no slot
+  };
+  for (const Case & c : cases) {
+    EXPECT_EQ(nearestStampSlot(Ring(c.ring), c.depth), c.slot)
+      << "ring of " << c.ring.size() << ", depth " << c.depth;
+  }
+}
+
+TEST(FramePairing, TaskStateClosesAi)
+{
+  EXPECT_TRUE(taskStateClosesAi(8, 0));
+  EXPECT_TRUE(taskStateClosesAi(8, 401));
+  EXPECT_FALSE(taskStateClosesAi(8, 400));
+  EXPECT_FALSE(taskStateClosesAi(7, 0));
+  EXPECT_FALSE(taskStateClosesAi(0, 400));
+}
+
+TEST(FramePairing, UnreadableImagesAreRefusedWithAReason)
+{
+  struct Case
+  {
+    const char * what;
+    std::string encoding;
+    uint32_t width;
+    uint32_t height;
+    uint32_t step;
+    std::size_t data;
+    bool colour;
+    bool depth;
+  };
+  const std::vector<Case> cases = {
+    {"rgb8", "rgb8", 4, 2, 12, 24, true, false},
+    {"bgra8 with padded rows", "bgra8", 4, 2, 20, 40, true, false},
+    {"mono8", "mono8", 4, 2, 4, 8, true, true},
+    {"16UC1", "16UC1", 4, 2, 8, 16, false, true},
+    {"32FC1", "32FC1", 4, 2, 16, 32, false, true},
+    {"colour data one byte short", "rgb8", 4, 2, 12, 23, false, false},
+    {"depth data one byte short", "16UC1", 4, 2, 8, 15, false, false},
+    {"colour step below width x 3", "rgb8", 4, 2, 11, 24, false, false},
+    {"depth step below width x 2", "16UC1", 4, 2, 7, 16, false, false},
+    {"zero width", "rgb8", 0, 2, 0, 0, false, false},
+    {"zero height", "16UC1", 4, 0, 8, 0, false, false},
+    {"unknown encoding", "yuv422_fancy", 4, 2, 8, 16, false, false},
+    {"empty encoding", "", 4, 2, 8, 16, false, false},
+    {"height x step beyond 32 bits", "16UC1", 2, 0x80000000U, 0x80000000U, 64, false, false},
+  };
+  for (const Case & c : cases) {
+    sensor_msgs::msg::Image image;
+    image.encoding = c.encoding;
+    image.width = c.width;
+    image.height = c.height;
+    image.step = c.step;
+    image.data.assign(c.data, 0);
+    std::string reason;
+    EXPECT_EQ(colourImageUsable(image, reason), c.colour) << c.what;
+    EXPECT_EQ(reason.empty(), c.colour) << c.what << ": " << reason;
+    reason.clear();
+    EXPECT_EQ(depthImageUsable(image, reason), c.depth) << c.what;
+    EXPECT_EQ(reason.empty(), c.depth) << c.what << ": " << reason;
+  }
+}
+
+}  // namespace
+}  // namespace nimbra::test
