@@ -29,36 +29,41 @@ bool same_participant(const dds_guid_t & a, const dds_guid_t & b)
 void collect_endpoints(
   dds_entity_t reader, bool is_writer, const dds_guid_t & own, std::vector<TopicEndpoint> & out)
 {
+  // A graph may hold more endpoints than one batch: take batches until the reader is empty
+  // (the reader is private to this query, so taking loses nothing).
   constexpr size_t kBatch = 64;
   void * samples[kBatch] = {};
   dds_sample_info_t infos[kBatch];
-  const dds_return_t n = dds_read(reader, samples, infos, kBatch, kBatch);
-  for (dds_return_t i = 0; i < n; ++i) {
-    const auto * endpoint = static_cast<const dds_builtintopic_endpoint_t *>(samples[i]);
-    if (!infos[i].valid_data || infos[i].instance_state != DDS_IST_ALIVE ||
-      same_participant(endpoint->participant_key, own) || endpoint->topic_name == nullptr ||
-      std::strncmp(endpoint->topic_name, "rt/", 3) != 0)
-    {
-      continue;
+  dds_return_t n = 0;
+  do {
+    n = dds_take(reader, samples, infos, kBatch, kBatch);
+    for (dds_return_t i = 0; i < n; ++i) {
+      const auto * endpoint = static_cast<const dds_builtintopic_endpoint_t *>(samples[i]);
+      if (!infos[i].valid_data || infos[i].instance_state != DDS_IST_ALIVE ||
+        same_participant(endpoint->participant_key, own) || endpoint->topic_name == nullptr ||
+        std::strncmp(endpoint->topic_name, "rt/", 3) != 0)
+      {
+        continue;
+      }
+      TopicEndpoint item;
+      item.topic = std::string(endpoint->topic_name + 2);
+      item.type = ros_type_from_dds(endpoint->type_name != nullptr ? endpoint->type_name : "");
+      item.is_writer = is_writer;
+      dds_reliability_kind_t reliability;
+      dds_duration_t blocking;
+      if (endpoint->qos != nullptr && dds_qget_reliability(endpoint->qos, &reliability, &blocking)) {
+        item.reliable = reliability == DDS_RELIABILITY_RELIABLE;
+      }
+      dds_durability_kind_t durability;
+      if (endpoint->qos != nullptr && dds_qget_durability(endpoint->qos, &durability)) {
+        item.transient_local = durability == DDS_DURABILITY_TRANSIENT_LOCAL;
+      }
+      out.push_back(std::move(item));
     }
-    TopicEndpoint item;
-    item.topic = std::string(endpoint->topic_name + 2);
-    item.type = ros_type_from_dds(endpoint->type_name != nullptr ? endpoint->type_name : "");
-    item.is_writer = is_writer;
-    dds_reliability_kind_t reliability;
-    dds_duration_t blocking;
-    if (endpoint->qos != nullptr && dds_qget_reliability(endpoint->qos, &reliability, &blocking)) {
-      item.reliable = reliability == DDS_RELIABILITY_RELIABLE;
+    if (n > 0) {
+      dds_return_loan(reader, samples, n);
     }
-    dds_durability_kind_t durability;
-    if (endpoint->qos != nullptr && dds_qget_durability(endpoint->qos, &durability)) {
-      item.transient_local = durability == DDS_DURABILITY_TRANSIENT_LOCAL;
-    }
-    out.push_back(std::move(item));
-  }
-  if (n > 0) {
-    dds_return_loan(reader, samples, n);
-  }
+  } while (n == static_cast<dds_return_t>(kBatch));
 }
 
 }  // namespace
