@@ -1,9 +1,15 @@
-// Writes valid CDR payloads (prefixed with the fuzzer's type selector byte) as the seed corpus.
+// Writes valid CDR payloads (prefixed with the fuzzer's type selector byte) as the seed corpus:
+//   make_seeds DIR            for cdr_reader_fuzzer
+//   make_seeds DIR requests   for service_request_fuzzer
 #include <cstdio>
 #include <fstream>
 #include <string>
 
+#include <lifecycle_msgs/srv/change_state.hpp>
 #include <nimbra_protocol/msg/semantic_point_cloud.hpp>
+#include <rcl_interfaces/srv/get_parameters.hpp>
+#include <rcl_interfaces/srv/list_parameters.hpp>
+#include <rcl_interfaces/srv/set_parameters_atomically.hpp>
 #include <rcl_interfaces/srv/set_parameters.hpp>
 #include <sensor_msgs/msg/camera_info.hpp>
 #include <sensor_msgs/msg/image.hpp>
@@ -24,6 +30,38 @@ void write_seed(const std::string & dir, const char * name, uint8_t selector, co
   file.put(static_cast<char>(selector));
   file.write(reinterpret_cast<const char *>(out.data()), static_cast<std::streamsize>(out.size()));
 }
+/// One valid request per service of service_request_fuzzer (same selector bytes).
+void write_request_seeds(const std::string & dir)
+{
+  rcl_interfaces::srv::GetParameters_Request get;
+  get.names = {"gain", "mode", "missing"};
+  write_seed(dir, "get_parameters", 0, get, true);
+  write_seed(dir, "get_parameter_types", 1, get, true);
+  rcl_interfaces::srv::SetParameters_Request set;
+  set.parameters.resize(3);
+  set.parameters[0].name = "gain";
+  set.parameters[0].value.type = 3;
+  set.parameters[0].value.double_value = 0.2;
+  set.parameters[1].name = "slope";
+  set.parameters[1].value.type = 3;
+  set.parameters[1].value.double_value = 7.0;
+  set.parameters[2].name = "flags";
+  set.parameters[2].value.type = 7;
+  set.parameters[2].value.bool_array_value = {true};
+  write_seed(dir, "set_parameters", 2, set, true);
+  rcl_interfaces::srv::SetParametersAtomically_Request atomic;
+  atomic.parameters = set.parameters;
+  write_seed(dir, "set_parameters_atomically", 3, atomic, true);
+  write_seed(dir, "describe_parameters", 4, get, true);
+  rcl_interfaces::srv::ListParameters_Request list;
+  list.prefixes = {"cam1"};
+  list.depth = 2;
+  write_seed(dir, "list_parameters", 5, list, true);
+  lifecycle_msgs::srv::ChangeState_Request change;
+  change.transition.label = "configure";
+  write_seed(dir, "change_state", 6, change, true);
+}
+
 }  // namespace
 
 int main(int argc, char ** argv)
@@ -33,6 +71,10 @@ int main(int argc, char ** argv)
     return 2;
   }
   const std::string dir = argv[1];
+  if (argc > 2 && std::string(argv[2]) == "requests") {
+    write_request_seeds(dir);
+    return 0;
+  }
   sensor_msgs::msg::Image image;
   image.header.frame_id = "camera";
   image.width = 4;
