@@ -17,7 +17,7 @@ PACKAGES=(
   python3-onnx python3-numpy libbenchmark-dev libgtest-dev libgmock-dev clang libclang-rt-14-dev
   iproute2 util-linux
   # rosbag2 bags (rclcdds_cli bag): sqlite3 and MCAP chunk compression; sqlite3 CLI for tests
-  libsqlite3-dev libzstd-dev liblz4-dev sqlite3
+  libsqlite3-dev libzstd-dev liblz4-dev zlib1g-dev sqlite3
 )
 
 missing=()

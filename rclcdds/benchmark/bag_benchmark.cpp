@@ -1,7 +1,7 @@
 // Recording and playing camera-sized streams with rclcdds_cli bag (run by hand inside
 // scripts/netns.sh): 2 cameras x (640x480 16UC1 depth, 614 kB + 640x480 rgb8 colour, 921 kB) at
 // 30 Hz. Prints the sustained MB/s, messages lost and CPU used by the recorder and the player.
-//   bag_benchmark [SECONDS] [sqlite3|mcap|mcap-zstd|mcap-lz4 ...]
+//   bag_benchmark [SECONDS] [sqlite3|mcap|mcap-zstd|mcap-lz4 ...] [depth=N (publisher history, 5)]
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -129,21 +130,21 @@ struct Stream
   const char * encoding;
 };
 
-void run(const std::string & mode, double seconds)
+void run(const std::string & mode, double seconds, size_t depth)
 {
   auto context = rclcdds::get_global_default_context();
   const std::string dir = "/tmp/rclcdds_bag_benchmark_" + mode + "_" + std::to_string(getpid());
   std::vector<Stream> streams;
   for (const char * camera : {"cam1", "cam2"}) {
-    for (int depth = 1; depth >= 0; --depth) {
+    for (int is_depth = 1; is_depth >= 0; --is_depth) {
       Stream s;
-      s.topic = std::string("/") + camera + (depth ? "/depth/image_raw" : "/color/image_raw");
+      s.topic = std::string("/") + camera + (is_depth ? "/depth/image_raw" : "/color/image_raw");
       s.width = 640;
       s.height = 480;
-      s.bpp = depth ? 2 : 3;
-      s.encoding = depth ? "16UC1" : "rgb8";
+      s.bpp = is_depth ? 2 : 3;
+      s.encoding = is_depth ? "16UC1" : "rgb8";
       s.writer = std::make_unique<rclcdds::RawWriter>(context, rclcdds::topic_endpoint_description(
-            s.topic, rclcdds::get_message_members<sensor_msgs::msg::Image>(), rclcdds::QoS(5)));
+            s.topic, rclcdds::get_message_members<sensor_msgs::msg::Image>(), rclcdds::QoS(depth)));
       streams.push_back(std::move(s));
     }
   }
@@ -188,6 +189,14 @@ void run(const std::string & mode, double seconds)
   const double recorder_cpu = cpu_seconds(recorder.pid()) - cpu_before;
   recorder.signal(SIGINT);
   const int code = recorder.wait();
+  {
+    std::istringstream output(recorder.output());
+    for (std::string line; std::getline(output, line); ) {
+      if (line.find("dropped") != std::string::npos || line.find("error") != std::string::npos) {
+        std::printf("[%s] recorder: %s\n", mode.c_str(), line.c_str());
+      }
+    }
+  }
   const auto bag = rclcdds_bag::open_bag_directory(dir);
   uint64_t size = 0;
   for (const auto & file : bag.files) {
@@ -201,6 +210,36 @@ void run(const std::string & mode, double seconds)
     static_cast<unsigned long long>(bag.metadata.message_count),
     static_cast<long long>(sent) - static_cast<long long>(bag.metadata.message_count),
     100.0 * recorder_cpu / wall, size / 1e6, code);
+
+  // Which frames are missing (the stamp's seconds carry the frame number).
+  std::map<std::string, std::vector<int>> frames_seen;
+  for (const auto & file : bag.files) {
+    auto reader = rclcdds_bag::storage_of_file(file) == "mcap" ?
+      rclcdds_bag::open_mcap_reader(file) : rclcdds_bag::open_sqlite_reader(file);
+    rclcdds_bag::BagMessage m;
+    while (reader->next(m)) {
+      if (m.data.size() >= 8) {
+        int32_t frame = 0;
+        std::memcpy(&frame, m.data.data() + 4, 4);
+        frames_seen[reader->topics()[m.topic].name].push_back(frame);
+      }
+    }
+  }
+  for (const auto & [topic, seen] : frames_seen) {
+    std::string missing;
+    int count = 0;
+    for (int frame = 0, i = 0; frame < frames; ++frame) {
+      if (i < static_cast<int>(seen.size()) && seen[i] == frame) {
+        ++i;
+      } else if (++count <= 12) {
+        missing += " " + std::to_string(frame);
+      }
+    }
+    if (count > 0) {
+      std::printf("[%s]   %s: %d frames missing:%s%s\n", mode.c_str(), topic.c_str(), count,
+        missing.c_str(), count > 12 ? " ..." : "");
+    }
+  }
 
   // Play it back at rate 1 into readers here.
   std::vector<std::unique_ptr<rclcdds::RawReader>> readers;
@@ -256,14 +295,21 @@ int main(int argc, char ** argv)
   rclcdds::init(argc, argv);
   const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
   std::vector<std::string> modes;
+  size_t depth = 5;
   for (int i = 2; i < argc; ++i) {
-    modes.emplace_back(argv[i]);
+    const std::string word = argv[i];
+    if (word.rfind("depth=", 0) == 0) {
+      depth = static_cast<size_t>(std::max(1, std::atoi(word.c_str() + 6)));
+    } else {
+      modes.push_back(word);
+    }
   }
+  std::printf("publishers: reliable, keep-last %zu\n", depth);
   if (modes.empty()) {
     modes = {"sqlite3", "mcap", "mcap-zstd"};
   }
   for (const auto & mode : modes) {
-    run(mode, seconds > 0 ? seconds : 10.0);
+    run(mode, seconds > 0 ? seconds : 10.0, depth);
   }
   rclcdds::shutdown();
   return 0;

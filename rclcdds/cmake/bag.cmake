@@ -5,6 +5,7 @@
 find_package(SQLite3 REQUIRED)
 find_library(RCLCDDS_ZSTD_LIBRARY zstd REQUIRED)
 find_library(RCLCDDS_LZ4_LIBRARY lz4 REQUIRED)
+find_package(ZLIB REQUIRED)
 
 add_library(rclcdds_bag STATIC
   src/tools/bag/bag_directory.cpp
@@ -16,7 +17,7 @@ add_library(rclcdds_bag STATIC
 set_target_properties(rclcdds_bag PROPERTIES POSITION_INDEPENDENT_CODE ON)
 target_include_directories(rclcdds_bag PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src/tools/bag)
 target_link_libraries(rclcdds_bag PUBLIC
-  SQLite::SQLite3 ${RCLCDDS_ZSTD_LIBRARY} ${RCLCDDS_LZ4_LIBRARY} yaml-cpp)
+  SQLite::SQLite3 ZLIB::ZLIB ${RCLCDDS_ZSTD_LIBRARY} ${RCLCDDS_LZ4_LIBRARY} yaml-cpp)
 
 target_sources(rclcdds_cli PRIVATE src/tools/bag/bag_commands.cpp)
 target_link_libraries(rclcdds_cli rclcdds_bag)

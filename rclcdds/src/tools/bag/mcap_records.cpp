@@ -1,9 +1,10 @@
 #include "mcap_records.hpp"
 
 #include <lz4frame.h>
+#include <zlib.h>
 #include <zstd.h>
 
-#include <array>
+#include <algorithm>
 #include <memory>
 
 namespace rclcdds_bag
@@ -11,32 +12,18 @@ namespace rclcdds_bag
 namespace mcap
 {
 
-namespace
-{
-
-std::array<uint32_t, 256> make_crc_table()
-{
-  std::array<uint32_t, 256> table{};
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t c = i;
-    for (int k = 0; k < 8; ++k) {
-      c = (c & 1U) != 0 ? 0xEDB88320U ^ (c >> 1) : c >> 1;
-    }
-    table[i] = c;
-  }
-  return table;
-}
-
-}  // namespace
-
 uint32_t crc32(const uint8_t * data, size_t size, uint32_t crc)
 {
-  static const std::array<uint32_t, 256> table = make_crc_table();
-  uint32_t c = crc ^ 0xFFFFFFFFU;
-  for (size_t i = 0; i < size; ++i) {
-    c = table[(c ^ data[i]) & 0xFFU] ^ (c >> 8);
+  // zlib's CRC-32 is the same polynomial, several times faster than a byte-wise table; fed in
+  // pieces because its length argument is 32-bit.
+  uLong c = crc;
+  while (size > 0) {
+    const uInt piece = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
+    c = ::crc32(c, data, piece);
+    data += piece;
+    size -= piece;
   }
-  return c ^ 0xFFFFFFFFU;
+  return static_cast<uint32_t>(c);
 }
 
 bool Cursor::little_endian(size_t n, uint64_t & v)

@@ -293,18 +293,23 @@ private:
       compressed.resize(n);
       records = &compressed;
     }
-    std::vector<uint8_t> content;
-    put_le<uint64_t>(content, chunk_start_);
-    put_le<uint64_t>(content, chunk_end_);
-    put_le<uint64_t>(content, chunk_.size());
-    put_le<uint32_t>(content, crc);
-    put_string(content, options_.compression);
-    put_le<uint64_t>(content, records->size());
-    content.insert(content.end(), records->begin(), records->end());
+    // The chunk record's fields, then its records written straight from their buffer.
+    std::vector<uint8_t> fields;
+    put_le<uint64_t>(fields, chunk_start_);
+    put_le<uint64_t>(fields, chunk_end_);
+    put_le<uint64_t>(fields, chunk_.size());
+    put_le<uint32_t>(fields, crc);
+    put_string(fields, options_.compression);
+    put_le<uint64_t>(fields, records->size());
     const uint64_t chunk_offset = written_;
+    std::vector<uint8_t> head;
+    put_u8(head, static_cast<uint8_t>(mcap::Opcode::Chunk));
+    put_le<uint64_t>(head, fields.size() + records->size());
+    head.insert(head.end(), fields.begin(), fields.end());
+    emit(head);
+    emit(*records);
+    const uint64_t chunk_length = head.size() + records->size();
     std::vector<uint8_t> out;
-    put_record(out, mcap::Opcode::Chunk, content);
-    const uint64_t chunk_length = out.size();
     // Message indexes, one per channel present in the chunk.
     std::vector<std::pair<uint16_t, uint64_t>> index_offsets;
     for (size_t topic : chunk_channels_) {
@@ -315,11 +320,11 @@ private:
         put_le<uint64_t>(index, time);
         put_le<uint64_t>(index, offset);
       }
-      index_offsets.emplace_back(channels_[topic].id, chunk_offset + out.size());
+      index_offsets.emplace_back(channels_[topic].id, chunk_offset + chunk_length + out.size());
       put_record(out, mcap::Opcode::MessageIndex, index);
       chunk_index_[topic].clear();
     }
-    const uint64_t index_length = out.size() - chunk_length;
+    const uint64_t index_length = out.size();
     emit(out);
     std::vector<uint8_t> chunk_index;
     put_le<uint64_t>(chunk_index, chunk_start_);
