@@ -60,3 +60,15 @@ if(BUILD_TESTING)
     BAG_INTEROP_DIR="${CMAKE_CURRENT_SOURCE_DIR}/test/bag/interop")
   add_dependencies(test_bag_interop rclcdds_cli)
 endif()
+
+if(BUILD_TESTING)
+  # Bounded fuzzing of the MCAP, sqlite3 and metadata readers with clang's libFuzzer.
+  find_program(RCLCDDS_CLANGXX clang++)
+  if(RCLCDDS_CLANGXX)
+    ament_add_test(test_bag_fuzz
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/run_fuzz.sh --target bag --seconds 20
+        --build-dir ${CMAKE_CURRENT_BINARY_DIR}/fuzz
+      GENERATE_RESULT_FOR_RETURN_CODE_ZERO
+      TIMEOUT 400)
+  endif()
+endif()

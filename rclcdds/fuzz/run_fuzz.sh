@@ -51,7 +51,15 @@ case "${target}" in
     sources+=("${pkg}/src/clock.cpp" "${pkg}/src/transport/names.cpp")
     extra_libs=(-lyaml-cpp -lspdlog -lfmt -lpthread)
     seed_mode=(requests) ;;
-  *) echo "unknown target ${target} (cdr or requests)" >&2; exit 2 ;;
+  bag)
+    fuzzer=bag_reader_fuzzer
+    sources=()
+    for f in bag_metadata mcap_records mcap_storage sqlite_storage; do
+      sources+=("${pkg}/src/tools/bag/${f}.cpp")
+    done
+    extra_libs=(-lsqlite3 -lzstd -llz4 -lz -lyaml-cpp)
+    seed_mode=(bag) ;;
+  *) echo "unknown target ${target} (cdr, requests or bag)" >&2; exit 2 ;;
 esac
 corpus="${build_dir}/corpus-${target}"
 [[ "${target}" == cdr && -d "${build_dir}/corpus" ]] && corpus="${build_dir}/corpus"
