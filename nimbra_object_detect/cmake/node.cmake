@@ -42,3 +42,16 @@ if(BUILD_TESTING)
   target_compile_definitions(test_camera_frames PRIVATE
     DEMO_MODEL_DESCRIPTION="${NIMBRA_DEMO_MODEL_DESCRIPTION}")
 endif()
+
+if(BUILD_TESTING)
+  # The outputs of the real executable beside the demo scene.
+  find_package(PCL REQUIRED COMPONENTS common)
+  ament_add_gtest(test_node_outputs test/node/test_node_outputs.cpp TIMEOUT 120
+    ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info)
+  target_include_directories(test_node_outputs PRIVATE
+    ${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/transport)
+  target_link_libraries(test_node_outputs nimbra_od_node)
+  target_compile_definitions(test_node_outputs PRIVATE
+    OBJECT_DETECT_PATH="$<TARGET_FILE:object_detect>")
+  add_dependencies(test_node_outputs object_detect)
+endif()
