@@ -55,3 +55,16 @@ if(BUILD_TESTING)
     OBJECT_DETECT_PATH="$<TARGET_FILE:object_detect>")
   add_dependencies(test_node_outputs object_detect)
 endif()
+
+# Per-stage CPU time of a demo-world frame, printed on demand; never a test.
+find_package(benchmark QUIET)
+if(BUILD_TESTING AND benchmark_FOUND)
+  find_package(nimbra_demo_scene REQUIRED)
+  add_executable(node_pipeline_benchmark benchmark/node_pipeline_benchmark.cpp)
+  target_link_libraries(node_pipeline_benchmark nimbra_od_camera
+    nimbra_demo_scene::nimbra_demo_scene_core benchmark::benchmark)
+  target_compile_definitions(node_pipeline_benchmark PRIVATE
+    DEMO_MODEL_DESCRIPTION="${NIMBRA_DEMO_MODEL_DESCRIPTION}"
+    DYNAMIC_DETECTOR_CONFIG="${CMAKE_CURRENT_SOURCE_DIR}/config/dynamic_cloud_detector.yaml"
+    NIMBRA_OD_CONFIG_DIR="${CMAKE_CURRENT_SOURCE_DIR}/config")
+endif()
