@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "nimbra_demo_scene/frame_stamp.hpp"
 #include "nimbra_demo_scene/ground_truth.hpp"
 #include "nimbra_demo_scene/ros_conversions.hpp"
 #include "rclcdds/context.hpp"
@@ -103,6 +104,10 @@ DemoSceneNode::Settings DemoSceneNode::declareParameters()
   s.max_range_m = declare_parameter<double>(
     "max_range_m", s.max_range_m,
     describeDouble("depth range; farther surfaces read 0, m", 0.5, 65.0));
+  s.start_s = declare_parameter<double>(
+    "start_s", s.start_s,
+    describeDouble("scene time of the first frame (where the robot starts on its loop), s", 0.0,
+    1.0e6));
   return s;
 }
 
@@ -166,8 +171,12 @@ void DemoSceneNode::publishFrame()
     return;
   }
   // Scene time advances one period per frame, so every run shows the same frames.
-  const double scene_t = static_cast<double>(frame_index_) / settings_.rate_hz;
-  const builtin_interfaces::msg::Time stamp = now();
+  const double scene_t = settings_.start_s + static_cast<double>(frame_index_) / settings_.rate_hz;
+  // The stamp carries the frame number (frame_stamp.hpp): tools find the ground truth by it.
+  builtin_interfaces::msg::Time stamp = now();
+  int64_t stamp_sec = 0;
+  frameStamp(stamp.sec, stamp.nanosec, frame_index_, stamp_sec, stamp.nanosec);
+  stamp.sec = static_cast<int32_t>(stamp_sec);
 
   // Transforms first: a lookup at an image's stamp must find them.
   broadcaster_->sendTransform(

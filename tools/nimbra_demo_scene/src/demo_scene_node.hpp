@@ -62,6 +62,7 @@ private:
     int64_t seed{42};
     double noise_m{0.005};
     double max_range_m{10.0};
+    double start_s{0.0};
   };
 
   Settings declareParameters();

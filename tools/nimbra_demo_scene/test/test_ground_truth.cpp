@@ -203,14 +203,14 @@ TEST(DemoWorldPlacements, MapExtentsAreTheDefinitionsAndBaseExtentsFollowTheRobo
       EXPECT_NEAR(placement.base_extent.max().z(), defined.max().z(), 1e-9);
     }
   }
-  // The walking person's extent in map is its definition: 0.3 x 0.45 x 1.7 m at x = 10.5 m.
+  // The walking person's extent in map is its definition: 0.3 x 0.45 x 1.7 m at x = 8.4 m.
   const ObjectPlacement person = world.placementsAt(3.0).at(
     world.object("person_walking").id - world.placementsAt(3.0).front().id);
   EXPECT_EQ(person.id, world.object("person_walking").id);
   EXPECT_NEAR(person.map_extent.sizes().x(), 0.3, 1e-12);
   EXPECT_NEAR(person.map_extent.sizes().y(), 0.45, 1e-12);
   EXPECT_NEAR(person.map_extent.sizes().z(), 1.7, 1e-12);
-  EXPECT_NEAR(person.map_centre.x(), 10.5, 1e-12);
+  EXPECT_NEAR(person.map_centre.x(), 8.4, 1e-12);
 }
 
 TEST(FrameTruthJson, ListsEveryObjectWithItsExtentsAndItsPixelsWhenInView)

@@ -42,8 +42,8 @@ struct ObjectPlacement
 /// Layout (map frame, walls at y = +-half_width): a carpet and a coffee spill in the robot's
 /// lanes, a waiting bench with a bottle standing on it, a chair, a wheelchair, a hospital bed, a
 /// table with a bottle on it, litter on the floor of the lanes (paper, bottle, paper cup, mask,
-/// cycling), a cart pushed back and forth between the lanes, a person standing and one walking
-/// across the corridor beyond the loop, and plain obstacles near the far end.
+/// cycling), a cart pushed back and forth between the lanes, a person walking across the corridor
+/// through the robot's east U-turn, a person standing and plain obstacles beyond the loop.
 class DemoWorld
 {
 public:
@@ -54,7 +54,7 @@ public:
     double half_width_m{1.6};       ///< walls at y = -half_width and y = +half_width, m
     int obstacle_count{2};          ///< plain obstacles near the far end, 0..2
     int litter_count{6};            ///< litter items on the floor, 0..6
-    double person_x_m{10.5};        ///< where the person crosses the corridor, m
+    double person_x_m{8.4};         ///< where the person crosses the corridor (the robot's east U-turn), m
     double person_speed_mps{0.8};   ///< walking speed of the person, m/s
     double cart_speed_mps{0.4};     ///< speed of the cart, m/s
   };
