@@ -55,6 +55,7 @@ struct DynamicCloudDetector::Impl
   std::vector<float> judged_y;
   std::vector<std::uint8_t> seen_through;
   std::vector<std::uint8_t> held;            ///< per judged point: the oldest frame saw a surface there
+  std::vector<std::uint8_t> at_edge;         ///< per judged point: near the left or right image edge or max_depth
   std::vector<float> vacated_xy;             ///< base x-y of earlier points now seen through, m
   std::vector<std::uint8_t> object_moving;
   // Ring of the judged points of the last `history_frames` updates, odometry frame.
@@ -183,6 +184,11 @@ void DynamicCloudDetector::Impl::label(const PointCloudXYZ & cloud, const Eigen:
   judged_y.clear();
   seen_through.clear();
   held.clear();
+  at_edge.clear();
+  // Only the left and right edges: an upright object cut by the top or bottom keeps its floor position.
+  constexpr float kRangeEdge = 0.3F;  // m
+  const float edge = 4.0F * static_cast<float>(history.factor());
+  const float right = static_cast<float>(moving_depth.cols - 1) - edge;
   for (std::size_t i = 0; i < n; ++i) {
     const pcl::PointXYZ & p = cloud.points[i];
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
@@ -225,12 +231,18 @@ void DynamicCloudDetector::Impl::label(const PointCloudXYZ & cloud, const Eigen:
     judged_y.push_back(p.y);
     seen_through.push_back(votes >= params.min_votes ? 1U : 0U);
     held.push_back(oldest_verdict == 2 ? 1U : 0U);
+    float cu = 0.0F;
+    float cv = 0.0F;
+    // Near the range limit counts as an edge too: the visible part of a long wall slides with it.
+    const bool inside = project(current, cu, cv) && cu >= edge && cu <= right &&
+      current.z() < params.max_depth - kRangeEdge;
+    at_edge.push_back(inside ? 0U : 1U);
   }
   findVacated(odom_from_base);
   storeJudged(cloud, odom_from_base);
   // Evidence becomes a decision per object: see-through points mark their whole object, if confirmed.
   objects.label(
-    judged_x.data(), judged_y.data(), seen_through.data(), held.data(), judged.size(), vacated_xy.data(),
+    judged_x.data(), judged_y.data(), seen_through.data(), held.data(), at_edge.data(), judged.size(), vacated_xy.data(),
     vacated_xy.size() / 2, odom_from_base, object_moving);
   float * moving_data = moving_depth.ptr<float>();
   for (std::size_t j = 0; j < judged.size(); ++j) {

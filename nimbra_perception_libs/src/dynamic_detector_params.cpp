@@ -101,6 +101,12 @@ std::string validateDynamicDetectorParams(const DynamicDetectorParams & p)
   if (!finite_at_least(p.track_growth, 0.0F)) {
     return "track_growth: expected a finite number >= 0";
   }
+  if (p.motion_frames < 0 || p.motion_frames > 15) {
+    return "motion_frames: expected an integer in [0, 15]";
+  }
+  if (!finite_at_least(p.motion_min_distance, 0.0F)) {
+    return "motion_min_distance: expected a finite number >= 0";
+  }
   if (!finite_at_least(p.track_min_step, 0.0F)) {
     return "track_min_step: expected a finite number >= 0";
   }
@@ -129,7 +135,7 @@ DynamicDetectorParams loadDynamicDetectorParams(const std::string & path)
     "history_frames", "min_votes", "min_depth_gap", "depth_gap_ratio", "min_depth", "max_depth",
     "depth_downsample", "match_tolerance", "reset_distance", "object_grid_step", "object_max_extent",
     "object_min_seeds", "object_min_seed_share", "object_max_held_share", "confirm_frames", "track_memory", "track_gate",
-    "track_growth", "track_min_step"};
+    "track_growth", "motion_frames", "motion_min_distance", "track_min_step"};
   for (const auto & entry : map) {
     const std::string key = entry.first.as<std::string>();
     if (known.count(key) == 0) {
@@ -155,6 +161,8 @@ DynamicDetectorParams loadDynamicDetectorParams(const std::string & path)
   readField(path, map, "track_memory", "integer", p.track_memory);
   readField(path, map, "track_gate", "number", p.track_gate);
   readField(path, map, "track_growth", "number", p.track_growth);
+  readField(path, map, "motion_frames", "integer", p.motion_frames);
+  readField(path, map, "motion_min_distance", "number", p.motion_min_distance);
   readField(path, map, "track_min_step", "number", p.track_min_step);
   const std::string problem = validateDynamicDetectorParams(p);
   if (!problem.empty()) {

@@ -24,6 +24,39 @@ void MovingObjectTracker::clear()
   frame_ = 0;
 }
 
+bool MovingObjectTracker::followsPath(Track & t) const
+{
+  // Path of the object's centre over consecutive frames, fully inside the image.
+  const Eigen::Vector2d centre = t.sum / static_cast<double>(t.points);
+  if (t.last_seen != frame_ - 1 || t.at_edge) {
+    t.path_len = 0;
+  }
+  t.path_head = (t.path_head + 1) % kPath;
+  t.path_x[t.path_head] = centre.x();
+  t.path_y[t.path_head] = centre.y();
+  t.path_points[t.path_head] = t.points;
+  t.path_len = std::min(t.path_len + 1, kPath);
+  const int frames = params_.motion_frames;
+  if (frames <= 0 || t.path_len <= frames) {
+    return false;
+  }
+  double length = 0.0;
+  int fewest = t.points;
+  int most = t.points;
+  for (int k = 0; k < frames; ++k) {
+    const int a = (t.path_head - k + kPath) % kPath;
+    const int b = (a - 1 + kPath) % kPath;
+    length += std::hypot(t.path_x[a] - t.path_x[b], t.path_y[a] - t.path_y[b]);
+    fewest = std::min(fewest, t.path_points[b]);
+    most = std::max(most, t.path_points[b]);
+  }
+  const int first = (t.path_head - frames + kPath) % kPath;
+  const double travel = std::hypot(centre.x() - t.path_x[first], centre.y() - t.path_y[first]);
+  // A steady, straight displacement of an object whose size did not change (no merge, split or reveal).
+  return travel >= params_.motion_min_distance && travel >= kMinStraightness * length &&
+         static_cast<double>(fewest) >= kMinSizeRatio * static_cast<double>(most);
+}
+
 bool MovingObjectTracker::isMoving(const Track & t, int frame) const
 {
   return t.evidence_frames >= params_.confirm_frames && frame - t.last_evidence <= params_.track_memory;
@@ -31,7 +64,7 @@ bool MovingObjectTracker::isMoving(const Track & t, int frame) const
 
 void MovingObjectTracker::label(
   const float * xs, const float * ys, const std::uint8_t * seen_through, const std::uint8_t * held,
-  std::size_t count, const float * vacated, std::size_t vacated_count, const Eigen::Isometry3d & odom_from_base,
+  const std::uint8_t * at_edge, std::size_t count, const float * vacated, std::size_t vacated_count, const Eigen::Isometry3d & odom_from_base,
   std::vector<std::uint8_t> & moving)
 {
   ++frame_;
@@ -47,6 +80,7 @@ void MovingObjectTracker::label(
     ++o.points;
     o.seen_through += seen_through[i];
     o.held += held[i];
+    o.at_edge = o.at_edge || at_edge[i] != 0U;
     o.min_x = std::min(o.min_x, xs[i]);
     o.max_x = std::max(o.max_x, xs[i]);
     o.min_y = std::min(o.min_y, ys[i]);
@@ -62,6 +96,7 @@ void MovingObjectTracker::label(
     t.sum.setZero();
     t.points = 0;
     t.evidence_now = false;
+    t.at_edge = false;
   }
   // Small objects: see-through evidence and the moving object each one continues (nearest predicted place).
   for (Object & o : objects_) {
@@ -72,13 +107,18 @@ void MovingObjectTracker::label(
     o.centre = rotation * Eigen::Vector2d(o.sum_x / o.points, o.sum_y / o.points) + offset;
     o.seen_evidence = o.seen_through >= params_.object_min_seeds &&
       static_cast<float>(o.seen_through) >= params_.object_min_seed_share * static_cast<float>(o.points);
+    // A moving object within the gate takes precedence: when it touches a still one, the merged group
+    // continues the moving object (its footprint then keeps the still part still).
     double best = gate;
+    bool best_moving = false;
     for (std::size_t k = 0; k < tracks_.size(); ++k) {
       const Track & t = tracks_[k];
       const Eigen::Vector2d predicted = t.centre + static_cast<double>(frame_ - t.last_seen) * t.velocity;
       const double d = (predicted - o.centre).norm();
-      if (d < best) {
+      const bool t_moving = isMoving(t, frame_ - 1);
+      if (d < gate && ((t_moving && !best_moving) || (t_moving == best_moving && d < best))) {
         best = d;
+        best_moving = t_moving;
         o.track = static_cast<int>(k);
       }
     }
@@ -118,11 +158,11 @@ void MovingObjectTracker::label(
     }
     const bool evidence = o.seen_evidence || (o.vacated >= params_.object_min_seeds &&
       static_cast<float>(o.held) <= params_.object_max_held_share * static_cast<float>(o.points));
-    if (o.track < 0 && evidence) {
+    if (o.track < 0 && tracks_.size() < kMaxTracks) {
+      // Every small object is followed, so that one moving without see-through evidence shows by its path.
       Track t;
       t.centre = o.centre;
       t.last_seen = frame_;
-      t.last_evidence = frame_;
       tracks_.push_back(t);
       o.track = static_cast<int>(tracks_.size()) - 1;
     }
@@ -131,6 +171,12 @@ void MovingObjectTracker::label(
       t.sum += static_cast<double>(o.points) * o.centre;
       t.points += o.points;
       t.evidence_now = t.evidence_now || evidence;
+      t.at_edge = t.at_edge || o.at_edge;
+    }
+  }
+  for (Track & t : tracks_) {
+    if (t.points > 0 && !t.evidence_now && followsPath(t)) {
+      t.evidence_now = true;
     }
   }
 
@@ -200,9 +246,12 @@ void MovingObjectTracker::label(
       t.has_footprint = true;
     }
   }
-  // Tracks without evidence for the memory, or lost, end.
+  // Followed objects end when lost; moving ones when lost or without evidence for the memory.
   tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(), [this](const Track & t) {
-      return frame_ - t.last_evidence > params_.track_memory || frame_ - t.last_seen > params_.track_memory;
+      if (t.evidence_frames == 0 || frame_ - t.last_evidence > params_.track_memory) {
+        return t.last_seen != frame_;
+      }
+      return frame_ - t.last_seen > params_.track_memory;
     }), tracks_.end());
 }
 

@@ -17,9 +17,10 @@ namespace perception
 namespace detail
 {
 
-/// Turns per-point see-through evidence into moving objects: an object (connected x-y cells) whose points
-/// were seen through in `confirm_frames` frames is moving as a whole, and stays moving for
-/// `track_memory` frames after its last evidence while it can be followed.
+/// Turns per-point evidence into moving objects: an object (connected x-y cells) with evidence in
+/// `confirm_frames` frames (points seen through, a vacated place next to it, or a steady straight path)
+/// moves as a whole within its footprint, and stays moving for `track_memory` frames after its last
+/// evidence while it can be followed.
 class MovingObjectTracker
 {
 public:
@@ -32,16 +33,22 @@ public:
   /// held flag (the oldest frame saw a surface there). `vacated` holds `vacated_count` x-y pairs (base
   /// frame) of earlier points the current frame sees through; each counts for the nearest object within
   /// track_gate that was not held in place. Objects wider than object_max_extent keep the per-point
-  /// flags. `moving` receives 0 or 1 per point.
+  /// flags. Objects with a point `at_edge` (left or right image edge) are not judged by their path. `moving` receives 0
+  /// or 1 per point.
   void label(
     const float * xs, const float * ys, const std::uint8_t * seen_through, const std::uint8_t * held,
-    std::size_t count, const float * vacated, std::size_t vacated_count, const Eigen::Isometry3d & odom_from_base,
+    const std::uint8_t * at_edge, std::size_t count, const float * vacated, std::size_t vacated_count, const Eigen::Isometry3d & odom_from_base,
     std::vector<std::uint8_t> & moving);
 
   /// Tracks alive after the last label().
   std::size_t trackCount() const {return tracks_.size();}
 
 private:
+  static constexpr int kPath = 16;              ///< longest followed path, frames
+  static constexpr std::size_t kMaxTracks = 256;
+  static constexpr double kMinStraightness = 0.7;  ///< path evidence: displacement / path length
+  static constexpr double kMinSizeRatio = 0.6;     ///< path evidence: fewest / most points along the path
+
   struct Track
   {
     Eigen::Vector2d centre = Eigen::Vector2d::Zero();    ///< odometry frame, m
@@ -52,6 +59,12 @@ private:
     Eigen::Vector2d box_min = Eigen::Vector2d::Zero();  ///< footprint of its moving points, odometry frame, m
     Eigen::Vector2d box_max = Eigen::Vector2d::Zero();
     bool has_footprint = false;
+    double path_x[kPath] = {};    ///< centres of the last frames (ring), odometry frame, m
+    double path_y[kPath] = {};
+    int path_points[kPath] = {};  ///< point counts of the same frames
+    int path_head = 0;
+    int path_len = 0;             ///< consecutive frames in the ring
+    bool at_edge = false;         ///< a matched object touches the image edge this frame
     // Accumulators of the current frame: matched objects, then labelled points.
     Eigen::Vector2d sum = Eigen::Vector2d::Zero();
     int points = 0;
@@ -73,9 +86,13 @@ private:
     Eigen::Vector2d centre = Eigen::Vector2d::Zero();  ///< odometry frame, m
     int track = -1;
     bool seen_evidence = false;
+    bool at_edge = false;
     bool large = false;
     bool moving = false;
   };
+
+  /// Appends the track's current centre to its path; true when the path shows the object moving.
+  bool followsPath(Track & t) const;
 
   /// Confirmed and supported within the memory at `frame`.
   bool isMoving(const Track & t, int frame) const;

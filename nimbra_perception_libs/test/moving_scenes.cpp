@@ -353,7 +353,8 @@ MovingFigures runMovingCase(const MovingCase & c, const DynamicDetectorParams & 
 }
 
 MovingFigures runMovingFamily(
-  const std::vector<unsigned> & seeds, const DynamicDetectorParams & params, const char * label, bool print)
+  const std::vector<unsigned> & seeds, const DynamicDetectorParams & params, const char * label, bool print,
+  std::vector<NamedFigures> * per_case)
 {
   std::vector<std::string> names;
   std::vector<MovingFigures> per_kind;
@@ -387,6 +388,12 @@ MovingFigures runMovingFamily(
     std::printf("[ moving   ] %-26s %8.4f %9ld %10.5f %9.4f %9d  (static points %ld)\n", "overall",
       total.recall(), total.mover_points, total.staticRate(), total.dynamicShare(), total.piece_frames,
       total.static_points);
+  }
+  if (per_case != nullptr) {
+    per_case->clear();
+    for (std::size_t k = 0; k < per_kind.size(); ++k) {
+      per_case->push_back({names[k], per_kind[k]});
+    }
   }
   return total;
 }

@@ -95,9 +95,18 @@ struct MovingFigures
 /// noise seeded by `noise_seed`) and scores it; pieces are the grid clusters the node would form.
 MovingFigures runMovingCase(const MovingCase & c, const DynamicDetectorParams & params, unsigned noise_seed);
 
-/// Runs every case of every seed; prints one line per case kind and the total when `print` is set.
+/// Figures of one case kind over the seeds.
+struct NamedFigures
+{
+  std::string name;
+  MovingFigures figures;
+};
+
+/// Runs every case of every seed; prints one line per case kind and the total when `print` is set;
+/// fills `per_case` (one entry per case kind) when given.
 MovingFigures runMovingFamily(
-  const std::vector<unsigned> & seeds, const DynamicDetectorParams & params, const char * label, bool print);
+  const std::vector<unsigned> & seeds, const DynamicDetectorParams & params, const char * label, bool print,
+  std::vector<NamedFigures> * per_case = nullptr);
 
 }  // namespace testing
 }  // namespace perception

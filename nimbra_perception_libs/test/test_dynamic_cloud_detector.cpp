@@ -288,6 +288,8 @@ TEST_F(DetectorConfigFile, ShippedFileLoads)
   EXPECT_FLOAT_EQ(p.object_grid_step, defaults.object_grid_step);
   EXPECT_FLOAT_EQ(p.object_max_held_share, defaults.object_max_held_share);
   EXPECT_FLOAT_EQ(p.track_growth, defaults.track_growth);
+  EXPECT_EQ(p.motion_frames, defaults.motion_frames);
+  EXPECT_FLOAT_EQ(p.motion_min_distance, defaults.motion_min_distance);
   EXPECT_NO_THROW(DynamicCloudDetector detector(NIMBRA_DETECTOR_CONFIG));
 }
 
@@ -321,6 +323,7 @@ TEST_F(DetectorConfigFile, ErrorsNameFileAndKey)
     {"dynamic_cloud_detector:\n  object_min_seed_share: 1.5\n",
       "'dynamic_cloud_detector.object_min_seed_share' out of range"},
     {"dynamic_cloud_detector:\n  object_grid_step: 0\n", "'dynamic_cloud_detector.object_grid_step' out of range"},
+    {"dynamic_cloud_detector:\n  motion_frames: 16\n", "'dynamic_cloud_detector.motion_frames' out of range"},
     {"dynamic_cloud_detector:\n  track_memory: 1.5\n",
       "'dynamic_cloud_detector.track_memory' has invalid type: expected integer"},
   };

@@ -69,19 +69,28 @@ TEST(MovingSceneFamily, CasesStayInsideTheFamilyRanges)
 }
 
 // Held-out seeds only: recall of mover points once in view for 0.5 s, static and wall points flagged
-// moving, and the share of frames in which the mover's cluster goes to the dynamic group whole.
+// moving, and the share of frames in which the mover's cluster goes to the dynamic group whole. The
+// overall figures must meet the goals; every case kind must stay above a floor (the person crossing
+// behind a box that hides its legs, with nothing behind it in the sensor's range, is the weakest).
 TEST(MovingSceneFamily, HeldOutFigures)
 {
   const DynamicDetectorParams params = loadDynamicDetectorParams(NIMBRA_DETECTOR_CONFIG);
+  std::vector<testing::NamedFigures> per_case;
   const MovingFigures f = testing::runMovingFamily(
-    {testing::kHeldOutSeeds.begin(), testing::kHeldOutSeeds.end()}, params, "held-out", true);
+    {testing::kHeldOutSeeds.begin(), testing::kHeldOutSeeds.end()}, params, "held-out", true, &per_case);
   ASSERT_GT(f.mover_points, 5000);
   ASSERT_GT(f.static_points, 100000);
   EXPECT_GE(f.recall(), 0.90);
   EXPECT_LE(f.staticRate(), 0.01);
-  // Goal 0.95; the person behind a static box misses it when nothing behind the person is within the
-  // sensor's range (no see-through evidence exists there).
-  EXPECT_GE(f.dynamicShare(), 0.93);
+  EXPECT_GE(f.dynamicShare(), 0.95);
+  ASSERT_EQ(per_case.size(), 8U);
+  for (const testing::NamedFigures & c : per_case) {
+    SCOPED_TRACE(c.name);
+    EXPECT_GT(c.figures.piece_frames, 20);  // every mover is scored in enough frames
+    EXPECT_GE(c.figures.recall(), 0.85);
+    EXPECT_LE(c.figures.staticRate(), 0.01);
+    EXPECT_GE(c.figures.dynamicShare(), 0.85);
+  }
 }
 
 }  // namespace

@@ -37,6 +37,8 @@ struct DynamicDetectorParams
   int track_memory = 8;            ///< frames an object stays moving after its last evidence, frames
   float track_gate = 0.5F;         ///< largest distance of an object from a moving object's predicted place, m
   float track_growth = 0.1F;       ///< a moving object's footprint may grow this much a frame beyond its predicted place, m
+  int motion_frames = 8;           ///< frames of a followed object's path judged for motion (0: off), frames
+  float motion_min_distance = 0.25F;  ///< straight displacement over that path that makes an object moving, m
   float track_min_step = 0.01F;    ///< a moving object followed at this speed or more needs no new evidence, m/frame
 };
 
