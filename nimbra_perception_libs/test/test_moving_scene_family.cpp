@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -66,6 +67,26 @@ TEST(MovingSceneFamily, CasesStayInsideTheFamilyRanges)
     }
     EXPECT_TRUE(person && cart && turning && two);
   }
+}
+
+// No mover, the robot turning at 0.4 rad/s through the corridor: the visible stretch of a wall slides along
+// the range limit and the image edge, static objects cross the view. Nothing may be called moving.
+TEST(MovingSceneFamily, StaticCorridorWhileTheRobotTurnsStaysStill)
+{
+  constexpr unsigned kStaticSeed = 5004U;  // neither a tuning nor a held-out seed
+  MovingFigures total;
+  for (float turn : {-0.4F, 0.4F}) {
+    MovingCase c = testing::movingCases(kStaticSeed)[0];
+    c.movers.clear();
+    c.robot_speed = 0.4F;
+    c.robot_turn = turn;
+    c.frames = 36;
+    total.add(testing::runMovingCase(c, DynamicDetectorParams(), kStaticSeed));
+  }
+  std::printf("[ moving   ] static corridor, robot turning: %ld of %ld points flagged\n", total.static_flagged,
+    total.static_points);
+  ASSERT_GT(total.static_points, 100000);
+  EXPECT_LE(total.staticRate(), 0.001);
 }
 
 // Held-out seeds only: recall of mover points once in view for 0.5 s, static and wall points flagged

@@ -18,8 +18,10 @@ namespace orvix
 namespace perception
 {
 
-/// Flags obstacle points at places an earlier depth frame looked through (free then, occupied now).
-/// Works while the robot moves: earlier frames are compared in the odometry frame.
+/// Flags the points of moving obstacles: places an earlier depth frame looked through (free then, occupied
+/// now), places the current frame sees through that were occupied, and steady object paths are evidence;
+/// objects with evidence move as a whole and are followed. Works while the robot moves: earlier frames
+/// are compared in the odometry frame.
 class DynamicCloudDetector
 {
 public:
