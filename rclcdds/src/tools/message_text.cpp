@@ -374,6 +374,26 @@ void fill(const MessageMembers & members, const YAML::Node & node, void * messag
 
 }  // namespace
 
+std::string escaped_text(const std::string & text)
+{
+  return needs_escapes(text) ? double_quoted(text) : text;
+}
+
+std::string quoted_text(const std::string & text)
+{
+  if (needs_escapes(text)) {
+    return double_quoted(text);
+  }
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') {
+      out += '\'';
+    }
+  }
+  return out + "'";
+}
+
 std::string message_to_yaml(
   const MessageMembers & members, const void * message, const PrintOptions & options)
 {

@@ -369,10 +369,25 @@ std::string double_text(double value)
   return text;
 }
 
-/// Value as `ros2 param` prints it (doubles in their shortest exact form).
-std::string value_text(const rcl_interfaces::msg::ParameterValue & value)
+/// Value as `ros2 param` prints it (doubles in their shortest exact form). Strings come from
+/// the node as they are: controls are escaped; `quote` quotes every string as YAML.
+std::string value_text(const rcl_interfaces::msg::ParameterValue & value, bool quote = false)
 {
   using rcl_interfaces::msg::ParameterType;
+  if (value.type == ParameterType::PARAMETER_STRING) {
+    return quote ? quoted_text(value.string_value) : escaped_text(value.string_value);
+  }
+  if (value.type == ParameterType::PARAMETER_STRING_ARRAY) {
+    std::string text = "[";
+    for (size_t i = 0; i < value.string_array_value.size(); ++i) {
+      const std::string & item = value.string_array_value[i];
+      text += (i == 0 ? "" : ", ") + (quote ? quoted_text(item) : escaped_text(item));
+    }
+    return text + "]";
+  }
+  if (value.type > ParameterType::PARAMETER_STRING_ARRAY) {
+    return "<unknown parameter type " + std::to_string(static_cast<int>(value.type)) + ">";
+  }
   if (value.type == ParameterType::PARAMETER_DOUBLE) {
     return double_text(value.double_value);
   }
@@ -393,7 +408,7 @@ std::string typed_value_line(const rcl_interfaces::msg::ParameterValue & value)
     case ParameterType::PARAMETER_BOOL: return "Boolean value is: " + value_text(value);
     case ParameterType::PARAMETER_INTEGER: return "Integer value is: " + value_text(value);
     case ParameterType::PARAMETER_DOUBLE: return "Double value is: " + value_text(value);
-    case ParameterType::PARAMETER_STRING: return "String value is: " + value.string_value;
+    case ParameterType::PARAMETER_STRING: return "String value is: " + value_text(value);
     case ParameterType::PARAMETER_BYTE_ARRAY: return "Byte values are: " + value_text(value);
     case ParameterType::PARAMETER_BOOL_ARRAY: return "Boolean values are: " + value_text(value);
     case ParameterType::PARAMETER_INTEGER_ARRAY: return "Integer values are: " + value_text(value);
@@ -434,7 +449,7 @@ int param_command(const rclcdds::Context::SharedPtr &, const std::string & verb,
   auto node = make_cli_node();
   if (verb == "list") {
     for (const auto & name : list_parameter_names(node, target, timeout)) {
-      std::cout << "  " << name << "\n";
+      std::cout << "  " << escaped_text(name) << "\n";
     }
     return 0;
   }
@@ -473,11 +488,7 @@ int param_command(const rclcdds::Context::SharedPtr &, const std::string & verb,
     const auto values = get_parameter_values(node, target, names, timeout);
     std::cout << (target[0] == '/' ? target : "/" + target) << ":\n  ros__parameters:\n";
     for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
-      std::string text = value_text(values[i]);
-      if (values[i].type == rcl_interfaces::msg::ParameterType::PARAMETER_STRING) {
-        text = "'" + values[i].string_value + "'";
-      }
-      std::cout << "    " << names[i] << ": " << text << "\n";
+      std::cout << "    " << escaped_text(names[i]) << ": " << value_text(values[i], true) << "\n";
     }
     return 0;
   }

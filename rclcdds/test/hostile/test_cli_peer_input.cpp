@@ -155,6 +155,19 @@ TEST(CliTopicEcho, ControlCharactersOfStringsAreEscapedAsYamlDoes)
   }
 }
 
+TEST(CliParam, StringsFromANodeAreEscapedAndDumpedAsValidYaml)
+{
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    // text, as param get and list print it (param dump quotes every string: read back below)
+    {"auto", "auto"}, {"it's", "it's"}, {"a\nb: c", "\"a\\nb: c\""}, {"\x1b]0;x\x07", "\"\\e]0;x\\a\""}};
+  for (const auto & [text, escaped] : cases) {
+    EXPECT_EQ(rclcdds_cli::escaped_text(text), escaped);
+    const std::string quoted = rclcdds_cli::quoted_text(text);
+    EXPECT_EQ(YAML::Load("v: " + quoted)["v"].as<std::string>(), text) << quoted;
+  }
+  EXPECT_EQ(rclcdds_cli::quoted_text("it's"), "'it''s'");
+}
+
 rmw_dds_common::msg::NodeEntitiesInfo node(const std::string & ns, const std::string & name)
 {
   rmw_dds_common::msg::NodeEntitiesInfo info;
