@@ -1,0 +1,171 @@
+// Ground-truth lookups of the report: class names, roles, which object a point lies on, and the
+// frame numbers carried in demo_scene's stamps.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "nimbra_demo_scene/frame_stamp.hpp"
+#include "truth.hpp"
+
+namespace nimbra_demo_report
+{
+namespace
+{
+
+using nimbra_demo_scene::kNoObject;
+
+TEST(SemanticTypes, ClassNamesMapToTheNodesNumbers)
+{
+  const std::vector<std::pair<std::string, int>> cases{
+    {"person", 300}, {"chair", 201}, {"waiting_bench", 202}, {"wheelchair", 203},
+    {"hospital_bed", 204}, {"carpet", 105}, {"coffee", 103}, {"bottle", 402}, {"paper", 400},
+    {"paper_cup", 403}, {"mask", 401}, {"", -1}, {"table", -1}};
+  for (const auto & [name, type] : cases) {
+    EXPECT_EQ(semanticTypeOf(name), type) << name;
+    if (type > 0) {
+      EXPECT_EQ(semanticName(type), name);
+    }
+  }
+  for (int untyped : {0, 1, 2, 3, 200}) {
+    EXPECT_TRUE(isUntyped(untyped)) << untyped;
+  }
+  for (int typed : {300, 201, 103, 402}) {
+    EXPECT_FALSE(isUntyped(typed)) << typed;
+  }
+}
+
+TEST(SemanticTypes, ClassMatchTable)
+{
+  nimbra_demo_scene::WorldObject chair;
+  chair.semantic_class = "chair";
+  nimbra_demo_scene::WorldObject table;  // no model class
+  struct Case {const nimbra_demo_scene::WorldObject * object; int published; bool match;};
+  const std::vector<Case> cases{
+    {&chair, 201, true}, {&chair, 202, false}, {&chair, 1, false}, {&table, 1, true},
+    {&table, 200, true}, {&table, 201, false}, {&table, 300, false}};
+  for (const auto & c : cases) {
+    EXPECT_EQ(classMatches(*c.object, c.published), c.match)
+      << c.object->semantic_class << " " << c.published;
+  }
+}
+
+class WorldTruthTest : public ::testing::Test
+{
+protected:
+  WorldTruthTest() : truth_(nimbra_demo_scene::DemoWorld::Params{}, 10.0) {}
+
+  uint16_t id(const std::string & name) {return truth_.world().object(name).id;}
+
+  WorldTruth truth_;
+};
+
+TEST_F(WorldTruthTest, RolesOfTheWorldsObjects)
+{
+  const std::vector<std::pair<std::string, Role>> cases{
+    {"floor", Role::kFloor}, {"carpet", Role::kFloor}, {"spill", Role::kFloor},
+    {"wall_north", Role::kObstacle}, {"chair", Role::kObstacle}, {"cart", Role::kObstacle},
+    {"bottle_on_bench", Role::kObstacle}, {"person_walking", Role::kObstacle},
+    {"litter_1", Role::kLitter}, {"litter_6", Role::kLitter}};
+  for (const auto & [name, role] : cases) {
+    EXPECT_EQ(roleOf(truth_.world().object(name)), role) << name;
+  }
+}
+
+TEST_F(WorldTruthTest, PointsFindTheSurfaceTheyLieOn)
+{
+  for (uint64_t frame : {0u, 37u, 150u}) {
+    truth_.setFrame(frame);
+    EXPECT_DOUBLE_EQ(truth_.sceneTime(), frame / 10.0);
+    // Every box of every object: the centre of its top face (map and base_footprint) is on it.
+    const auto & scene = truth_.world().sceneAt(truth_.sceneTime());
+    for (const auto & object : truth_.objects()) {
+      for (const size_t b : object.boxes) {
+        const auto & box = scene.boxes[b];
+        const Eigen::Vector3d top(
+          (box.min.x() + box.max.x()) / 2, (box.min.y() + box.max.y()) / 2, box.max.z());
+        EXPECT_EQ(truth_.objectAtMap(top), object.id) << object.name << " frame " << frame;
+        const Eigen::Vector3d base_top = truth_.mapToBase().inverse() * top;
+        EXPECT_EQ(truth_.objectAt(base_top), object.id) << object.name << " frame " << frame;
+      }
+    }
+  }
+  truth_.setFrame(0);
+  struct Case {Eigen::Vector3d map; std::string name;};
+  const std::vector<Case> cases{
+    {{0.3, 0.0, 0.01}, "floor"},          // bare floor in front of the start
+    {{0.3, 0.0, -0.03}, "floor"},         // noisy depth below the floor
+    {{0.5, 1.6, 0.5}, "wall_north"},
+    {{0.5, -1.62, 0.3}, "wall_south"},
+  };
+  for (const auto & c : cases) {
+    const uint16_t got = truth_.objectAtMap(c.map);
+    ASSERT_NE(got, kNoObject) << c.name;
+    EXPECT_EQ(truth_.object(got).name, c.name);
+  }
+  // Mid-air, far from every surface.
+  EXPECT_EQ(truth_.objectAtMap({0.3, 0.0, 0.8}), kNoObject);
+  // The top of the carpet (8 mm) belongs to the carpet, not to the floor 8 mm below.
+  const auto carpet = truth_.world().object("carpet");
+  for (const auto & placement : truth_.placements()) {
+    if (placement.id == carpet.id) {
+      const Eigen::Vector3d on(placement.map_centre.x(), placement.map_centre.y(), 0.008);
+      EXPECT_EQ(truth_.objectAtMap(on), carpet.id);
+    }
+  }
+}
+
+TEST_F(WorldTruthTest, MovingObjectsAreLookedUpWhereTheyAreAtTheFrame)
+{
+  const uint16_t cart = id("cart");
+  truth_.setFrame(0);
+  Eigen::Vector3d at0;
+  for (const auto & p : truth_.placements()) {
+    if (p.id == cart) {
+      at0 = p.map_centre;
+    }
+  }
+  truth_.setFrame(50);  // 5 s later: the cart moved 2 m
+  EXPECT_NE(truth_.objectAtMap(at0), cart);
+}
+
+TEST(WorldTruthStart, FramesCountFromTheStartTime)
+{
+  WorldTruth late(nimbra_demo_scene::DemoWorld::Params{}, 10.0, 16.0);
+  WorldTruth early(nimbra_demo_scene::DemoWorld::Params{}, 10.0);
+  late.setFrame(5);
+  early.setFrame(165);
+  EXPECT_DOUBLE_EQ(late.sceneTime(), 16.5);
+  EXPECT_TRUE(late.mapToBase().isApprox(early.mapToBase()));
+  EXPECT_THROW(WorldTruth(nimbra_demo_scene::DemoWorld::Params{}, 0.0), std::invalid_argument);
+  EXPECT_THROW(WorldTruth(nimbra_demo_scene::DemoWorld::Params{}, 10.0, -1.0),
+    std::invalid_argument);
+}
+
+TEST(FrameStamp, FrameNumbersSurviveTheStampAndADouble)
+{
+  struct Case {int64_t sec; uint32_t nanosec; uint64_t frame;};
+  const std::vector<Case> cases{
+    {1796574697, 123456789, 0}, {1796574697, 999999999, 1}, {1796574697, 0, 999},
+    {1796574698, 500000000, 1000}, {1796574699, 7000, 1234}, {1796574800, 999500000, 86399}};
+  for (const auto & c : cases) {
+    int64_t sec = 0;
+    uint32_t nanosec = 0;
+    nimbra_demo_scene::frameStamp(c.sec, c.nanosec, c.frame, sec, nanosec);
+    const double wall = c.sec + c.nanosec * 1e-9;
+    const double stamp = sec + nanosec * 1e-9;
+    EXPECT_LE(std::fabs(stamp - wall), 0.001) << c.frame;
+    EXPECT_LT(nanosec, 1000000000u);
+    // A guess within a few hundred frames finds the frame exactly.
+    for (double off : {-300.0, 0.0, 0.4, 250.0}) {
+      EXPECT_EQ(nimbra_demo_scene::frameFromStamp(stamp, c.frame + off), c.frame)
+        << c.frame << " guess offset " << off;
+    }
+  }
+  // Never negative: a guess before frame 0 gives the residue.
+  EXPECT_EQ(nimbra_demo_scene::frameFromStamp(1796574697.000003, -400.0), 3u);
+}
+
+}  // namespace
+}  // namespace nimbra_demo_report
