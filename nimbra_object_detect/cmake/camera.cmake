@@ -18,6 +18,7 @@ add_library(nimbra_od_camera STATIC
   src/camera/depth_camera_trashcallback.cpp
   src/camera/detection_filter.cpp
   src/camera/frame_pairing.cpp
+  src/camera/trash_frame.cpp
   src/camera/obstacle_messages.cpp
   src/camera/trash_estimator.cpp
 )
@@ -40,6 +41,8 @@ if(BUILD_TESTING)
     test/camera/test_camera_config.cpp
     test/camera/test_frame_pairing.cpp
     test/camera/test_trash_estimator.cpp
+    test/camera/test_trash_frame.cpp
+    test/camera/test_detection_filter.cpp
     test/camera/test_obstacle_messages.cpp
     test/cloud/cloud_test_scenes.cpp
     test/common/log_capture.cpp

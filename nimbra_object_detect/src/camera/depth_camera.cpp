@@ -67,6 +67,12 @@ DepthCamera::DepthCamera(
   trash_para_.record.trash_distance_threshold = config_.trash.trash_distance_threshold;
   trash_para_.record.robot_angular_threshold = config_.trash.robot_angular_threshold;
   trash_para_.record.bbox_edge_threshold = config_.trash.bbox_edge_threshold;
+  TrashRules trash_rules;
+  trash_rules.cam_id = cam_id;
+  trash_rules.trash_classes = config_.trash_class_set_;
+  trash_rules.trash_distance_threshold = config_.trash.trash_distance_threshold;
+  trash_rules.bbox_edge_threshold = config_.trash.bbox_edge_threshold;
+  trash_frame_ = std::make_unique<TrashFrameEstimator>(trash_rules);
   if (trash_tracker_) {
     trash_thread_ = std::thread(&DepthCamera::trashDetectionCallback, this, &trash_para_);
     registerWithTracker();

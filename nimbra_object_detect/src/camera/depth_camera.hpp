@@ -37,6 +37,7 @@
 #include "camera/camera_config.hpp"
 #include "camera/hand_off.hpp"
 #include "camera/region_map_record.hpp"
+#include "camera/trash_frame.hpp"
 #include "common/ai_result.hpp"
 #include "common/class_cloud_info.hpp"
 #include "rclcdds/lifecycle_node.hpp"
@@ -204,13 +205,6 @@ private:
   // trash (depth_camera_trashcallback.cpp)
   void trashDetectionCallback(HandOff<TrashThreadInputPara> * para);
   void trashFrame(TrashThreadInputPara & para);
-  void measureTrash(const TrashThreadInputPara & para, const sensor_msgs::msg::Image & depth,
-    const std::vector<Detection> & trash_list, const std::vector<Detection> & base_waiting_list,
-    const Eigen::Matrix4f & cam_to_map,
-    std::vector<orvix::perception::WasteObservation> & observations);
-  /// @return true when the bottle was announced on "robot_event"
-  bool announceBottle(const orvix::perception::WasteObservation & observation,
-    const std::string & name);
 
   // identity and wiring
   int32_t cam_id = 0;
@@ -273,13 +267,9 @@ private:
   std::thread ai_thread_;
   std::thread trash_thread_;
 
-  // trash worker state
-  float trash_mask_iou_v1 = 0.7F;
-  float no_clean_trash_map_dis_th_ = 0.03F;
-  float min_trash_area_ = 0.0004F;
-  std::vector<orvix::perception::WasteObservation> broadcast_history_;
+  // trash worker state: the frame rules (thresholds, announced bottles) and the event message
+  std::unique_ptr<TrashFrameEstimator> trash_frame_;
   nimbra_protocol::msg::RobotEvent robot_event_msg_;
-  std::set<int32_t> warned_missing_height_;  ///< trash classes already reported without a height band
 
   // subscriptions
   rclcdds::CallbackGroup::SharedPtr rgb_group_;

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "camera/depth_camera.hpp"
+#include "camera/detection_filter.hpp"
 #include "common/camera_frame_registry.hpp"
 #include "common/cloud.hpp"
 #include "common/cloud_preprocess.hpp"
@@ -93,15 +94,8 @@ void DepthCamera::process(
   // pair keeps only those.
   AiResult bboxs_info;
   AiResult no_remove_bboxs_info;
-  bboxs_info.image = no_remove_bboxs_info.image = ai_result.image;
-  bboxs_info.time = no_remove_bboxs_info.time = ai_result.time;
-  for (const auto & detection : ai_result.detections) {
-    if (config_.dangerous_class_set_.count(static_cast<int32_t>(detection.type)) > 0) {
-      no_remove_bboxs_info.detections.push_back(detection);
-    } else if (!trad_only_) {
-      bboxs_info.detections.push_back(detection);
-    }
-  }
+  splitDetections(ai_result, config_.dangerous_class_set_, trad_only_, bboxs_info,
+    no_remove_bboxs_info);
   LOG_DEBUG("no_remove_bboxs_info size = {0:d}, bboxs_info size = {1:d} of cam_id={2:d}",
     no_remove_bboxs_info.detections.size(), bboxs_info.detections.size(), cam_id);
   // 8. Regions of the detections that bypass ground removal.

@@ -40,4 +40,21 @@ std::vector<Detection> filterModelDetections(
   return kept;
 }
 
+void splitDetections(
+  const AiResult & frame, const std::set<int32_t> & dangerous_classes, bool trad_only,
+  AiResult & labelled, AiResult & no_remove)
+{
+  labelled.image = no_remove.image = frame.image;
+  labelled.time = no_remove.time = frame.time;
+  labelled.detections.clear();
+  no_remove.detections.clear();
+  for (const auto & detection : frame.detections) {
+    if (dangerous_classes.count(static_cast<int32_t>(detection.type)) > 0) {
+      no_remove.detections.push_back(detection);
+    } else if (!trad_only) {
+      labelled.detections.push_back(detection);
+    }
+  }
+}
+
 }  // namespace nimbra

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <vector>
 
+#include "common/ai_result.hpp"
 #include "common/detection.hpp"
 #include "nimbra_model_zoo/model_detection.hpp"
 
@@ -22,5 +24,12 @@ namespace nimbra
 std::vector<Detection> filterModelDetections(
   int32_t cam_id, const std::vector<orvix::model::ModelDetection> & raw,
   const semantic::AiConfig & config);
+
+/// @brief Splits the frame's detections, in order: dangerous classes bypass ground removal
+/// (`no_remove`), the others are labelled (`labelled`) unless the frame is traditional-only, when
+/// they are dropped. Both results carry the frame's image and time value.
+void splitDetections(
+  const AiResult & frame, const std::set<int32_t> & dangerous_classes, bool trad_only,
+  AiResult & labelled, AiResult & no_remove);
 
 }  // namespace nimbra

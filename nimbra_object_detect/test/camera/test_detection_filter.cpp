@@ -1,0 +1,76 @@
+// The model's raw instances turned into detections, and the split of a frame's detections.
+#include <gtest/gtest.h>
+
+#include <yaml-cpp/yaml.h>
+
+#include <string>
+#include <vector>
+
+#include "camera/detection_filter.hpp"
+#include "common/semantic_type.hpp"
+
+namespace nimbra::test
+{
+namespace
+{
+
+orvix::model::ModelDetection Raw(int32_t class_id, float score, float x, float width)
+{
+  orvix::model::ModelDetection raw;
+  raw.class_id = class_id;
+  raw.score = score;
+  raw.x = x;
+  raw.y = 2.0F;
+  raw.width = width;
+  raw.height = 3.0F;
+  return raw;
+}
+
+TEST(DetectionFilter, ThresholdsTruncationAndUnknownClassIds)
+{
+  std::string error;
+  const semantic::AiConfig config(YAML::Load(
+      "class_mapping: {0: chair, 1: person, 2: paper, 3: carpet, 4: bottle}\n"
+      "default_confidence_threshold: 0.5\nconfidence_threshold: {1: 0.75}\n"), YAML::Node(), error);
+  ASSERT_TRUE(error.empty()) << error;
+  const auto kept = filterModelDetections(1, {
+      Raw(0, 0.5F, 10.7F, 5.6F),    // score equal to the threshold: kept; x2 = trunc(16.3)
+      Raw(0, 0.49F, 0.0F, 1.0F),    // below: dropped
+      Raw(1, 0.7F, 0.0F, 1.0F),     // below its own class threshold: dropped
+      Raw(7, 0.01F, -0.5F, 1.0F),   // class beyond the table: INVALID, threshold 0, kept
+    }, config);
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept[0].type, semantic::CHAIR);
+  EXPECT_EQ(kept[0].x1, 10);
+  EXPECT_EQ(kept[0].x2, 16);
+  EXPECT_EQ(kept[0].y2, 5);
+  EXPECT_EQ(kept[1].type, semantic::INVALID);
+  EXPECT_EQ(kept[1].x1, 0);  // -0.5 truncates toward zero, not down
+  EXPECT_EQ(kept[1].x2, 0);
+}
+
+TEST(DetectionFilter, TraditionalOnlyFramesKeepOnlyDangerousDetections)
+{
+  AiResult frame;
+  frame.time = 4.5;
+  for (auto type : {semantic::ESCALATOR_ENTRANCE, semantic::PERSON, semantic::COFFEE}) {
+    Detection detection;
+    detection.type = type;
+    frame.detections.push_back(detection);
+  }
+  const std::set<int32_t> dangerous{semantic::ESCALATOR_ENTRANCE, semantic::COFFEE};
+  AiResult labelled;
+  AiResult no_remove;
+  splitDetections(frame, dangerous, false, labelled, no_remove);
+  ASSERT_EQ(labelled.detections.size(), 1u);
+  EXPECT_EQ(labelled.detections[0].type, semantic::PERSON);
+  EXPECT_EQ(no_remove.detections.size(), 2u);
+  splitDetections(frame, dangerous, true, labelled, no_remove);
+  EXPECT_TRUE(labelled.detections.empty());
+  ASSERT_EQ(no_remove.detections.size(), 2u);
+  EXPECT_EQ(no_remove.detections[1].type, semantic::COFFEE);
+  EXPECT_DOUBLE_EQ(no_remove.time, 4.5);
+}
+
+}  // namespace
+}  // namespace nimbra::test
