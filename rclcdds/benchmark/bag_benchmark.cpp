@@ -185,7 +185,7 @@ void run(const std::string & mode, double seconds, size_t depth)
     }
   }
   const double wall = std::chrono::duration<double>(SteadyClock::now() - start).count();
-  std::this_thread::sleep_for(500ms);
+  std::this_thread::sleep_for(1500ms);  // retransmissions still in flight
   const double recorder_cpu = cpu_seconds(recorder.pid()) - cpu_before;
   recorder.signal(SIGINT);
   const int code = recorder.wait();
@@ -209,7 +209,7 @@ void run(const std::string & mode, double seconds, size_t depth)
     mode.c_str(), static_cast<unsigned long long>(sent), wall, sent_bytes / wall / 1e6,
     static_cast<unsigned long long>(bag.metadata.message_count),
     static_cast<long long>(sent) - static_cast<long long>(bag.metadata.message_count),
-    100.0 * recorder_cpu / wall, size / 1e6, code);
+    100.0 * recorder_cpu / (wall + 1.5), size / 1e6, code);
 
   // Which frames are missing (the stamp's seconds carry the frame number).
   std::map<std::string, std::vector<int>> frames_seen;

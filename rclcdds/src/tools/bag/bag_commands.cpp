@@ -429,26 +429,29 @@ int bag_record(const rclcdds::Context::SharedPtr & context, const BagArgs & args
   int64_t first_ns = 0;
   int64_t last_ns = 0;
   std::cerr << "Recording to '" << dir << "' (" << storage_id << ")..." << std::endl;
+  auto take_all = [&]() {
+      for (auto & [name, entry] : recorded) {
+        RecordedTopic & topic = entry;
+        while (topic.reader->take(
+            [&](const uint8_t * data, size_t size, const rclcdds::SampleInfo &) {
+              const int64_t t = now_ns();
+              queue.push(topic.index, t, data, size);
+              if (messages == 0) {
+                first_ns = t;
+              }
+              last_ns = t;
+              ++messages;
+              ++topic.count;
+              bytes += size;
+            }))
+        {
+        }
+      }
+    };
   while (rclcdds::ok(context) && (forever || SteadyClock::now() - started < duration)) {
     dds_attach_t fired[1];
     dds_waitset_wait(waitset, fired, 1, DDS_MSECS(100));
-    for (auto & [name, entry] : recorded) {
-      RecordedTopic & topic = entry;
-      while (topic.reader->take(
-          [&](const uint8_t * data, size_t size, const rclcdds::SampleInfo &) {
-            const int64_t t = now_ns();
-            queue.push(topic.index, t, data, size);
-            if (messages == 0) {
-              first_ns = t;
-            }
-            last_ns = t;
-            ++messages;
-            ++topic.count;
-            bytes += size;
-          }))
-      {
-      }
-    }
+    take_all();
     const auto now = SteadyClock::now();
     if (now >= next_discovery) {
       add_topics(0ms);
@@ -465,6 +468,7 @@ int bag_record(const rclcdds::Context::SharedPtr & context, const BagArgs & args
       next_progress += 1s;
     }
   }
+  take_all();  // what had arrived before the stop belongs to the bag
   end_progress();
   context->remove_interrupt_guard(guard);
   dds_delete(waitset);
@@ -509,11 +513,12 @@ int bag_record(const rclcdds::Context::SharedPtr & context, const BagArgs & args
 // play
 
 /// QoS for replaying a topic, from its recorded publishers like Humble's player: reliable unless
-/// one was best effort, transient local only when all were.
+/// one was best effort, transient local only when all were. Keep-last 30 (a second of camera
+/// frames) so that a reliable reader that needs a retransmission under load still gets it.
 rclcdds::QoS playback_qos(const std::string & offered_qos_profiles)
 {
   const auto profiles = rclcdds_bag::qos_profiles_from_yaml(offered_qos_profiles);
-  rclcdds::QoS qos(10);
+  rclcdds::QoS qos(30);
   bool all_transient = !profiles.empty();
   for (const auto & profile : profiles) {
     if (profile.reliability == 2) {
