@@ -332,6 +332,14 @@ TEST_F(CameraFramesTest, MalformedInputIsDroppedWithOneLineAndTheNextFrameWorks)
   EXPECT_EQ(camera_->processedFrames(), 1u);
   ASSERT_NE(camera_->pairedRgb(), nullptr);
   EXPECT_EQ(camera_->pairedRgb()->encoding, "rgb8");
+  // A colour image twice the depth image's size is processed too.
+  const double later = Now();
+  camera_->rgbCallback(Colour(later, 2 * kWidth, 2 * kHeight));
+  camera_->depthCallback(SceneDepth(later, false));
+  EXPECT_EQ(camera_->processedFrames(), 2u);
+  EXPECT_EQ(camera_->pairedRgb()->width, 2u * kWidth);
+  EXPECT_EQ(CountLines(log.Lines(), "frame dropped"), 0u);
+  EXPECT_EQ(CountLines(log.Lines(), "failed"), 0u);
 }
 
 /// Obstacle count of the last "base_cloud size=..." line, or -1.
