@@ -66,8 +66,12 @@ corpus="${build_dir}/corpus-${target}"
 mkdir -p "${corpus}" "${build_dir}/artifacts"
 flags=(-std=c++17 -O1 -g "${includes[@]}")
 
+stale_source=0
+for source in "${sources[@]}"; do
+  if [[ "${source}" -nt "${build_dir}/${fuzzer}" ]]; then stale_source=1; fi
+done
 if [[ ! -x "${build_dir}/${fuzzer}" || "${here}/${fuzzer}.cpp" -nt "${build_dir}/${fuzzer}" ||
-  "${here}/run_fuzz.sh" -nt "${build_dir}/${fuzzer}" ]]; then
+  "${here}/run_fuzz.sh" -nt "${build_dir}/${fuzzer}" || ${stale_source} == 1 ]]; then
   echo "building ${build_dir}/${fuzzer}"
   clang++ "${flags[@]}" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     "${here}/${fuzzer}.cpp" "${sources[@]}" "${libs[@]}" "${extra_libs[@]}" -o "${build_dir}/${fuzzer}"

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <zstd.h>
+
 #include "bag_storage.hpp"
 #include "bag_temp_dirs.hpp"
 #include "mcap_records.hpp"
@@ -373,6 +375,7 @@ TEST(McapRecords, ChunkHeadersThatLieAreRefused)
   const Case cases[] = {
     {"records length beyond the record", 4, 100, "", 4},
     {"uncompressed size of a terabyte", uint64_t{1} << 40, 4, "zstd", 4},
+    {"uncompressed size of 512 MiB", uint64_t{512} << 20, 4, "lz4", 4},
     {"plain chunk with a size mismatch", 10, 4, "", 4},
     {"unknown compression", 4, 4, "brotli", 4},
     {"zstd garbage", 4, 4, "zstd", 4},
@@ -402,6 +405,27 @@ TEST(McapRecords, ChunkHeadersThatLieAreRefused)
       rclcdds_bag::mcap::decompress_chunk(chunk, out, error);
     EXPECT_FALSE(ok) << c.what;
     EXPECT_FALSE(error.empty()) << c.what;
+  }
+}
+
+TEST(McapRecords, ZstdFrameStatingAnotherSizeIsRefusedBeforeAllocating)
+{
+  const std::vector<uint8_t> data(100, 7);
+  std::vector<uint8_t> frame(ZSTD_compressBound(data.size()));
+  frame.resize(ZSTD_compress(frame.data(), frame.size(), data.data(), data.size(), 1));
+  for (uint64_t claimed : {uint64_t{100}, uint64_t{99}, uint64_t{100} << 20}) {
+    rclcdds_bag::mcap::Chunk chunk;
+    chunk.uncompressed_size = claimed;
+    chunk.compression = "zstd";
+    chunk.records = frame.data();
+    chunk.records_size = frame.size();
+    std::vector<uint8_t> out;
+    std::string error;
+    const bool ok = rclcdds_bag::mcap::decompress_chunk(chunk, out, error);
+    EXPECT_EQ(ok, claimed == 100) << claimed << ": " << error;
+    if (!ok) {
+      EXPECT_LT(out.capacity(), claimed) << "nothing allocated for the claimed size";
+    }
   }
 }
 

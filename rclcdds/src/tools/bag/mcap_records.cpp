@@ -136,7 +136,7 @@ bool parse_chunk(const uint8_t * data, size_t size, Chunk & chunk, std::string &
       std::to_string(cursor.left()) + " bytes left";
     return false;
   }
-  if (chunk.uncompressed_size > kMaxRecordBytes) {
+  if (chunk.uncompressed_size > kMaxChunkBytes) {
     error = "chunk claims " + std::to_string(chunk.uncompressed_size) + " uncompressed bytes";
     return false;
   }
@@ -154,6 +154,15 @@ bool decompress_chunk(const Chunk & chunk, std::vector<uint8_t> & out, std::stri
     }
     out.assign(chunk.records, chunk.records + expected);
   } else if (chunk.compression == "zstd") {
+    // A frame that states its size must state the chunk's before anything is allocated.
+    const unsigned long long stated = ZSTD_getFrameContentSize(
+      chunk.records, static_cast<size_t>(chunk.records_size));
+    if (stated == ZSTD_CONTENTSIZE_ERROR ||
+      (stated != ZSTD_CONTENTSIZE_UNKNOWN && stated != chunk.uncompressed_size))
+    {
+      error = "zstd: the frame does not hold " + std::to_string(expected) + " bytes";
+      return false;
+    }
     out.resize(expected);
     const size_t n = ZSTD_decompress(out.data(), expected, chunk.records,
         static_cast<size_t>(chunk.records_size));

@@ -31,8 +31,11 @@ enum class Opcode : uint8_t
   DataEnd = 0x0F,
 };
 
-/// Largest record (and uncompressed chunk) a reader accepts.
+/// Largest record a reader accepts (a record is read only when the file holds it all).
 constexpr uint64_t kMaxRecordBytes = uint64_t{1} << 30;
+/// Largest uncompressed chunk a reader accepts: a few bytes of a hostile file must not make it
+/// allocate more (writers use chunks of about a megabyte).
+constexpr uint64_t kMaxChunkBytes = uint64_t{128} << 20;
 
 /// CRC-32 (IEEE 802.3, as zlib), continuing from `crc` (0 to start).
 uint32_t crc32(const uint8_t * data, size_t size, uint32_t crc = 0);
