@@ -68,3 +68,21 @@ if(BUILD_TESTING AND benchmark_FOUND)
     DYNAMIC_DETECTOR_CONFIG="${CMAKE_CURRENT_SOURCE_DIR}/config/dynamic_cloud_detector.yaml"
     NIMBRA_OD_CONFIG_DIR="${CMAKE_CURRENT_SOURCE_DIR}/config")
 endif()
+
+# The traditional path against a chain of PCL's own filters (VoxelGrid, SACSegmentation,
+# EuclideanClusterExtraction) on demo-world frames, printed on demand; never a test.
+if(BUILD_TESTING)
+  find_package(nimbra_demo_scene REQUIRED)
+  # PCL's include directories and its common and filters libraries come from cloud.cmake. The
+  # reference chain's other PCL libraries are linked as files: PCL's imported targets of
+  # these pull in VTK, whose MPI targets this C++-only project cannot provide.
+  foreach(pcl_lib segmentation sample_consensus search kdtree)
+    find_library(PCL_REFERENCE_${pcl_lib} pcl_${pcl_lib} REQUIRED)
+    list(APPEND pcl_reference_libraries ${PCL_REFERENCE_${pcl_lib}})
+  endforeach()
+  add_executable(pcl_reference_benchmark benchmark/pcl_reference_benchmark.cpp)
+  target_include_directories(pcl_reference_benchmark SYSTEM PRIVATE ${PCL_INCLUDE_DIRS})
+  target_link_libraries(pcl_reference_benchmark nimbra_od_cloud
+    nimbra_demo_scene::nimbra_demo_scene_core ${pcl_reference_libraries}
+    ${PCL_FILTERS_LIBRARIES} ${PCL_COMMON_LIBRARIES})
+endif()
