@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -110,6 +112,7 @@ ReportNode::ReportNode()
 
   started_ = std::chrono::steady_clock::now();
   rss_start_mib_ = rssMiB();
+  cpu_start_s_ = cpuSeconds();
   progress_timer_ = create_wall_timer(std::chrono::seconds(1), [this] {progress();});
 }
 
@@ -315,6 +318,33 @@ void ReportNode::progress()
   }
 }
 
+double ReportNode::cpuSeconds() const
+{
+  if (node_pid_ <= 0) {
+    return -1.0;
+  }
+  std::ifstream stat("/proc/" + std::to_string(node_pid_) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  // Fields after the command name (which may hold spaces) end with ')'.
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) {
+    return -1.0;
+  }
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  double utime = -1.0, stime = -1.0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) {
+      utime = std::atof(field.c_str());
+    } else if (i == 15) {
+      stime = std::atof(field.c_str());
+    }
+  }
+  const long ticks = sysconf(_SC_CLK_TCK);
+  return utime < 0.0 || stime < 0.0 || ticks <= 0 ? -1.0 : (utime + stime) / ticks;
+}
+
 double ReportNode::rssMiB() const
 {
   if (node_pid_ <= 0) {
@@ -506,6 +536,7 @@ void ReportNode::writePictures(std::vector<std::string> & written)
 void ReportNode::finish()
 {
   const double rss_end = rssMiB();
+  const double cpu_end = cpuSeconds();
   std::map<int, CameraLog> log;
   if (!node_log_.empty()) {
     std::ifstream in(node_log_);
@@ -545,6 +576,15 @@ void ReportNode::finish()
   if (rss_start_mib_ >= 0.0) {
     std::printf("object_detect memory (RSS): %.1f MiB at start, %.1f MiB after the run\n",
       rss_start_mib_, rss_end);
+  }
+  uint64_t processed = 0;
+  for (const auto & [c, cam] : cams_) {
+    processed += cam.processed;
+  }
+  if (cpu_start_s_ >= 0.0 && cpu_end >= cpu_start_s_ && processed > 0) {
+    std::printf("object_detect CPU time (all threads, user + system): %.1f s in %.0f s, %.0f ms per"
+      " processed camera frame (inference included)\n", cpu_end - cpu_start_s_, duration_s_,
+      1000.0 * (cpu_end - cpu_start_s_) / static_cast<double>(processed));
   }
 
   std::printf("\nobstacle pieces and points by class (static + dynamic + coffee groups)\n");

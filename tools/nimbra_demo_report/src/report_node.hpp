@@ -76,6 +76,8 @@ private:
   std::vector<Figure> figures() const;
   void writePictures(std::vector<std::string> & written);
   double rssMiB() const;
+  /// User + system CPU time of node_pid so far, s; -1 when unknown.
+  double cpuSeconds() const;
 
   // parameters
   double rate_hz_{10.0};
@@ -94,6 +96,7 @@ private:
   uint64_t last_frame_{0};
   uint64_t max_frame_{0};
   double rss_start_mib_{-1.0};
+  double cpu_start_s_{-1.0};
   int exit_status_{0};
 
   std::map<int, CameraStats> cams_;
