@@ -611,6 +611,19 @@ TEST(BagDirectory, NothingToReadIsAnError)
   EXPECT_THROW(rclcdds_bag::open_bag_directory(dir + "/absent"), std::runtime_error);
 }
 
+TEST(BagDirectory, ASingleStorageFileIsABag)
+{
+  const std::string dir = temp_dir();
+  write_all(*rclcdds_bag::open_mcap_writer(dir + "/one.mcap"), sample(10));
+  rclcdds_bag::BagDirectory bag = rclcdds_bag::open_bag_directory(dir + "/one.mcap");
+  ASSERT_EQ(bag.files.size(), 1u);
+  EXPECT_EQ(bag.metadata.storage_identifier, "mcap");
+  rclcdds_bag::scan_bag(bag);
+  EXPECT_EQ(bag.metadata.message_count, 10u);
+  std::ofstream(dir + "/notes.txt") << "text";
+  EXPECT_THROW(rclcdds_bag::open_bag_directory(dir + "/notes.txt"), std::runtime_error);
+}
+
 // ---------------------------------------------------------------------------------------------
 // message definitions
 
