@@ -9,6 +9,7 @@
 
 #include "camera/depth_camera.hpp"
 #include "camera/frame_pairing.hpp"
+#include "camera/stage_timing.hpp"
 #include "common/logger.hpp"
 #include "nimbra_perception_libs/perception_utils.hpp"
 
@@ -24,13 +25,6 @@ constexpr int32_t kNoDataAlarmCount = 50;
 constexpr uint32_t kLagSamples = 74;  // statistics are reported on the 75th sample
 constexpr double kStaleSeconds = 1.0;
 constexpr int32_t kRescanSleepMs = 10;
-
-using WallClock = std::chrono::steady_clock;
-
-int64_t MicrosecondsBetween(WallClock::time_point from, WallClock::time_point to)
-{
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count() / 1000;
-}
 
 /// Sleeps 10 ms, resuming after a signal interrupts the sleep.
 void SleepRescanInterval()
@@ -143,7 +137,7 @@ bool DepthCamera::pairColourFrame(double depth_stamp, double & rgb_stamp, int64_
 void DepthCamera::depthCallback(const sensor_msgs::msg::Image::ConstSharedPtr & msg)
 {
   try {
-    const auto callback_start = WallClock::now();
+    const auto callback_start = StageClock::now();
     if (!activated_.load()) {
       LOG_DEBUG("current now is hibernate");
       return;
@@ -172,10 +166,10 @@ void DepthCamera::depthCallback(const sensor_msgs::msg::Image::ConstSharedPtr & 
     const double depth_stamp = orvix::perception::TimeToDouble(msg->header);
     LOG_DEBUG("camera_{0:d} depthCallback get msg-time = {1:05.4f}(s)", cam_id, depth_stamp);
 
-    const auto search_start = WallClock::now();
+    const auto search_start = StageClock::now();
     double rgb_stamp = depth_stamp;
     pairColourFrame(depth_stamp, rgb_stamp, last_pairing_scans_);
-    const auto search_end = WallClock::now();
+    const auto search_end = StageClock::now();
     no_data_count_ = 0;
 
     const double now = orvix::perception::TimeToDouble(node_->now());
@@ -207,14 +201,14 @@ void DepthCamera::depthCallback(const sensor_msgs::msg::Image::ConstSharedPtr & 
     ++processed_frame_count_;
 
     if (config_.debug || config_.data_flow_trace) {
-      const auto callback_end = WallClock::now();
+      const auto callback_end = StageClock::now();
       const double end_now = orvix::perception::TimeToDouble(node_->now());
       LOG_DEBUG("cam_{0:d} :<search_rgb> runtime = {1:d}(us)", cam_id,
-        MicrosecondsBetween(search_start, search_end));
+        microsecondsBetween(search_start, search_end));
       LOG_DEBUG("cam_{0:d} :<process> runtime = {1:d}(us)", cam_id,
-        MicrosecondsBetween(search_end, callback_end));
+        microsecondsBetween(search_end, callback_end));
       LOG_DEBUG("cam_{0:d} :<callback> runtime = {1:d}(us) time fly = {2:05.4f} (s)", cam_id,
-        MicrosecondsBetween(callback_start, callback_end), end_now - depth_stamp);
+        microsecondsBetween(callback_start, callback_end), end_now - depth_stamp);
     }
   } catch (const std::exception & e) {
     LOG_ERROR("cam_{0:d} depth frame dropped: {1:s}", cam_id, e.what());

@@ -4,6 +4,7 @@
 
 #include "camera/depth_camera.hpp"
 #include "camera/obstacle_messages.hpp"
+#include "camera/stage_timing.hpp"
 #include "common/camera_frame_registry.hpp"
 #include "common/cloud.hpp"
 #include "common/logger.hpp"
@@ -14,18 +15,6 @@
 
 namespace nimbra
 {
-
-namespace
-{
-
-using WallClock = std::chrono::steady_clock;
-
-int64_t Microseconds(WallClock::time_point from, WallClock::time_point to)
-{
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count() / 1000;
-}
-
-}  // namespace
 
 void DepthCamera::noRemoveGroundRegions(
   const sensor_msgs::msg::Image & depth, const AiResult & no_remove_bboxs_info, double stamp,
@@ -84,12 +73,12 @@ void DepthCamera::pointCloudAssignLable(
   const std::vector<PointCloud::Ptr> & clusters, const AiResult & ai_result,
   const std::vector<ClassCloudInfo> & floor_regions, double stamp)
 {
-  const auto start = WallClock::now();
+  const auto start = StageClock::now();
   std::vector<ClassCloudInfo> class_cloud_info;
   processing_ctx_->cloudDynamicStaticSplit(clusters, ai_result, CameraIntrinsics{fx_, fy_, cx_, cy_},
     base_to_cam_, depth_width_, depth_height_, class_cloud_info);
   LOG_DEBUG("class_cloud_info size = {0:d} of the cam_{1:d}", class_cloud_info.size(), cam_id);
-  const auto split_end = WallClock::now();
+  const auto split_end = StageClock::now();
   class_cloud_info_pub_->publish(makeColouredCloud(class_cloud_info, stamp));
   no_remove_ground_cloud_info_pub_->publish(makeColouredCloud(floor_regions, stamp));
   // Sorting reads the detector's ready flag once and clears it, used or not.
@@ -99,18 +88,18 @@ void DepthCamera::pointCloudAssignLable(
     "static_cloud_info size = {0:d}, dynamic_cloud_info size = {1:d}, coffee_cloud_info size = "
     "{2:d} of the cam_{3:d}", groups.static_cloud_info.size(), groups.dynamic_cloud_info.size(),
     groups.coffee_cloud_info.size(), cam_id);
-  const auto sort_end = WallClock::now();
+  const auto sort_end = StageClock::now();
   people_info_pub_->publish(makePeopleList(groups.dynamic_cloud_info, cam_id, stamp));
   dynamicAndStaticPublic(groups.dynamic_cloud_info, groups.static_cloud_info,
     groups.coffee_cloud_info, stamp);
-  const auto publish_end = WallClock::now();
+  const auto publish_end = StageClock::now();
   if (config_.debug) {
     LOG_DEBUG("cam_{0:d} :Func<cloudDynamicStaticSplit> runtime = {1:d}(us)", cam_id,
-      Microseconds(start, split_end));
+      microsecondsBetween(start, split_end));
     LOG_DEBUG("cam_{0:d} :Func<pointCloudPostcress> runtime = {1:d}(us)", cam_id,
-      Microseconds(split_end, sort_end));
+      microsecondsBetween(split_end, sort_end));
     LOG_DEBUG("cam_{0:d} :Func<dynamicAndStaticPublic> runtime = {1:d}(us)", cam_id,
-      Microseconds(sort_end, publish_end));
+      microsecondsBetween(sort_end, publish_end));
   }
 }
 

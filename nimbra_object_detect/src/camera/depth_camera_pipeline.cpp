@@ -8,6 +8,7 @@
 
 #include "camera/depth_camera.hpp"
 #include "camera/detection_filter.hpp"
+#include "camera/stage_timing.hpp"
 #include "common/camera_frame_registry.hpp"
 #include "common/cloud.hpp"
 #include "common/cloud_preprocess.hpp"
@@ -28,13 +29,6 @@ namespace nimbra
 
 namespace
 {
-
-using WallClock = std::chrono::steady_clock;
-
-int64_t Microseconds(WallClock::time_point from, WallClock::time_point to)
-{
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count() / 1000;
-}
 
 cv::Scalar PaletteColour(int64_t row)
 {
@@ -81,9 +75,9 @@ void DepthCamera::process(
   const double frame_stamp = (depth_stamp + rgb_stamp) / 2.0;
   // 4. Segmentation.
   AiResult ai_result;
-  const auto ai_start = WallClock::now();
+  const auto ai_start = StageClock::now();
   runSegmentation(rgb, ai_result);
-  const auto ai_end = WallClock::now();
+  const auto ai_end = StageClock::now();
   // 5. Trash hand-off.
   offerTrashFrame(depth, ai_result);
   // 6. Detection image.
@@ -102,7 +96,7 @@ void DepthCamera::process(
   std::vector<ClassCloudInfo> floor_regions;
   noRemoveGroundRegions(*depth, no_remove_bboxs_info, frame_stamp, floor_regions);
   // 9. Depth to cloud.
-  const auto cloud_start = WallClock::now();
+  const auto cloud_start = StageClock::now();
   auto raw = std::make_shared<PointCloud>();
   RegionCloudRequest whole_image;
   whole_image.x2 = depth_width_;
@@ -116,11 +110,11 @@ void DepthCamera::process(
   if (config_.debug) {
     LOG_DEBUG("depth to cloud get points = {}", raw->size());
   }
-  const auto cloud_end = WallClock::now();
+  const auto cloud_end = StageClock::now();
   // 10. Downsampling.
   auto sampled = std::make_shared<PointCloud>();
   downsampleCloud(*raw, processing_ctx_->config(), *sampled);
-  const auto sample_end = WallClock::now();
+  const auto sample_end = StageClock::now();
   // 11. Nothing left to work on.
   if (sampled->empty() || sampled->width == 0) {
     LOG_DEBUG("cam_{0:d} encounter an empty depth cloud", cam_id);
@@ -129,7 +123,7 @@ void DepthCamera::process(
   // 12. Camera to base.
   auto base_cloud = std::make_shared<PointCloud>();
   transformCloud(*sampled, cam_to_base_, *base_cloud);
-  const auto base_end = WallClock::now();
+  const auto base_end = StageClock::now();
   CameraFrameRegistry::instance().updateViewExtent(cam_id, cam_to_base_, *base_cloud);
   if (config_.debug) {
     publishCloud(base_cloud_pub_, *base_cloud, frame_stamp);
@@ -147,42 +141,42 @@ void DepthCamera::process(
     publishCloud(obstacle_cloud_pub_, *obstacles, frame_stamp);
     publishCloud(ground_cloud_pub_, *ground, frame_stamp);
   }
-  const auto ground_end = WallClock::now();
+  const auto ground_end = StageClock::now();
   // 14. Clustering.
   int cluster_count = 0;
   std::vector<PointCloud::Ptr> clusters;
   processing_ctx_->cluster()->obstacleCluster(obstacles, cluster_count, clusters);
-  const auto cluster_end = WallClock::now();
+  const auto cluster_end = StageClock::now();
   LOG_DEBUG("numCluster = {0:d} of the cam_{1:d}", cluster_count, cam_id);
   if (config_.debug) {
     publishClusterCloud(clusters, frame_stamp);
   }
   // 15. Dynamic detector, with the base pose in odom at the depth stamp.
   updateDynamicDetector(*depth, depth_stamp, obstacles);
-  const auto dynamic_end = WallClock::now();
+  const auto dynamic_end = StageClock::now();
   // 16. Labelling and publishing.
   pointCloudAssignLable(clusters, bboxs_info, floor_regions, frame_stamp);
-  const auto label_end = WallClock::now();
+  const auto label_end = StageClock::now();
   // 17. Stage runtimes.
   if (config_.debug) {
     LOG_DEBUG("cam_{0:d} :<depth_to_cloud> runtime = {1:d}(us)", cam_id,
-      Microseconds(cloud_start, cloud_end));
+      microsecondsBetween(cloud_start, cloud_end));
     LOG_DEBUG("cam_{0:d} :<sample_cloud> runtime = {1:d}(us)", cam_id,
-      Microseconds(cloud_end, sample_end));
+      microsecondsBetween(cloud_end, sample_end));
     LOG_DEBUG("cam_{0:d} :<cam_to_base> runtime = {1:d}(us)", cam_id,
-      Microseconds(sample_end, base_end));
+      microsecondsBetween(sample_end, base_end));
     LOG_DEBUG("cam_{0:d} :<remove_ground> runtime = {1:d}(us)", cam_id,
-      Microseconds(base_end, ground_end));
+      microsecondsBetween(base_end, ground_end));
     LOG_DEBUG("cam_{0:d} :<cloud_cluster> runtime = {1:d}(us)", cam_id,
-      Microseconds(ground_end, cluster_end));
+      microsecondsBetween(ground_end, cluster_end));
     LOG_DEBUG("cam_{0:d} :<dynamic_detector> runtime = {1:d}(us)", cam_id,
-      Microseconds(cluster_end, dynamic_end));
+      microsecondsBetween(cluster_end, dynamic_end));
     LOG_DEBUG("cam_{0:d} :<trad_method> runtime = {1:d}(us)", cam_id,
-      Microseconds(cloud_start, dynamic_end));
+      microsecondsBetween(cloud_start, dynamic_end));
     LOG_DEBUG("cam_{0:d} :<pointCloud_assign_lable> runtime = {1:d}(us)", cam_id,
-      Microseconds(dynamic_end, label_end));
+      microsecondsBetween(dynamic_end, label_end));
     LOG_DEBUG("cam_{0:d} :<ai_method> runtime = {1:d}(us)", cam_id,
-      Microseconds(ai_start, ai_end));
+      microsecondsBetween(ai_start, ai_end));
   }
 }
 
@@ -239,15 +233,7 @@ void DepthCamera::updateDynamicDetector(
   cv::Mat metres;
   rclcdds::cv_bridge::toCvCopy(depth)->image.convertTo(
     metres, CV_32F, depthScaleForEncoding(depth.encoding));
-  geometry_msgs::msg::Pose pose;
-  pose.position.x = odom_from_base(0, 3);
-  pose.position.y = odom_from_base(1, 3);
-  pose.position.z = odom_from_base(2, 3);
-  const Eigen::Quaternionf rotation(odom_from_base.block<3, 3>(0, 0));
-  pose.orientation.x = rotation.x();
-  pose.orientation.y = rotation.y();
-  pose.orientation.z = rotation.z();
-  pose.orientation.w = rotation.w();
+  const geometry_msgs::msg::Pose pose = poseOfTransform(odom_from_base);
   if (!dynamic_detector_->Update(obstacles, metres, pose)) {
     LOG_DEBUG("cam_{0:d} dynamic detector skipped the frame: {1:s}", cam_id,
       dynamic_detector_->lastError());

@@ -9,6 +9,7 @@
 #include <geometry_msgs/msg/twist.hpp>
 
 #include "camera/depth_camera.hpp"
+#include "camera/stage_timing.hpp"
 #include "camera/trash_frame.hpp"
 #include "common/cloud.hpp"
 #include "common/depth_image_view.hpp"
@@ -28,20 +29,6 @@ namespace
 constexpr auto kVelocityWait = std::chrono::milliseconds(100);
 constexpr int32_t kBottleEventType = 4;
 constexpr int32_t kBottleEventCode = 50012;
-
-geometry_msgs::msg::Pose PoseOf(const Eigen::Matrix4f & transform)
-{
-  geometry_msgs::msg::Pose pose;
-  pose.position.x = transform(0, 3);
-  pose.position.y = transform(1, 3);
-  pose.position.z = transform(2, 3);
-  const Eigen::Quaternionf rotation(transform.block<3, 3>(0, 0));
-  pose.orientation.x = rotation.x();
-  pose.orientation.y = rotation.y();
-  pose.orientation.z = rotation.z();
-  pose.orientation.w = rotation.w();
-  return pose;
-}
 
 }  // namespace
 
@@ -96,7 +83,7 @@ void DepthCamera::trashFrame(TrashThreadInputPara & para)
     LOG_DEBUG("cam_{}, base_to_map_transform_matrix except, thus abandoned!", cam_id);
     return;
   }
-  const geometry_msgs::msg::Pose robot_pose = PoseOf(base_to_map);
+  const geometry_msgs::msg::Pose robot_pose = poseOfTransform(base_to_map);
 
   TrashFrameResult result;
   if (!trash_list.empty()) {
