@@ -138,22 +138,6 @@ TEST(SegmentationDecoder, MaskThresholdAppliesToTheProbability) {
   }
 }
 
-TEST(SegmentationDecoder, MaxDetectionsKeepsTheStrongest) {
-  RawOutputs raw(1, 10, 32, cv::Size(160, 160));
-  for (int i = 0; i < 10; ++i) {
-    raw.SetAnchor(i, {static_cast<float>(50 * i), 200, 20, 20}, 0, 0.3F + 0.05F * i);
-  }
-  DecoderParams params;
-  params.max_detections = 3;
-  SegmentationDecoder decoder(params);
-  std::vector<ModelDetection> detections;
-  ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, kCamera, detections));
-  ASSERT_EQ(detections.size(), 3U);
-  EXPECT_FLOAT_EQ(detections[0].x, 450.0F);
-  EXPECT_FLOAT_EQ(detections[1].x, 400.0F);
-  EXPECT_FLOAT_EQ(detections[2].x, 350.0F);
-}
-
 cv::Mat Tensor(std::vector<int> const& shape, int type = CV_32F) {
   return cv::Mat(static_cast<int>(shape.size()), shape.data(), type, cv::Scalar::all(0));
 }
@@ -192,11 +176,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ShapeCase{{116, 8400}, {1, 32, 160, 160}, CV_32F, false},  // rank 2
                       ShapeCase{{1, 116, 8400}, {1, 32, 25600}, CV_32F, false},  // rank 3
                       ShapeCase{{1, 116, 8400}, {1, 32, 160, 160}, CV_64F, false}));
-
-TEST(SegmentationDecoder, ShapeTextJoinsTheSizes) {
-  EXPECT_EQ(SegmentationDecoder::ShapeText(Tensor({1, 116, 8400})), "1x116x8400");
-  EXPECT_EQ(SegmentationDecoder::ShapeText(cv::Mat()), "empty");
-}
 
 TEST(SegmentationDecoder, RandomOutputsGiveConsistentDetections) {
   std::mt19937 rng(7);

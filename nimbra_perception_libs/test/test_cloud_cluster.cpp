@@ -54,10 +54,12 @@ TEST(CloudCluster, SeparatedBoxesSplitTouchingBoxesMerge)
   const ClusterCase cases[] = {
     {"far apart, kernel 3", 0.40F, 3, 2},
     {"15 cm apart (cell 9), kernel 3", 0.15F, 3, 2},
+    {"12 cm apart (cell 8), kernel 3", 0.12F, 3, 2},
     {"touching, kernel 3", 0.0F, 3, 1},
     {"2 cm apart (cell 6), kernel 3", 0.02F, 3, 1},
     {"12 cm apart (cell 8), kernel 5", 0.12F, 5, 1},
     {"25 cm apart (cell 11), kernel 5", 0.25F, 5, 2},
+    {"15 cm apart (cell 9), kernel 5", 0.15F, 5, 2},
     {"12 cm apart (cell 8), kernel 1", 0.12F, 1, 2},
   };
   for (const ClusterCase & c : cases) {

@@ -37,15 +37,6 @@ PointCloud convert(
   return cloud;
 }
 
-TEST(DepthToCloudGrid, BlockCountIsCeilingDivision)
-{
-  EXPECT_EQ(depthBlockCount(10, 4), 3);
-  EXPECT_EQ(depthBlockCount(8, 4), 2);
-  EXPECT_EQ(depthBlockCount(1, 4), 1);
-  EXPECT_EQ(depthBlockCount(0, 4), 0);
-  EXPECT_EQ(depthBlockCount(640, 2), 320);
-}
-
 TEST(DepthToCloudGrid, TenByTenWithStrideFourGivesThreeByThreeBlocks)
 {
   const auto depth = makeDepthMessage(10, 10, "16UC1", [](int, int) { return 1000.0; });

@@ -229,14 +229,6 @@ TEST_F(TrackerConfigFile, TrackerConstructionFailsOnBadConfiguration)
   EXPECT_THROW(TrashTracker(config, nullptr, nullptr), TrackerConfigError);
 }
 
-TEST_F(TrackerConfigFile, TrackerConstructionFromFile)
-{
-  const TrashTracker tracker(WriteKeys(kValidKeys), nullptr, nullptr);
-  EXPECT_FLOAT_EQ(tracker.config().dist_thres, 0.3F);
-  EXPECT_TRUE(tracker.tracks().empty());
-  EXPECT_TRUE(tracker.cameras().empty());
-}
-
 }  // namespace
 }  // namespace perception
 }  // namespace orvix

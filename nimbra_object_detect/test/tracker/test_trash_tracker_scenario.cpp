@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -202,6 +203,49 @@ TEST(TrashTrackerScenario, WorkersOfTwoCamerasShareTheTracker)
   EXPECT_EQ(ids.size(), 20U);
   EXPECT_EQ(*ids.rbegin(), 19);
   EXPECT_EQ(hits, 2 * 300 * 20);  // every observation merged into its item's track
+}
+
+TEST(TrashTrackerScenario, ConcurrentUpdatesThatAddAndRemoveTracksKeepTheListConsistent)
+{
+  // Each worker walks its own row of items (y = +3 or -3 m, one per metre of x, x = 0..59) again
+  // and again: the items beyond the 30 m cache are added and removed in the same update, so the
+  // shared track list grows and shrinks while the other worker reads and writes it. Without the
+  // tracker lock it is corrupted. The final state does not depend on the interleaving: 30 items
+  // per row (x < 29.85 m lies in the cache), each hit on every visit.
+  TrashTrackerConfig config = ScenarioConfig();
+  config.cache_radius = 30.0F;
+  auto tracker = std::make_shared<TrashTracker>(config, nullptr, nullptr);
+  constexpr int kFrames = 6000;
+  std::atomic<int> waiting{2};
+  auto worker = [tracker, &waiting](double y) {
+      // Both workers start together so that their frames overlap.
+      waiting.fetch_sub(1);
+      while (waiting.load() > 0) {
+        std::this_thread::yield();
+      }
+      for (int frame = 0; frame < kFrames; ++frame) {
+        tracker->Update({test::Observation(frame % 60, y)}, RobotPose(0.0, 0.0));
+        if (frame % 7 == 0) {
+          tracker->Publish();
+        }
+      }
+    };
+  std::thread left(worker, 3.0);
+  std::thread right(worker, -3.0);
+  left.join();
+  right.join();
+
+  const std::vector<WasteTrack> tracks = tracker->tracks();
+  ASSERT_EQ(tracks.size(), 60U);
+  std::set<int32_t> ids;
+  int32_t hits = 0;
+  for (const WasteTrack & track : tracks) {
+    ids.insert(track.id);
+    hits += track.hits;
+    EXPECT_LT(track.x, 29.85);
+  }
+  EXPECT_EQ(ids.size(), 60U);
+  EXPECT_EQ(hits, 2 * (kFrames / 60) * 30);
 }
 
 }  // namespace
