@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,10 +20,6 @@ using semantic::SemanticType;
 using Types = std::vector<SemanticType>;
 using Thresholds = std::vector<double>;
 using Heights = std::map<SemanticType, std::pair<double, double>>;
-
-const char * const kInvalidDefault =
-  "Failed to parse default_confidence_threshold, invalid node; first invalid key: "
-  "\"default_confidence_threshold\"";
 
 struct Built
 {
@@ -43,33 +40,104 @@ Built Build(const std::string & meta_text, const std::string & height_text = "{}
 }
 
 // ---------------------------------------------------------------------------------------------
+// Whole documents: one row per case, checking the fields the row gives.
+
+struct DocumentCase
+{
+  const char * name;
+  std::string meta;
+  std::string height;
+  std::optional<std::string> error;
+  std::optional<Types> class_types;
+  std::optional<Thresholds> thresholds;
+  std::optional<Heights> heights;
+};
+
+const char * const kMeta =
+  "class_mapping: {0: person}\ndefault_confidence_threshold: 0.5\nconfidence_threshold: {}\n";
+
+TEST(AiConfigDocuments, EachCase)
+{
+  using namespace semantic;
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<DocumentCase> cases = {
+    {"well-formed file gives no error",
+      "class_mapping: {0: person, 1: chair, 2: coffee}\ndefault_confidence_threshold: 0.4\n"
+      "confidence_threshold: {1: 0.7}\n", "{}",
+      "", Types{PERSON, CHAIR, COFFEE}, Thresholds{0.4, 0.7, 0.4}, {}},
+    {"gap in ids grows the table (names in any letter case)",
+      "class_mapping: {0: Person, 1: cHaIr, 3: WheelChair}\ndefault_confidence_threshold: 0.5\n"
+      "confidence_threshold: {}\n", "{}",
+      "ParseFile Err: key 3 is larger than map size, means the keys are not a continuous sequence.",
+      Types{PERSON, CHAIR, NO_TYPE, WHEELCHAIR}, Thresholds(4, 0.5), {}},
+    // Block style so that the position in the message is easy to read.
+    {"key that is not an integer ends the mapping",
+      "class_mapping:\n  0: person\n  1: chair\n  two: base\n  3: carpet\n"
+      "default_confidence_threshold: 0.5\nconfidence_threshold: {}\n", "{}",
+      "ParseFile Err: Failed to parse class_mapping, yaml-cpp: error at line 4, column 3: "
+      "bad conversion.", Types{PERSON, CHAIR, NO_TYPE, NO_TYPE}, Thresholds(4, 0.5), {}},
+    {"key outside signed 32 bits ends the mapping",
+      "class_mapping:\n  0: person\n  3000000000: chair\n"
+      "default_confidence_threshold: 0.5\nconfidence_threshold: {}\n", "{}",
+      "ParseFile Err: Failed to parse class_mapping, yaml-cpp: error at line 3, column 3: "
+      "bad conversion.", Types{PERSON, NO_TYPE}, {}, {}},
+    {"missing mapping is reported and thresholds still read",
+      "default_confidence_threshold: 0.3\nconfidence_threshold: {0: 0.9}\n", "{}",
+      "ParseFile Err: Failed to parse class_mapping, invalid node; first invalid key: "
+      "\"class_mapping\", key 0 is larger than map size.", Types{}, Thresholds{}, {}},
+    {"missing default threshold uses half",
+      "class_mapping: {0: person, 1: chair}\nconfidence_threshold: {1: 0.8}\n", "{}",
+      "ParseFile Err: Failed to parse default_confidence_threshold, invalid node; first invalid "
+      "key: \"default_confidence_threshold\".", {}, Thresholds{0.5, 0.8}, {}},
+    {"threshold that is not a number ends the thresholds",
+      "class_mapping: {0: person, 1: chair, 2: base}\ndefault_confidence_threshold: 0.4\n"
+      "confidence_threshold:\n  0: 0.6\n  1: high\n  2: 0.7\n", "{}",
+      "ParseFile Err: Failed to parse default_confidence_threshold, yaml-cpp: error at line 5, "
+      "column 6: bad conversion.", {}, Thresholds{0.6, 0.4, 0.4}, {}},
+    {"missing per-class map is reported",
+      "class_mapping: {0: person}\ndefault_confidence_threshold: 0.4\n", "{}",
+      "ParseFile Err: Failed to parse default_confidence_threshold, invalid node; first invalid "
+      "key: \"confidence_threshold\".", {}, Thresholds{0.4}, {}},
+    {"repeated key then non-map thresholds keep the message order",
+      "class_mapping: {0: person, 1: chair, 2: base, 3: carpet, 3: mask}\n"
+      "default_confidence_threshold: 0.4\nconfidence_threshold: 0.9\n", "{}",
+      "ParseFile Err: key 3 repeat, ignore old value, yaml node confidence_threshold is not a map.",
+      {}, {}, {}},
+    {"height ranges per class, extra elements ignored", kMeta,
+      "{person: [0.1, 1.9], Chair: [0, 1.2, 99], base: [-.inf, 0.05]}", "", {}, {},
+      Heights{{BASE, {-inf, 0.05}}, {CHAIR, {0.0, 1.2}}, {PERSON, {0.1, 1.9}}}},
+    {"short height list stops the reading", kMeta,
+      "{chair: [0.1, 0.5], person: [1.0], base: [0.0, 0.2]}", "", {}, {},
+      Heights{{CHAIR, {0.1, 0.5}}, {PERSON, {0.0, 0.0}}}},
+    {"height that is not a number stops the reading", kMeta,
+      "{chair: [0.1, 0.5], person: [low, 1.0], base: [0.0, 0.2]}", {}, {}, {},
+      Heights{{CHAIR, {0.1, 0.5}}}},
+    {"later height entry of the same type wins", kMeta, "{chair: [0, 1], CHAIR: [2, 3]}", {}, {},
+      {}, Heights{{CHAIR, {2.0, 3.0}}}},
+    {"height entries that are not name and list are skipped", kMeta,
+      "{base: 5, [a]: [1, 2], carpet: {min: 0}, ~: [1, 2], mask: [0.0, 0.1]}", {}, {}, {},
+      Heights{{MASK, {0.0, 0.1}}}},
+  };
+  for (const DocumentCase & c : cases) {
+    SCOPED_TRACE(c.name);
+    const Built built = Build(c.meta, c.height);
+    if (c.error) {
+      EXPECT_EQ(built.error, *c.error);
+    }
+    if (c.class_types) {
+      EXPECT_EQ(built.class_types, *c.class_types);
+    }
+    if (c.thresholds) {
+      EXPECT_EQ(built.thresholds, *c.thresholds);
+    }
+    if (c.heights) {
+      EXPECT_EQ(built.heights, *c.heights);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Class mapping
-
-TEST(AiConfigClassMapping, WellFormedFileGivesNoError)
-{
-  const Built built = Build(
-    "class_mapping: {0: person, 1: chair, 2: coffee}\n"
-    "default_confidence_threshold: 0.4\n"
-    "confidence_threshold: {1: 0.7}\n");
-  EXPECT_EQ(built.error, "");
-  EXPECT_EQ(built.class_types, (Types{semantic::PERSON, semantic::CHAIR, semantic::COFFEE}));
-  EXPECT_EQ(built.thresholds, (Thresholds{0.4, 0.7, 0.4}));
-}
-
-TEST(AiConfigClassMapping, GapInIdsGrowsTheTable)
-{
-  const Built built = Build(
-    "class_mapping: {0: Person, 1: cHaIr, 3: WheelChair}\n"
-    "default_confidence_threshold: 0.5\n"
-    "confidence_threshold: {}\n");
-  EXPECT_EQ(
-    built.error,
-    "ParseFile Err: key 3 is larger than map size, means the keys are not a continuous sequence.");
-  EXPECT_EQ(
-    built.class_types,
-    (Types{semantic::PERSON, semantic::CHAIR, semantic::NO_TYPE, semantic::WHEELCHAIR}));
-  EXPECT_EQ(built.thresholds, (Thresholds{0.5, 0.5, 0.5, 0.5}));
-}
 
 TEST(AiConfigClassMapping, EntryProblemsAreCollectedInFileOrder)
 {
@@ -117,42 +185,6 @@ TEST(AiConfigClassMapping, EntryProblemsAreCollectedInFileOrder)
   }
 }
 
-TEST(AiConfigClassMapping, KeyThatIsNotAnIntegerEndsTheMapping)
-{
-  // Block style so that the position in the message is easy to read: line 4, column 3.
-  const Built built = Build(
-    "class_mapping:\n"
-    "  0: person\n"
-    "  1: chair\n"
-    "  two: base\n"
-    "  3: carpet\n"
-    "default_confidence_threshold: 0.5\n"
-    "confidence_threshold: {}\n");
-  EXPECT_EQ(
-    built.error,
-    "ParseFile Err: Failed to parse class_mapping, yaml-cpp: error at line 4, column 3: "
-    "bad conversion.");
-  EXPECT_EQ(
-    built.class_types,
-    (Types{semantic::PERSON, semantic::CHAIR, semantic::NO_TYPE, semantic::NO_TYPE}));
-  EXPECT_EQ(built.thresholds, Thresholds(4, 0.5));
-}
-
-TEST(AiConfigClassMapping, KeyOutsideSigned32BitsEndsTheMapping)
-{
-  const Built built = Build(
-    "class_mapping:\n"
-    "  0: person\n"
-    "  3000000000: chair\n"
-    "default_confidence_threshold: 0.5\n"
-    "confidence_threshold: {}\n");
-  EXPECT_EQ(
-    built.error,
-    "ParseFile Err: Failed to parse class_mapping, yaml-cpp: error at line 3, column 3: "
-    "bad conversion.");
-  EXPECT_EQ(built.class_types, (Types{semantic::PERSON, semantic::NO_TYPE}));
-}
-
 TEST(AiConfigClassMapping, MappingThatIsNotAMapSkipsThresholdsButNotHeights)
 {
   for (const char * mapping : {"[person, chair]", "person", "~"}) {
@@ -165,19 +197,6 @@ TEST(AiConfigClassMapping, MappingThatIsNotAMapSkipsThresholdsButNotHeights)
     EXPECT_TRUE(built.thresholds.empty()) << mapping;
     EXPECT_EQ(built.heights, (Heights{{semantic::CHAIR, {0.1, 0.9}}})) << mapping;
   }
-}
-
-TEST(AiConfigClassMapping, MissingMappingIsReportedAndThresholdsStillRead)
-{
-  const Built built = Build(
-    "default_confidence_threshold: 0.3\n"
-    "confidence_threshold: {0: 0.9}\n");
-  EXPECT_EQ(
-    built.error,
-    "ParseFile Err: Failed to parse class_mapping, invalid node; first invalid key: "
-    "\"class_mapping\", key 0 is larger than map size.");
-  EXPECT_TRUE(built.class_types.empty());
-  EXPECT_TRUE(built.thresholds.empty());
 }
 
 TEST(AiConfigClassMapping, DocumentThatIsNotAMapNeverThrows)
@@ -194,15 +213,6 @@ TEST(AiConfigClassMapping, DocumentThatIsNotAMapNeverThrows)
 
 // ---------------------------------------------------------------------------------------------
 // Thresholds
-
-TEST(AiConfigThresholds, MissingDefaultUsesHalf)
-{
-  const Built built = Build(
-    "class_mapping: {0: person, 1: chair}\n"
-    "confidence_threshold: {1: 0.8}\n");
-  EXPECT_EQ(built.error, std::string("ParseFile Err: ") + kInvalidDefault + ".");
-  EXPECT_EQ(built.thresholds, (Thresholds{0.5, 0.8}));
-}
 
 TEST(AiConfigThresholds, UnreadableDefaultUsesHalf)
 {
@@ -246,45 +256,6 @@ TEST(AiConfigThresholds, EntryProblemsAreCollected)
   }
 }
 
-TEST(AiConfigThresholds, ValueThatIsNotANumberEndsTheThresholds)
-{
-  const Built built = Build(
-    "class_mapping: {0: person, 1: chair, 2: base}\n"
-    "default_confidence_threshold: 0.4\n"
-    "confidence_threshold:\n"
-    "  0: 0.6\n"
-    "  1: high\n"
-    "  2: 0.7\n");
-  EXPECT_EQ(
-    built.error,
-    "ParseFile Err: Failed to parse default_confidence_threshold, yaml-cpp: error at line 5, "
-    "column 6: bad conversion.");
-  EXPECT_EQ(built.thresholds, (Thresholds{0.6, 0.4, 0.4}));
-}
-
-TEST(AiConfigThresholds, MissingPerClassMapIsReported)
-{
-  const Built built = Build(
-    "class_mapping: {0: person}\n"
-    "default_confidence_threshold: 0.4\n");
-  EXPECT_EQ(
-    built.error,
-    "ParseFile Err: Failed to parse default_confidence_threshold, invalid node; first invalid "
-    "key: \"confidence_threshold\".");
-  EXPECT_EQ(built.thresholds, (Thresholds{0.4}));
-}
-
-TEST(AiConfigThresholds, RepeatedKeyThenNonMapThresholdsKeepMessageOrder)
-{
-  const Built built = Build(
-    "class_mapping: {0: person, 1: chair, 2: base, 3: carpet, 3: mask}\n"
-    "default_confidence_threshold: 0.4\n"
-    "confidence_threshold: 0.9\n");
-  EXPECT_EQ(
-    built.error,
-    "ParseFile Err: key 3 repeat, ignore old value, yaml node confidence_threshold is not a map.");
-}
-
 TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
 {
   const double inf = std::numeric_limits<double>::infinity();
@@ -323,47 +294,6 @@ TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
 
 // ---------------------------------------------------------------------------------------------
 // Heights
-
-const char * const kMeta =
-  "class_mapping: {0: person}\ndefault_confidence_threshold: 0.5\nconfidence_threshold: {}\n";
-
-TEST(AiConfigHeights, RangesPerClassWithExtraElementsIgnored)
-{
-  const Built built =
-    Build(kMeta, "{person: [0.1, 1.9], Chair: [0, 1.2, 99], base: [-.inf, 0.05]}");
-  EXPECT_EQ(built.error, "");
-  EXPECT_EQ(
-    built.heights,
-    (Heights{{semantic::BASE, {-std::numeric_limits<double>::infinity(), 0.05}},
-      {semantic::CHAIR, {0.0, 1.2}}, {semantic::PERSON, {0.1, 1.9}}}));
-}
-
-TEST(AiConfigHeights, ShortListStopsTheReading)
-{
-  const Built built = Build(kMeta, "{chair: [0.1, 0.5], person: [1.0], base: [0.0, 0.2]}");
-  EXPECT_EQ(built.error, "");
-  EXPECT_EQ(
-    built.heights, (Heights{{semantic::CHAIR, {0.1, 0.5}}, {semantic::PERSON, {0.0, 0.0}}}));
-}
-
-TEST(AiConfigHeights, ElementThatIsNotANumberStopsTheReading)
-{
-  const Built built = Build(kMeta, "{chair: [0.1, 0.5], person: [low, 1.0], base: [0.0, 0.2]}");
-  EXPECT_EQ(built.heights, (Heights{{semantic::CHAIR, {0.1, 0.5}}}));
-}
-
-TEST(AiConfigHeights, LaterEntryOfTheSameTypeWins)
-{
-  const Built built = Build(kMeta, "{chair: [0, 1], CHAIR: [2, 3]}");
-  EXPECT_EQ(built.heights, (Heights{{semantic::CHAIR, {2.0, 3.0}}}));
-}
-
-TEST(AiConfigHeights, EntriesThatAreNotNameAndListAreSkipped)
-{
-  const Built built =
-    Build(kMeta, "{base: 5, [a]: [1, 2], carpet: {min: 0}, ~: [1, 2], mask: [0.0, 0.1]}");
-  EXPECT_EQ(built.heights, (Heights{{semantic::MASK, {0.0, 0.1}}}));
-}
 
 TEST(AiConfigHeights, UnknownNamesAreLoggedAndSkipped)
 {

@@ -80,99 +80,75 @@ ProbeResult RunProbe(const std::string & scenario, const std::vector<std::string
   return result;
 }
 
-TEST(LoggerEnvironment, NothingSetGivesNoticesConsoleAndInfoLevel)
+// The four statements of the "levels" scenario from `first` on, numbered from 1, then the level.
+std::vector<std::string> LevelLines(int first, int level)
 {
-  const ProbeResult result = RunProbe("levels", {});
-  ASSERT_EQ(result.exit_code, 0);
-  const std::vector<std::string> expected = {
-    kNotSetLines[0], kNotSetLines[1], kNotSetLines[2],
-    "  1 [INFO] info statement 2",
-    "  2 [WARN] warn statement three",
-    "  3 [ERROR] error statement 4.50 4",
-    "probe level 2",
-  };
-  EXPECT_EQ(result.lines, expected);
+  static const char * const kStatements[] = {
+    "[DEBUG] debug statement 1", "[INFO] info statement 2", "[WARN] warn statement three",
+    "[ERROR] error statement 4.50 4"};
+  std::vector<std::string> lines;
+  for (int i = first; i < 4; ++i) {
+    lines.push_back("  " + std::to_string(i - first + 1) + " " + kStatements[i]);
+  }
+  lines.push_back("probe level " + std::to_string(level));
+  return lines;
 }
 
-TEST(LoggerEnvironment, ValidSettingsPrintNoNotices)
+std::vector<std::string> Join(std::vector<std::string> head, const std::vector<std::string> & tail)
+{
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+TEST(LoggerEnvironment, EachSetting)
 {
   struct Case
   {
-    std::string level;
-    std::vector<std::string> log_lines;
+    const char * name;
+    const char * scenario;
+    std::vector<std::string> environment;
+    std::vector<std::string> lines;
   };
-  const std::vector<Case> cases = {
-    {"trace", {"  1 [DEBUG] debug statement 1", "  2 [INFO] info statement 2",
-        "  3 [WARN] warn statement three", "  4 [ERROR] error statement 4.50 4", "probe level 0"}},
-    {"debug", {"  1 [DEBUG] debug statement 1", "  2 [INFO] info statement 2",
-        "  3 [WARN] warn statement three", "  4 [ERROR] error statement 4.50 4", "probe level 1"}},
-    {"info", {"  1 [INFO] info statement 2", "  2 [WARN] warn statement three",
-        "  3 [ERROR] error statement 4.50 4", "probe level 2"}},
-    {"warning", {"  1 [WARN] warn statement three", "  2 [ERROR] error statement 4.50 4",
-        "probe level 3"}},
-    {"error", {"  1 [ERROR] error statement 4.50 4", "probe level 4"}},
-    {"critical", {"probe level 5"}},
-  };
-  for (const auto & c : cases) {
-    const ProbeResult result = RunProbe(
-      "levels", {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=" + c.level});
-    ASSERT_EQ(result.exit_code, 0) << c.level;
-    EXPECT_EQ(result.lines, c.log_lines) << c.level;
-  }
-}
-
-TEST(LoggerEnvironment, InvalidSettingsFallBackWithNotices)
-{
-  const ProbeResult result =
-    RunProbe("levels", {"SPDLOG_STDOUT=yes", "SPDLOG_SYSTEMD=TRUE", "SPDLOG_LEVEL=verbose"});
-  ASSERT_EQ(result.exit_code, 0);
-  const std::vector<std::string> expected = {
-    "environment variable SPDLOG_STDOUT is invalid, and set true",
-    "environment variable SPDLOG_SYSTEMD is invalid, and set false",
-    "environment variable SPDLOG_LEVEL is invalid, and set default level",
-    "  1 [INFO] info statement 2",
-    "  2 [WARN] warn statement three",
-    "  3 [ERROR] error statement 4.50 4",
-    "probe level 2",
-  };
-  EXPECT_EQ(result.lines, expected);
-}
-
-TEST(LoggerEnvironment, LevelNamesAreCaseSensitive)
-{
-  for (const std::string level : {"Info", "WARNING", "warn", ""}) {
-    const ProbeResult result = RunProbe(
-      "levels", {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=" + level});
-    ASSERT_EQ(result.exit_code, 0);
-    const std::vector<std::string> expected = {
-      "environment variable SPDLOG_LEVEL is invalid, and set default level",
-      "  1 [INFO] info statement 2",
-      "  2 [WARN] warn statement three",
-      "  3 [ERROR] error statement 4.50 4",
-      "probe level 2",
+  const std::string invalid_level =
+    "environment variable SPDLOG_LEVEL is invalid, and set default level";
+  auto console = [](const std::string & level) {
+      return std::vector<std::string>{
+        "SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=" + level};
     };
-    EXPECT_EQ(result.lines, expected) << "SPDLOG_LEVEL=" << level;
+  const std::vector<Case> cases = {
+    {"nothing set: notices, console, info level", "levels", {},
+      Join({kNotSetLines[0], kNotSetLines[1], kNotSetLines[2]}, LevelLines(1, 2))},
+    {"trace", "levels", console("trace"), LevelLines(0, 0)},
+    {"debug", "levels", console("debug"), LevelLines(0, 1)},
+    {"info", "levels", console("info"), LevelLines(1, 2)},
+    {"warning", "levels", console("warning"), LevelLines(2, 3)},
+    {"error", "levels", console("error"), LevelLines(3, 4)},
+    {"critical", "levels", console("critical"), LevelLines(4, 5)},
+    {"invalid settings fall back with notices", "levels",
+      {"SPDLOG_STDOUT=yes", "SPDLOG_SYSTEMD=TRUE", "SPDLOG_LEVEL=verbose"},
+      Join({"environment variable SPDLOG_STDOUT is invalid, and set true",
+          "environment variable SPDLOG_SYSTEMD is invalid, and set false", invalid_level},
+        LevelLines(1, 2))},
+    // Level names are case sensitive.
+    {"Info", "levels", console("Info"), Join({invalid_level}, LevelLines(1, 2))},
+    {"WARNING", "levels", console("WARNING"), Join({invalid_level}, LevelLines(1, 2))},
+    {"warn", "levels", console("warn"), Join({invalid_level}, LevelLines(1, 2))},
+    {"empty level", "levels", console(""), Join({invalid_level}, LevelLines(1, 2))},
+    // Nothing is printed for the 130 enabled statements, yet they advance the counter: the warn
+    // statement seen by a sink added afterwards is number 131 & 0x7F. The debug one is not counted.
+    {"no sinks still count statements", "latesink",
+      {"SPDLOG_STDOUT=false", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"},
+      {"  3 [WARN] seen by the late sink", "probe level 2"}},
+    {"disabled statements are not counted", "latesink",
+      {"SPDLOG_STDOUT=false", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=warning"},
+      {"  1 [WARN] seen by the late sink", "probe level 3"}},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProbeResult result = RunProbe(c.scenario, c.environment);
+    ASSERT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.lines, c.lines);
   }
-}
-
-TEST(LoggerEnvironment, NoSinksStillCountsStatements)
-{
-  // Nothing is printed for the 130 enabled statements, yet they advance the counter: the warn
-  // statement seen by a sink added afterwards is number 131 & 0x7F. The debug one is not counted.
-  const ProbeResult result =
-    RunProbe("latesink", {"SPDLOG_STDOUT=false", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"});
-  ASSERT_EQ(result.exit_code, 0);
-  EXPECT_EQ(
-    result.lines, (std::vector<std::string>{"  3 [WARN] seen by the late sink", "probe level 2"}));
-}
-
-TEST(LoggerSequence, DisabledStatementsAreNotCounted)
-{
-  const ProbeResult result =
-    RunProbe("latesink", {"SPDLOG_STDOUT=false", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=warning"});
-  ASSERT_EQ(result.exit_code, 0);
-  EXPECT_EQ(
-    result.lines, (std::vector<std::string>{"  1 [WARN] seen by the late sink", "probe level 3"}));
 }
 
 TEST(LoggerSequence, WrapsFrom127ToZero)
