@@ -188,59 +188,53 @@ TEST_F(TrashTrackerAging, OneMatchResetsTheMissCount)
   EXPECT_EQ(Tracks().at(0).missed, 2);
 }
 
-TEST_F(TrashTrackerAging, TrackOutsideTheWindowIsNotAged)
+TEST_F(TrashTrackerAging, OnlyTracksInsideACameraWindowAreAged)
 {
-  // Ahead but 3 m to the side: in front of the camera, far outside the image.
-  // And 0.9 m ahead: projects below the window's lower edge.
-  tracker_->Update({Observation(2.0, 3.0), Observation(0.9, 0.0)}, RobotPose(0.0, 0.0));
-  for (int i = 0; i < 10; ++i) {
-    tracker_->Update({}, RobotPose(0.0, 0.0));
-  }
-  const std::vector<WasteTrack> tracks = Tracks();
-  ASSERT_EQ(tracks.size(), 2U);
-  EXPECT_EQ(tracks[0].missed, 0);
-  EXPECT_EQ(tracks[1].missed, 0);
-}
-
-TEST_F(TrashTrackerAging, TrackBehindTheRobotIsNeverAged)
-{
-  // Behind the forward camera, the pinhole formula without a sign test would put this point in
-  // the middle of the window (the mirror image of a floor point ahead).
+  // Tracks from one update at `pose`, then `empty_updates` updates without observations: the
+  // misses each track has counted. The test camera looks forward from 0.2 m ahead of the base.
+  struct Case
+  {
+    const char * name;
+    bool rear_camera;  ///< also a camera looking backward from 0.2 m behind the base
+    geometry_msgs::msg::Pose pose;
+    std::vector<WasteObservation> observations;
+    int empty_updates;
+    std::vector<int32_t> missed;
+  };
+  // Behind the forward camera the pinhole formula without a sign test would put (-2, 0) in the
+  // middle of the window, the mirror image of a floor point ahead.
   const double z_cam = -2.0 - 0.2;
   const double v = test::kFocal * test::kCameraHeight / z_cam + test::kImageHeight / 2.0;
   ASSERT_GE(v, 0.1 * test::kImageHeight);
   ASSERT_LT(v, 0.9 * test::kImageHeight);
-
-  tracker_->Update({Observation(-2.0, 0.0)}, RobotPose(0.0, 0.0));
-  for (int i = 0; i < 50; ++i) {
-    tracker_->Update({}, RobotPose(0.0, 0.0));
+  const std::vector<Case> cases = {
+    // Ahead but 3 m to the side: far outside the image; 0.9 m ahead: below the window's lower edge.
+    {"outside the window", false, RobotPose(0.0, 0.0),
+      {Observation(2.0, 3.0), Observation(0.9, 0.0)}, 10, {0, 0}},
+    {"behind the robot", false, RobotPose(0.0, 0.0), {Observation(-2.0, 0.0)}, 50, {0}},
+    // Robot at (1, 1) facing +y: (1, 3) is 2 m ahead, (3, 1) is to its right.
+    {"view follows the heading", false, RobotPose(1.0, 1.0, M_PI / 2.0),
+      {Observation(1.0, 3.0), Observation(3.0, 1.0)}, 1, {1, 0}},
+    {"second camera ages what the first cannot see", true, RobotPose(0.0, 0.0),
+      {Observation(-2.0, 0.0), Observation(2.0, 0.0)}, 1, {1, 1}},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto tracker = test::MakeTracker(test::TestConfig(), published_);
+    ASSERT_TRUE(tracker->AddCamera(test::HorizontalCamera(0.2, true)));
+    if (c.rear_camera) {
+      ASSERT_TRUE(tracker->AddCamera(test::HorizontalCamera(-0.2, false)));
+    }
+    tracker->Update(c.observations, c.pose);
+    for (int i = 0; i < c.empty_updates; ++i) {
+      tracker->Update({}, c.pose);
+    }
+    std::vector<int32_t> missed;
+    for (const WasteTrack & track : tracker->tracks()) {
+      missed.push_back(track.missed);
+    }
+    EXPECT_EQ(missed, c.missed);
   }
-  ASSERT_EQ(Tracks().size(), 1U);
-  EXPECT_EQ(Tracks()[0].missed, 0);
-}
-
-TEST_F(TrashTrackerAging, ViewFollowsTheRobotHeading)
-{
-  // Robot at (1, 1) facing +y: a track at (1, 3) is 2 m ahead and gets aged; one at (3, 1) is
-  // to its right and does not.
-  const auto pose = RobotPose(1.0, 1.0, M_PI / 2.0);
-  tracker_->Update({Observation(1.0, 3.0), Observation(3.0, 1.0)}, pose);
-  tracker_->Update({}, pose);
-  const std::vector<WasteTrack> tracks = Tracks();
-  ASSERT_EQ(tracks.size(), 2U);
-  EXPECT_EQ(tracks[0].missed, 1);
-  EXPECT_EQ(tracks[1].missed, 0);
-}
-
-TEST_F(TrashTrackerAging, SecondCameraAgesWhatTheFirstCannotSee)
-{
-  ASSERT_TRUE(tracker_->AddCamera(test::HorizontalCamera(-0.2, false)));
-  tracker_->Update({Observation(-2.0, 0.0), Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
-  tracker_->Update({}, RobotPose(0.0, 0.0));
-  const std::vector<WasteTrack> tracks = Tracks();
-  ASSERT_EQ(tracks.size(), 2U);
-  EXPECT_EQ(tracks[0].missed, 1);  // in the rear camera's window only
-  EXPECT_EQ(tracks[1].missed, 1);  // in the front camera's window only
 }
 
 TEST_F(TrashTrackerUpdate, TrackAtCacheRadiusIsRemoved)
