@@ -3,17 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <map>
 #include <memory>
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include <spdlog/logger.h>
+#include <spdlog/sinks/base_sink.h>
+
 #include "common/log_capture.hpp"
+#include "common/logger.hpp"
 #include "common/semantic_type.hpp"
 #include "tracker/tracker_test_support.hpp"
 
@@ -205,47 +213,61 @@ TEST(TrashTrackerScenario, WorkersOfTwoCamerasShareTheTracker)
   EXPECT_EQ(hits, 2 * 300 * 20);  // every observation merged into its item's track
 }
 
-TEST(TrashTrackerScenario, ConcurrentUpdatesThatAddAndRemoveTracksKeepTheListConsistent)
+/// A logger sink that holds the first "Remove object" line until released: the tracker writes
+/// that line from inside Update, so the update stays in the middle of changing the track list.
+class HoldingSink : public spdlog::sinks::base_sink<std::mutex>
 {
-  // Each worker walks its own row of items (y = +3 or -3 m, one per metre of x, x = 0..59) again
-  // and again: the items beyond the 30 m cache are added and removed in the same update, so the
-  // shared track list grows and shrinks while the other worker reads and writes it. Without the
-  // tracker lock it is corrupted. The final state does not depend on the interleaving: 30 items
-  // per row (x < 29.85 m lies in the cache), each hit on every visit.
-  TrashTrackerConfig config = ScenarioConfig();
-  config.cache_radius = 30.0F;
-  auto tracker = std::make_shared<TrashTracker>(config, nullptr, nullptr);
-  constexpr int kFrames = 6000;
-  std::atomic<int> waiting{2};
-  auto worker = [tracker, &waiting](double y) {
-      // Both workers start together so that their frames overlap.
-      waiting.fetch_sub(1);
-      while (waiting.load() > 0) {
-        std::this_thread::yield();
-      }
-      for (int frame = 0; frame < kFrames; ++frame) {
-        tracker->Update({test::Observation(frame % 60, y)}, RobotPose(0.0, 0.0));
-        if (frame % 7 == 0) {
-          tracker->Publish();
-        }
-      }
-    };
-  std::thread left(worker, 3.0);
-  std::thread right(worker, -3.0);
-  left.join();
-  right.join();
+public:
+  std::promise<void> entered;
+  std::shared_future<void> release;
 
-  const std::vector<WasteTrack> tracks = tracker->tracks();
-  ASSERT_EQ(tracks.size(), 60U);
-  std::set<int32_t> ids;
-  int32_t hits = 0;
-  for (const WasteTrack & track : tracks) {
-    ids.insert(track.id);
-    hits += track.hits;
-    EXPECT_LT(track.x, 29.85);
+protected:
+  void sink_it_(const spdlog::details::log_msg & msg) override
+  {
+    const std::string_view text(msg.payload.data(), msg.payload.size());
+    if (!held_ && text.find("Remove object") != std::string_view::npos) {
+      held_ = true;
+      entered.set_value();
+      release.wait_for(std::chrono::seconds(10));
+    }
   }
-  EXPECT_EQ(ids.size(), 60U);
-  EXPECT_EQ(hits, 2 * (kFrames / 60) * 30);
+  void flush_() override {}
+
+private:
+  bool held_ = false;
+};
+
+TEST(TrashTrackerScenario, ReadersWaitForAnUpdateInProgress)
+{
+  const auto tracker = std::make_shared<TrashTracker>(ScenarioConfig(), nullptr, nullptr);
+  tracker->Update({test::Observation(0.0, 1.0)}, RobotPose(0.0, 0.0));
+  auto sink = std::make_shared<HoldingSink>();
+  std::promise<void> release;
+  sink->release = release.get_future().share();
+  std::future<void> entered = sink->entered.get_future();
+  auto & sinks = nimbra::Logger::Instance().logger()->sinks();
+  sinks.push_back(sink);
+
+  // 5 m away with a 4 m cache: the update removes the track and logs it while holding the tracker.
+  std::thread updater([&tracker] {tracker->Update({}, RobotPose(4.0, 4.0));});
+  const bool held = entered.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  std::atomic<bool> read{false};
+  std::thread reader([&tracker, &read] {
+      static_cast<void>(tracker->tracks());
+      read = true;
+    });
+  if (held) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  const bool read_during_update = read;
+  release.set_value();
+  updater.join();
+  reader.join();
+  sinks.erase(std::remove(sinks.begin(), sinks.end(), sink), sinks.end());
+
+  ASSERT_TRUE(held) << "the update never logged the removal";
+  EXPECT_FALSE(read_during_update) << "tracks() did not wait for the update holding the tracker";
+  EXPECT_TRUE(tracker->tracks().empty());
 }
 
 }  // namespace
