@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
-"""Applies deliberate faults (mutants) to the sources one at a time and reports which test catches each.
+"""Applies deliberate faults (mutants) one at a time and reports which test catches each.
 
-    scripts/mutants.py [--list FILE] [--lock-wait S] [ID ...]
+    python3 scripts/mutants.py [--list FILE] [--lock-wait S] [ID ...]
 
-Each mutant in the list (scripts/mutants.txt by default) is one exact text substitution in one source
-file (fields id, file, tests, old, new, why; a written \\n in old/new is a line break). For each, in turn: take the package's build lock (/tmp/lock-<package>), replace the text (it must
-occur exactly once), rebuild only the named test targets of that package in build/<package>, run those
-tests with ctest inside the private network namespace, and write the original file back, whatever
-happens (failure, Ctrl-C, SIGTERM). At the end the touched test targets are rebuilt from the restored
-sources so the build folder holds no mutant. A mutant is caught when a test fails; the report names
-the failing test cases. Exit status 0 when every mutant was caught, 1 otherwise.
+Each mutant in the list (scripts/mutants.txt by default) is one exact text substitution in one
+source file: fields id, file, tests, old, new, why; a written \\n in old/new is a line break.
+For each mutant in turn: take the package's build lock (/tmp/lock-<package>), replace the text
+(it must occur exactly once), rebuild only the named test targets in build/<package>, run those
+tests with ctest inside the private network namespace, and write the original file back whatever
+happens (failure, Ctrl-C, SIGTERM). At the end the touched test targets are rebuilt from the
+restored sources, so the build folder holds no mutant. Needs a built workspace (scripts/build.sh).
+A mutant is caught when a test fails; the report names the failing cases, or the case that was
+running when the test binary crashed. Exit status 0 when every mutant was caught, 1 otherwise.
 """
 
 import argparse
