@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <geometry_msgs/msg/point.hpp>
 #include <nimbra_protocol/msg/semantic_point_cloud.hpp>
 #include <sensor_msgs/msg/image.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
@@ -64,6 +65,23 @@ TEST(CdrMalformed, EveryTruncationOfAnImageIsRejected)
   }
   const std::vector<uint8_t> without_padding(full.begin(), full.begin() + body_end);
   EXPECT_TRUE(decode<sensor_msgs::msg::Image>(without_padding));
+}
+
+TEST(CdrMalformed, PayloadOneByteShortOfItsLastPrimitiveIsRejected)
+{
+  // A message that ends in a primitive: every cut, down to one byte short, must be refused (a
+  // bounds check that is off by one would read the missing byte past the end of the buffer).
+  geometry_msgs::msg::Point point;
+  point.x = 1.5;
+  point.y = -2.0;
+  point.z = 0.25;
+  const std::vector<uint8_t> full = wire_of(point);
+  ASSERT_EQ(full.size(), 4u + 24u);
+  for (size_t cut = 0; cut < full.size(); ++cut) {
+    const std::vector<uint8_t> truncated(full.begin(), full.begin() + cut);
+    EXPECT_FALSE(decode<geometry_msgs::msg::Point>(truncated)) << "cut at " << cut;
+  }
+  EXPECT_TRUE(decode<geometry_msgs::msg::Point>(full));
 }
 
 TEST(CdrMalformed, StringWithoutTerminatorIsRejected)
