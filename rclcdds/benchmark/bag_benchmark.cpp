@@ -2,9 +2,7 @@
 // scripts/netns.sh): 2 cameras x (640x480 16UC1 depth, 614 kB + 640x480 rgb8 colour, 921 kB) at
 // 30 Hz. Prints the sustained MB/s, messages lost and CPU used by the recorder and the player.
 //   bag_benchmark [SECONDS] [sqlite3|mcap|mcap-zstd|mcap-lz4 ...] [depth=N (publisher history, 5)]
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +21,7 @@
 #include <sensor_msgs/msg/image.hpp>
 
 #include "bag_storage.hpp"
+#include "child_process.hpp"
 #include "rclcdds/rclcdds.hpp"
 #include "rclcdds/raw_reader.hpp"
 #include "rclcdds/raw_writer.hpp"
@@ -31,54 +30,8 @@
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-extern char ** environ;
-
 namespace
 {
-
-/// A child process with its output in a temporary file.
-class Child
-{
-public:
-  explicit Child(const std::vector<std::string> & argv)
-  {
-    char path[] = "/tmp/rclcdds_bag_bench_XXXXXX";
-    const int fd = mkstemp(path);
-    output_path_ = path;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fd, 1);
-    posix_spawn_file_actions_adddup2(&actions, fd, 2);
-    std::vector<char *> args;
-    for (const auto & arg : argv) {
-      args.push_back(const_cast<char *>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fd);
-  }
-  ~Child() {::unlink(output_path_.c_str());}
-  pid_t pid() const {return pid_;}
-  void signal(int signo) {::kill(pid_, signo);}
-  int wait()
-  {
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  std::string output() const
-  {
-    std::ifstream file(output_path_);
-    return std::string((std::istreambuf_iterator<char>(file)), {});
-  }
-
-private:
-  pid_t pid_{-1};
-  std::string output_path_;
-};
 
 /// CPU seconds (user + system) a process used so far, from /proc/PID/stat.
 double cpu_seconds(pid_t pid)
@@ -158,7 +111,7 @@ void run(const std::string & mode, double seconds, size_t depth)
     argv.push_back("--compression");
     argv.push_back(mode.substr(5));
   }
-  Child recorder(argv);
+  rclcdds_test::ChildProcess recorder(argv);
   const auto match_deadline = SteadyClock::now() + 10s;
   while (SteadyClock::now() < match_deadline &&
     !std::all_of(streams.begin(), streams.end(), [](const Stream & s) {
@@ -188,7 +141,7 @@ void run(const std::string & mode, double seconds, size_t depth)
   std::this_thread::sleep_for(1500ms);  // retransmissions still in flight
   const double recorder_cpu = cpu_seconds(recorder.pid()) - cpu_before;
   recorder.signal(SIGINT);
-  const int code = recorder.wait();
+  const int code = recorder.wait(std::chrono::minutes(2));
   {
     std::istringstream output(recorder.output());
     for (std::string line; std::getline(output, line); ) {
@@ -263,7 +216,7 @@ void run(const std::string & mode, double seconds, size_t depth)
         }
       }
     });
-  Child player({RCLCDDS_CLI, "bag", "play", dir, "--delay", "1.0"});
+  rclcdds_test::ChildProcess player({RCLCDDS_CLI, "bag", "play", dir, "--delay", "1.0"});
   std::this_thread::sleep_for(1s);
   const double player_cpu_before = cpu_seconds(player.pid());
   const auto play_start = SteadyClock::now();
@@ -275,7 +228,7 @@ void run(const std::string & mode, double seconds, size_t depth)
     std::this_thread::sleep_for(20ms);
   }
   const double play_wall = std::chrono::duration<double>(SteadyClock::now() - play_start).count();
-  const int play_code = player.wait();
+  const int play_code = player.wait(std::chrono::minutes(2));
   std::this_thread::sleep_for(300ms);
   stop = true;
   taker.join();

@@ -25,6 +25,8 @@ target_link_libraries(rclcdds_cli rclcdds_bag)
 # Benchmark (built, never a test): recording and playing camera-sized streams.
 add_executable(bag_benchmark benchmark/bag_benchmark.cpp)
 target_link_libraries(bag_benchmark rclcdds rclcdds_bag)
+# The child-process helper of the process tests.
+target_include_directories(bag_benchmark PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test/transport)
 target_compile_definitions(bag_benchmark PRIVATE RCLCDDS_CLI="$<TARGET_FILE:rclcdds_cli>")
 ament_target_dependencies(bag_benchmark sensor_msgs)
 

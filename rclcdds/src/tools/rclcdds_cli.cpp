@@ -24,6 +24,7 @@
 #include <rcl_interfaces/srv/list_parameters.hpp>
 #include <rcl_interfaces/srv/set_parameters.hpp>
 
+#include "cli_options.hpp"
 #include "bag/bag_commands.hpp"
 #include "dynamic_message.hpp"
 #include "graph_query.hpp"
@@ -77,12 +78,7 @@ struct Args
     if (it == options.end()) {
       return fallback;
     }
-    char * end = nullptr;
-    const double value = std::strtod(it->second.c_str(), &end);
-    if (end == it->second.c_str() || *end != '\0' || !std::isfinite(value) || value < 0) {
-      throw std::invalid_argument("option " + name + " needs a non-negative number");
-    }
-    return value;
+    return rclcdds_cli::non_negative_number(name, it->second);
   }
 };
 

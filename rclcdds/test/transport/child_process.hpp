@@ -57,6 +57,9 @@ public:
 
   bool started() const {return pid_ > 0;}
 
+  /// Process id (-1 when the start failed).
+  pid_t pid() const {return pid_;}
+
   /// Waits up to `timeout` for the exit; returns the exit code, or -1 on timeout (child killed).
   int wait(std::chrono::milliseconds timeout)
   {

@@ -23,6 +23,7 @@
 
 #include <rosgraph_msgs/msg/clock.hpp>
 
+#include "../cli_options.hpp"
 #include "../dynamic_message.hpp"
 #include "../graph_query.hpp"
 #include "bag_storage.hpp"
@@ -57,12 +58,7 @@ struct BagArgs
     if (it == values.end()) {
       return fallback;
     }
-    char * end = nullptr;
-    const double value = std::strtod(it->second.c_str(), &end);
-    if (end == it->second.c_str() || *end != '\0' || !std::isfinite(value) || value < 0) {
-      throw std::invalid_argument("option " + name + " needs a non-negative number");
-    }
-    return value;
+    return rclcdds_cli::non_negative_number(name, it->second);
   }
 };
 
