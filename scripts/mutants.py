@@ -26,6 +26,14 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
+def package_of(file):
+    """The package folder's name (= the package) nearest above `file` that has a package.xml."""
+    folder = os.path.dirname(file)
+    while folder and not os.path.isfile(os.path.join(ROOT, folder, 'package.xml')):
+        folder = os.path.dirname(folder)
+    return os.path.basename(folder) if folder else file.split('/')[0]
+
+
 def parse_list(path):
     """Blocks of `key: value` lines separated by blank lines; `#` starts a comment line."""
     mutants, block = [], {}
@@ -46,7 +54,7 @@ def parse_list(path):
                 sys.exit(f'mutant {m.get("id", "?")}: missing "{key}"')
         for key in ('old', 'new'):
             m[key] = m[key].replace('\\n', '\n')  # a written \n stands for a line break
-        m['package'] = m['file'].split('/')[0]
+        m['package'] = package_of(m['file'])
         m['targets'] = m['tests'].split()
     return mutants
 
