@@ -34,66 +34,80 @@ protected:
   std::unique_ptr<TrashTracker> tracker_;
 };
 
-TEST_F(TrashTrackerUpdate, FirstFrameKeepsOnlyTheFirstOfTwoCloseObservations)
+TEST(TrashTrackerFrames, AssociationGateAndRemovals)
 {
-  TrashTrackerConfig config = test::TestConfig();
-  config.dist_thres = 0.2F;
-  const auto tracker = test::MakeTracker(config, published_);
-  tracker->Update(
-    {Observation(2.0, 1.0, semantic::PAPER, {0.1F, 0.05F, 0.01F}, 1.5F),
-      Observation(2.1, 1.0, semantic::BOTTLE)}, RobotPose(0.0, 0.0));
-  const std::vector<WasteTrack> tracks = tracker->tracks();
-  ASSERT_EQ(tracks.size(), 1U);
-  EXPECT_EQ(tracks[0].id, 0);
-  EXPECT_EQ(tracks[0].hits, 1);
-  EXPECT_EQ(tracks[0].missed, 0);
-  EXPECT_DOUBLE_EQ(tracks[0].x, 2.0);
-  EXPECT_DOUBLE_EQ(tracks[0].y, 1.0);
-  EXPECT_FLOAT_EQ(tracks[0].distance, 1.5F);
-  EXPECT_EQ(tracks[0].type, semantic::PAPER);
-  EXPECT_EQ(tracks[0].size, (std::vector<float>{0.1F, 0.05F, 0.01F}));
-  EXPECT_TRUE(tracks[0].type_history.empty());
-}
-
-TEST_F(TrashTrackerUpdate, ObservationExactlyAtThresholdIsMerged)
-{
-  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
-  tracker_->Update({Observation(2.25, 0.0, semantic::MASK, {-1.F, -1.F, -1.F}, 0.5F)},
-    RobotPose(0.0, 0.0));
-  const std::vector<WasteTrack> tracks = Tracks();
-  ASSERT_EQ(tracks.size(), 1U);
-  EXPECT_EQ(tracks[0].hits, 2);
-  EXPECT_DOUBLE_EQ(tracks[0].x, 0.8 * 2.0 + 0.2 * 2.25);
-  EXPECT_DOUBLE_EQ(tracks[0].y, 0.0);
-  EXPECT_FLOAT_EQ(tracks[0].distance, 0.5F);
-  EXPECT_EQ(tracks[0].type_history, (std::deque<int32_t>{semantic::MASK}));
-}
-
-TEST_F(TrashTrackerUpdate, ObservationJustBeyondThresholdStartsANewTrack)
-{
-  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
-  tracker_->Update({Observation(2.2500001, 0.0)}, RobotPose(0.0, 0.0));
-  const std::vector<WasteTrack> tracks = Tracks();
-  ASSERT_EQ(tracks.size(), 2U);
-  EXPECT_EQ(tracks[0].hits, 1);
-  EXPECT_DOUBLE_EQ(tracks[0].x, 2.0);
-  EXPECT_EQ(tracks[1].id, 1);
-  EXPECT_DOUBLE_EQ(tracks[1].x, 2.2500001);
-}
-
-TEST_F(TrashTrackerUpdate, RejectedObservationNearAnotherTrackStartsNothing)
-{
-  // Tracks A (2.0, 0) and B (2.3, 0). The optimum gives o1 to A (0.29, beyond the gate) and o2
-  // to B (0.22); o1 is then unmatched but lies within dist_thres of B, so no track is added.
-  tracker_->Update({Observation(2.0, 0.0), Observation(2.3, 0.0)}, RobotPose(0.0, 0.0));
-  ASSERT_EQ(Tracks().size(), 2U);
-  tracker_->Update({Observation(2.29, 0.0), Observation(2.52, 0.0)}, RobotPose(0.0, 0.0));
-  const std::vector<WasteTrack> tracks = Tracks();
-  ASSERT_EQ(tracks.size(), 2U);
-  EXPECT_EQ(tracks[0].hits, 1);
-  EXPECT_DOUBLE_EQ(tracks[0].x, 2.0);
-  EXPECT_EQ(tracks[1].hits, 2);
-  EXPECT_DOUBLE_EQ(tracks[1].x, 0.8 * 2.3 + 0.2 * 2.52);
+  struct Frame
+  {
+    std::vector<WasteObservation> observations;
+    geometry_msgs::msg::Pose pose;
+  };
+  struct Track
+  {
+    int32_t id;
+    double x;
+    double y;
+    int32_t hits;
+  };
+  struct Case
+  {
+    const char * name;
+    std::vector<Frame> frames;
+    std::vector<Track> tracks;  ///< after the last frame
+    std::vector<std::string> log;
+  };
+  const auto origin = RobotPose(0.0, 0.0);
+  const std::vector<Case> cases = {
+    {"first frame keeps only the first of two close observations",
+      {{{Observation(2.0, 1.0, semantic::PAPER), Observation(2.1, 1.0, semantic::BOTTLE)}, origin}},
+      {{0, 2.0, 1.0, 1}}, {}},
+    {"observation exactly at the gate is merged",
+      {{{Observation(2.0, 0.0)}, origin}, {{Observation(2.25, 0.0)}, origin}},
+      {{0, 0.8 * 2.0 + 0.2 * 2.25, 0.0, 2}}, {}},
+    {"observation just beyond the gate starts a new track",
+      {{{Observation(2.0, 0.0)}, origin}, {{Observation(2.2500001, 0.0)}, origin}},
+      {{0, 2.0, 0.0, 1}, {1, 2.2500001, 0.0, 1}}, {}},
+    // The optimum gives (2.29, 0) to the first track (0.29, beyond the gate) and (2.52, 0) to the
+    // second (0.22); the first is then unmatched but within the gate of the second track.
+    {"rejected observation near another track starts nothing",
+      {{{Observation(2.0, 0.0), Observation(2.3, 0.0)}, origin},
+        {{Observation(2.29, 0.0), Observation(2.52, 0.0)}, origin}},
+      {{0, 2.0, 0.0, 1}, {1, 0.8 * 2.3 + 0.2 * 2.52, 0.0, 2}}, {}},
+    {"first frame removes nothing, not even under the robot", {{{Observation(0.0, 0.0)}, origin}},
+      {{0, 0.0, 0.0, 1}}, {}},
+    // Footprint x in [-0.5, 0.5], y in [-0.25, 0.25], edges included.
+    {"track on the footprint edge is removed",
+      {{{Observation(0.5, 0.1), Observation(-0.2, -0.25), Observation(0.50001, -0.2),
+        Observation(0.0, 0.6)}, origin}, {{}, origin}},
+      {{2, 0.50001, -0.2, 1}, {3, 0.0, 0.6, 1}},
+      {"[INFO] Remove object at (0.5, 0.1) in footprint range.",
+        "[INFO] Remove object at (-0.2, -0.25) in footprint range."}},
+    // Robot at (1, 1) facing +y: (0.6, 1) lies 0.4 m to its left (outside the 0.25 m half
+    // width), (1, 1.4) lies 0.4 m ahead (inside the 0.5 m half length).
+    {"footprint is tested in the base frame",
+      {{{Observation(0.6, 1.0), Observation(1.0, 1.4)}, RobotPose(5.0, 5.0)},
+        {{}, RobotPose(1.0, 1.0, M_PI / 2.0)}},
+      {{0, 0.6, 1.0, 1}}, {"[INFO] Remove object at (1, 1.4) in footprint range."}},
+    {"track at the cache radius is removed",
+      {{{Observation(0.0, 1.0), Observation(1.0, 1.0)}, origin}, {{}, RobotPose(4.0, 4.0)}},
+      {{1, 1.0, 1.0, 1}}, {"[INFO] Remove object at (0, 1) out of cache range."}},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    nimbra::test::LogCapture capture;
+    const auto tracker = test::MakeTracker(test::TestConfig(), nullptr);
+    for (const Frame & frame : c.frames) {
+      tracker->Update(frame.observations, frame.pose);
+    }
+    const std::vector<WasteTrack> tracks = tracker->tracks();
+    ASSERT_EQ(tracks.size(), c.tracks.size());
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+      EXPECT_EQ(tracks[i].id, c.tracks[i].id) << i;
+      EXPECT_DOUBLE_EQ(tracks[i].x, c.tracks[i].x) << i;
+      EXPECT_DOUBLE_EQ(tracks[i].y, c.tracks[i].y) << i;
+      EXPECT_EQ(tracks[i].hits, c.tracks[i].hits) << i;
+    }
+    EXPECT_EQ(capture.Lines(), c.log);
+  }
 }
 
 TEST_F(TrashTrackerUpdate, MatchedTrackSmoothsPositionKeepsHeightAndSmallestDistance)
@@ -160,10 +174,15 @@ protected:
   }
 };
 
-TEST_F(TrashTrackerAging, TrackInViewIsRemovedAfterMaxRetainPlusOneMisses)
+TEST_F(TrashTrackerAging, OneMatchResetsTheMissesAndMaxRetainPlusOneRemoves)
 {
   nimbra::test::LogCapture capture;
   tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  tracker_->Update({}, RobotPose(0.0, 0.0));
+  EXPECT_EQ(Tracks().at(0).missed, 2);
+  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
+  EXPECT_EQ(Tracks().at(0).missed, 0);
   for (int32_t update = 1; update <= 2; ++update) {  // max_retain_time = 2
     tracker_->Update({}, RobotPose(0.0, 0.0));
     ASSERT_EQ(Tracks().size(), 1U);
@@ -173,19 +192,6 @@ TEST_F(TrashTrackerAging, TrackInViewIsRemovedAfterMaxRetainPlusOneMisses)
   EXPECT_TRUE(Tracks().empty());
   EXPECT_EQ(capture.Lines(),
     std::vector<std::string>{"[INFO] Remove object at (2, 0) with max retain time."});
-}
-
-TEST_F(TrashTrackerAging, OneMatchResetsTheMissCount)
-{
-  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
-  tracker_->Update({}, RobotPose(0.0, 0.0));
-  tracker_->Update({}, RobotPose(0.0, 0.0));
-  EXPECT_EQ(Tracks().at(0).missed, 2);
-  tracker_->Update({Observation(2.0, 0.0)}, RobotPose(0.0, 0.0));
-  EXPECT_EQ(Tracks().at(0).missed, 0);
-  tracker_->Update({}, RobotPose(0.0, 0.0));
-  tracker_->Update({}, RobotPose(0.0, 0.0));
-  EXPECT_EQ(Tracks().at(0).missed, 2);
 }
 
 TEST_F(TrashTrackerAging, OnlyTracksInsideACameraWindowAreAged)
@@ -235,55 +241,6 @@ TEST_F(TrashTrackerAging, OnlyTracksInsideACameraWindowAreAged)
     }
     EXPECT_EQ(missed, c.missed);
   }
-}
-
-TEST_F(TrashTrackerUpdate, TrackAtCacheRadiusIsRemoved)
-{
-  nimbra::test::LogCapture capture;
-  tracker_->Update({Observation(0.0, 1.0), Observation(1.0, 1.0)}, RobotPose(0.0, 0.0));
-  tracker_->Update({}, RobotPose(4.0, 4.0));  // 5 m from (0, 1), cache_radius 5
-  const std::vector<WasteTrack> tracks = Tracks();
-  ASSERT_EQ(tracks.size(), 1U);
-  EXPECT_DOUBLE_EQ(tracks[0].x, 1.0);
-  EXPECT_EQ(capture.Lines(),
-    std::vector<std::string>{"[INFO] Remove object at (0, 1) out of cache range."});
-}
-
-TEST_F(TrashTrackerUpdate, TrackOnTheFootprintEdgeIsRemoved)
-{
-  // Footprint x in [-0.5, 0.5], y in [-0.25, 0.25].
-  nimbra::test::LogCapture capture;
-  tracker_->Update(
-    {Observation(0.5, 0.1), Observation(-0.2, -0.25), Observation(0.50001, -0.2),
-      Observation(0.0, 0.6)}, RobotPose(0.0, 0.0));
-  tracker_->Update({}, RobotPose(0.0, 0.0));
-  const std::vector<WasteTrack> tracks = Tracks();
-  ASSERT_EQ(tracks.size(), 2U);
-  EXPECT_DOUBLE_EQ(tracks[0].x, 0.50001);
-  EXPECT_DOUBLE_EQ(tracks[0].y, -0.2);
-  EXPECT_DOUBLE_EQ(tracks[1].y, 0.6);
-  EXPECT_EQ(capture.Lines(), (std::vector<std::string>{
-      "[INFO] Remove object at (0.5, 0.1) in footprint range.",
-      "[INFO] Remove object at (-0.2, -0.25) in footprint range."}));
-}
-
-TEST_F(TrashTrackerUpdate, FootprintIsTestedInTheBaseFrame)
-{
-  // Robot at (1, 1) facing +y: (0.6, 1) lies 0.4 m to its left (outside the 0.25 m half
-  // width), (1, 1.4) lies 0.4 m ahead (inside the 0.5 m half length).
-  tracker_->Update({Observation(0.6, 1.0), Observation(1.0, 1.4)}, RobotPose(5.0, 5.0));
-  tracker_->Update({}, RobotPose(1.0, 1.0, M_PI / 2.0));
-  const std::vector<WasteTrack> tracks = Tracks();
-  ASSERT_EQ(tracks.size(), 1U);
-  EXPECT_DOUBLE_EQ(tracks[0].x, 0.6);
-}
-
-TEST_F(TrashTrackerUpdate, FirstFrameRemovesNothing)
-{
-  tracker_->Update({Observation(0.0, 0.0)}, RobotPose(0.0, 0.0));
-  EXPECT_EQ(Tracks().size(), 1U);  // under the robot, removed only by the next update
-  tracker_->Update({}, RobotPose(0.0, 0.0));
-  EXPECT_TRUE(Tracks().empty());
 }
 
 TEST(TrashTrackerSolverFailure, FrameIsTreatedAsUnmatchedAndUpdateCarriesOn)
