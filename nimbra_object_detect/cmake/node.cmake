@@ -15,14 +15,16 @@ install(TARGETS object_detect DESTINATION lib/${PROJECT_NAME})
 
 if(BUILD_TESTING)
   find_package(ament_cmake_gtest REQUIRED)
-  # Process tests: the real executable beside the demo scene, over DDS on loopback. They run in
-  # the private network namespace that scripts/test.sh opens around the whole test run.
+  find_package(PCL REQUIRED COMPONENTS common)
+  # Process tests: the real executable beside the demo scene, over DDS on loopback, and what it
+  # publishes. They run in the private network namespace that scripts/test.sh opens around the
+  # whole test run.
   ament_add_gtest(test_node_process test/node/test_node_process.cpp TIMEOUT 240
     ENV SPDLOG_STDOUT=true SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info)
   # The child-process helper of the client library's own process tests.
   target_include_directories(test_node_process PRIVATE
     ${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/transport)
-  target_link_libraries(test_node_process ament_index_cpp::ament_index_cpp)
+  target_link_libraries(test_node_process nimbra_od_node ament_index_cpp::ament_index_cpp)
   target_compile_definitions(test_node_process PRIVATE
     OBJECT_DETECT_PATH="$<TARGET_FILE:object_detect>")
   add_dependencies(test_node_process object_detect)
@@ -41,19 +43,6 @@ if(BUILD_TESTING)
     nimbra_demo_scene::nimbra_demo_scene_core)
   target_compile_definitions(test_camera_frames PRIVATE
     DEMO_MODEL_DESCRIPTION="${NIMBRA_DEMO_MODEL_DESCRIPTION}")
-endif()
-
-if(BUILD_TESTING)
-  # The outputs of the real executable beside the demo scene.
-  find_package(PCL REQUIRED COMPONENTS common)
-  ament_add_gtest(test_node_outputs test/node/test_node_outputs.cpp TIMEOUT 120
-    ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info)
-  target_include_directories(test_node_outputs PRIVATE
-    ${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/transport)
-  target_link_libraries(test_node_outputs nimbra_od_node)
-  target_compile_definitions(test_node_outputs PRIVATE
-    OBJECT_DETECT_PATH="$<TARGET_FILE:object_detect>")
-  add_dependencies(test_node_outputs object_detect)
 endif()
 
 # Per-stage CPU time of a demo-world frame, printed on demand; never a test.
