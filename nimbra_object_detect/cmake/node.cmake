@@ -35,10 +35,12 @@ if(BUILD_TESTING)
   find_package(nimbra_demo_scene REQUIRED)
   ament_add_gtest(test_camera_frames
     test/node/test_camera_frames.cpp
+    test/cloud/cloud_test_scenes.cpp
     test/common/log_capture.cpp
     TIMEOUT 180
     ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=debug)
-  target_include_directories(test_camera_frames PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test/common)
+  target_include_directories(test_camera_frames PRIVATE
+    ${CMAKE_CURRENT_SOURCE_DIR}/test/cloud ${CMAKE_CURRENT_SOURCE_DIR}/test/common)
   target_link_libraries(test_camera_frames nimbra_od_node
     nimbra_demo_scene::nimbra_demo_scene_core)
   target_compile_definitions(test_camera_frames PRIVATE

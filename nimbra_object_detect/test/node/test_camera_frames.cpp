@@ -1,6 +1,6 @@
 // A DepthCamera inside this process, driven through its callbacks with constructed messages:
-// pairing, alarms, staleness, malformed input, the pipeline's stage rules and the segmentation
-// hand-off. Opens DDS participants: runs in the private network namespace.
+// pairing, alarms, staleness, malformed input, the pipeline's stage rules, the segmentation worker
+// and the trash worker. Opens DDS participants: runs in the private network namespace.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,10 +9,10 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <tuple>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <geometry_msgs/msg/transform_stamped.hpp>
@@ -21,12 +21,14 @@
 
 #include "base.hpp"
 #include "camera/depth_camera.hpp"
+#include "cloud_test_scenes.hpp"
 #include "log_capture.hpp"
 #include "nimbra_demo_scene/ground_truth.hpp"
 #include "rclcdds/context.hpp"
 #include "rclcdds/node.hpp"
 #include "rclcdds/tf2_ros/static_transform_broadcaster.hpp"
 #include "rclcdds/wait_for_message.hpp"
+#include "tracker/trash_tracker.hpp"
 
 namespace
 {
@@ -57,7 +59,9 @@ builtin_interfaces::msg::Time Stamp(double seconds)
 double Now() {return std::chrono::duration<double>(
     std::chrono::system_clock::now().time_since_epoch()).count();}
 
-Image::SharedPtr Colour(double stamp, int width = kWidth, int height = kHeight)
+/// An rgb8 image of uniform grey, or of `pixels` (packed rows) when given.
+Image::SharedPtr Colour(
+  double stamp, int width = kWidth, int height = kHeight, const std::vector<uint8_t> & pixels = {})
 {
   auto msg = std::make_shared<Image>();
   msg->header.stamp = Stamp(stamp);
@@ -66,60 +70,49 @@ Image::SharedPtr Colour(double stamp, int width = kWidth, int height = kHeight)
   msg->height = static_cast<uint32_t>(height);
   msg->encoding = "rgb8";
   msg->step = msg->width * 3;
-  msg->data.assign(static_cast<std::size_t>(msg->step) * msg->height, 90);
+  msg->data = pixels;
+  msg->data.resize(static_cast<std::size_t>(msg->step) * msg->height, 90);
   return msg;
 }
 
-/// Depth of a floor 0.5 m below a forward-looking camera, with a 30 cm box face 1.2 m ahead.
-/// `metres` selects 32FC1 (metres) instead of 16UC1 (millimetres).
+/// Depth of a floor 0.5 m below a forward-looking camera, with a 30 cm box face 1.2 m ahead, in
+/// 32FC1 metres or 16UC1 millimetres. With `valid_blocks` >= 0 only the first that many 2x2
+/// blocks (row-major) hold one reading each, 1 m.
 Image::SharedPtr SceneDepth(double stamp, bool metres, int valid_blocks = -1)
 {
-  auto msg = std::make_shared<Image>();
+  const double unit = metres ? 1.0 : 1000.0;
+  auto msg = std::make_shared<Image>(nimbra::test::makeDepthMessage(kWidth, kHeight,
+      metres ? "32FC1" : "16UC1", [&](int u, int v) {
+        if (valid_blocks >= 0) {
+          const bool origin = u % 2 == 0 && v % 2 == 0;
+          return origin && (v / 2) * (kWidth / 2) + u / 2 < valid_blocks ? unit : 0.0;
+        }
+        // Optical ray (x right, y down, z forward) in the base frame: x = z, y = -x, z = -y.
+        const double rx = (u - kWidth / 2.0) / kF;
+        const double ry = (v - kHeight / 2.0) / kF;
+        double depth = ry > 0.0 ? kCameraHeight / ry : 0.0;  // floor
+        const double box_x = 1.2;
+        const double z_at_box = kCameraHeight - ry * box_x;
+        if (std::fabs(rx * box_x) < 0.15 && z_at_box > 0.0 && z_at_box < 0.3 &&
+          (depth == 0.0 || depth > box_x))
+        {
+          depth = box_x;
+        }
+        return depth > 1.9 ? 0.0 : (metres ? depth : std::round(depth * unit));
+      }));
   msg->header.stamp = Stamp(stamp);
   msg->header.frame_id = "t_cam";
-  msg->width = kWidth;
-  msg->height = kHeight;
-  msg->encoding = metres ? "32FC1" : "16UC1";
-  msg->step = msg->width * (metres ? 4 : 2);
-  msg->data.assign(static_cast<std::size_t>(msg->step) * msg->height, 0);
-  int written_blocks = 0;
-  for (int v = 0; v < kHeight; ++v) {
-    for (int u = 0; u < kWidth; ++u) {
-      // Optical ray (x right, y down, z forward) in the base frame: x = z, y = -x, z = -y.
-      const double rx = (u - kWidth / 2.0) / kF;
-      const double ry = (v - kHeight / 2.0) / kF;
-      double depth = 0.0;
-      if (ry > 0.0) {
-        depth = kCameraHeight / ry;  // floor
-      }
-      const double box_x = 1.2;
-      const double y_at_box = -rx * box_x;
-      const double z_at_box = kCameraHeight - ry * box_x;
-      if (std::fabs(y_at_box) < 0.15 && z_at_box > 0.0 && z_at_box < 0.3 &&
-        (depth == 0.0 || depth > box_x))
-      {
-        depth = box_x;
-      }
-      if (valid_blocks >= 0) {
-        // Only the first `valid_blocks` 2x2 blocks (row-major) carry one reading each.
-        const bool block_origin = u % 2 == 0 && v % 2 == 0;
-        depth = (block_origin && written_blocks < valid_blocks) ? 1.0 : 0.0;
-        written_blocks += block_origin ? 1 : 0;
-      }
-      if (depth <= 0.0 || depth > 1.9) {
-        continue;
-      }
-      uint8_t * pixel = &msg->data[static_cast<std::size_t>(v) * msg->step + u * (metres ? 4 : 2)];
-      if (metres) {
-        const float value = static_cast<float>(depth);
-        std::memcpy(pixel, &value, 4);
-      } else {
-        const auto mm = static_cast<uint16_t>(std::lround(depth * 1000.0));
-        std::memcpy(pixel, &mm, 2);
-      }
-    }
-  }
   return msg;
+}
+
+/// Polls `done` every 10 ms until it holds or `timeout` passes.
+bool WaitUntil(const std::function<bool()> & done, std::chrono::milliseconds timeout)
+{
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  return done();
 }
 
 class CameraFramesTest : public ::testing::Test
@@ -132,6 +125,7 @@ protected:
     info_pub_ = helper_->create_publisher<sensor_msgs::msg::CameraInfo>("/t/camera_info",
         rclcdds::QoS(10));
     tf_static_ = std::make_shared<rclcdds::tf2_ros::StaticTransformBroadcaster>(helper_);
+    // The camera mounting, and the robot standing at the map origin (for the trash worker).
     geometry_msgs::msg::TransformStamped mount;
     mount.header.frame_id = "base_footprint";
     mount.child_frame_id = "t_cam";
@@ -140,7 +134,11 @@ protected:
     mount.transform.rotation.y = 0.5;
     mount.transform.rotation.z = -0.5;
     mount.transform.rotation.w = 0.5;
-    tf_static_->sendTransform(mount);
+    geometry_msgs::msg::TransformStamped pose;
+    pose.header.frame_id = "map";
+    pose.child_frame_id = "base_footprint";
+    pose.transform.rotation.w = 1.0;
+    tf_static_->sendTransform({mount, pose});
   }
 
   static void TearDownTestSuite()
@@ -152,7 +150,9 @@ protected:
   }
 
   /// A node with `overrides` (plus the demo model) and its camera 1 on /t/..., activated.
-  void MakeCamera(std::vector<rclcdds::Parameter> overrides, bool with_camera_info = true)
+  void MakeCamera(
+    std::vector<rclcdds::Parameter> overrides, bool with_camera_info = true,
+    const std::shared_ptr<orvix::perception::TrashTracker> & tracker = nullptr)
   {
     overrides.emplace_back("model_meta_file", std::string(DEMO_MODEL_DESCRIPTION));
     node_ = std::make_shared<nimbra::Base>(
@@ -170,7 +170,7 @@ protected:
         }
       });
     camera_ = std::make_shared<DepthCamera>(node_, 1, "/t/depth", "/t/rgb",
-        with_camera_info ? "/t/camera_info" : "", nullptr);
+        with_camera_info ? "/t/camera_info" : "", tracker);
     publishing.store(false);
     info_thread.join();
     node_->activate();
@@ -221,10 +221,9 @@ TEST_F(CameraFramesTest, PairingPicksTheNearestColourFrameWithinTheBudget)
   // Both frames are 100 s old: dropped by the watchdog, never processed.
   EXPECT_EQ(camera_->processedFrames(), 0u);
   EXPECT_EQ(camera_->staleFrames(), 3u);
-}
 
-TEST_F(CameraFramesTest, NoWaitBudgetMeansNoScanAndNoColour)
-{
+  // No wait budget: no scan and no colour, even with a frame of the same stamp in the ring.
+  TearDown();
   MakeCamera({rclcdds::Parameter("depth_rgb_wait_time_ms", 0)});
   camera_->rgbCallback(Colour(100.0));
   camera_->depthCallback(SceneDepth(100.0, false));
@@ -241,7 +240,6 @@ TEST_F(CameraFramesTest, AlarmsInactivityTaskStateAndStatistics)
       rclcdds::QoS(10), [](const std_msgs::msg::Bool &) {});
   std::this_thread::sleep_for(300ms);  // discovery
   std_msgs::msg::Bool alarm;
-  rclcdds::MessageInfo info;
   nimbra::test::LogCapture log;
 
   // 50 callbacks without data: warnings only; the 51st raises the alarm once.
@@ -325,6 +323,16 @@ TEST_F(CameraFramesTest, MalformedInputIsDroppedWithOneLineAndTheNextFrameWorks)
   }
   EXPECT_EQ(camera_->malformedFrames(), cases.size());
   EXPECT_EQ(camera_->processedFrames(), 0u);
+  // A flood stays visible without flooding the log: the first 16 drops, then the 32nd, 64th ...
+  auto short_depth = SceneDepth(Now(), false);
+  short_depth->data.pop_back();
+  for (int i = 0; i < 36; ++i) {
+    camera_->depthCallback(short_depth);
+  }
+  const auto lines = log.Lines();
+  EXPECT_EQ(CountLines(lines, "drops a depth image"), 17u);
+  EXPECT_NE(lines.back().find("(32 dropped so far)"), std::string::npos) << lines.back();
+
   // The ring holds no malformed colour frame, and a good frame goes through the pipeline.
   const double now = Now();
   camera_->rgbCallback(Colour(now));
@@ -411,7 +419,7 @@ TEST_F(CameraFramesTest, DebugOffPublishesNoDebugCloudButTheSemanticStreams)
   EXPECT_FALSE(rclcdds::wait_for_message(cloud, base, node_->get_context(), 300ms));
 }
 
-TEST_F(CameraFramesTest, WorkerAndInlineSegmentationAgree)
+TEST_F(CameraFramesTest, SegmentationAndTrashWorkers)
 {
   // The demo model on a rendered frame of the demo world: the worker's answer equals the
   // inline one.
@@ -421,8 +429,13 @@ TEST_F(CameraFramesTest, WorkerAndInlineSegmentationAgree)
   MakeCamera({rclcdds::Parameter("use_ai_thread", false)}, false);
   const nimbra::AiResult inline_result = camera_->segment(image);
   TearDown();
-  MakeCamera({rclcdds::Parameter("use_ai_thread", true)}, false);
+  std::atomic<int> publications{0};
+  auto tracker = std::make_shared<orvix::perception::TrashTracker>(
+    orvix::perception::TrashTrackerConfig{},
+    [&publications](const nimbra_protocol::msg::DetectedWastes &) {++publications;}, nullptr);
+  MakeCamera({rclcdds::Parameter("use_ai_thread", true)}, true, tracker);
   ASSERT_TRUE(camera_->aiThreadRunning());
+  ASSERT_TRUE(camera_->trashThreadRunning());
   const nimbra::AiResult worker_result = camera_->segment(image);
   ASSERT_FALSE(inline_result.detections.empty());
   ASSERT_EQ(inline_result.detections.size(), worker_result.detections.size());
@@ -433,6 +446,18 @@ TEST_F(CameraFramesTest, WorkerAndInlineSegmentationAgree)
       std::make_tuple(b.x1, b.y1, b.x2, b.y2, b.type, b.score));
     EXPECT_EQ(cv::countNonZero(a.mask != b.mask), 0);
   }
+
+  // The trash worker takes a frame with detections whenever it is idle, measures it and
+  // publishes the tracker once per frame; the next frame finds it idle again.
+  for (int n = 1; n <= 2; ++n) {
+    const double now = Now();
+    camera_->rgbCallback(Colour(now, 640, 480, frame.rgb8));
+    camera_->depthCallback(SceneDepth(now, false));
+    ASSERT_EQ(camera_->processedFrames(), static_cast<uint64_t>(n));
+    EXPECT_TRUE(WaitUntil([&] {return publications.load() >= n;}, 5s)) << "frame " << n;
+  }
+  TearDown();
+  EXPECT_EQ(publications.load(), 2);
 }
 
 }  // namespace
