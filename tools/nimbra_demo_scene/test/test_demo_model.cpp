@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,35 +27,38 @@ std::unique_ptr<orvix::model::YOLOv8Seg> loadDemoModel()
   return std::make_unique<orvix::model::YOLOv8Seg>(description);
 }
 
-TEST(DemoModel, HasTheLayoutOfAnExportAndOneClassPerPaletteClass)
+/// Runs the model on a rendered frame and matches its detections to the frame's objects.
+FrameCheck inferAndCheck(
+  orvix::model::YOLOv8Seg & model, DemoRig & rig, const DemoRig::CameraFrame & rendered)
 {
-  auto model = loadDemoModel();
-  EXPECT_EQ(model->ClassCount(), static_cast<int>(demoModelClasses().size()));
-  EXPECT_EQ(model->Config().input_width, 640);
-  EXPECT_EQ(model->Config().input_height, 640);
+  cv::Mat rgb(480, 640, CV_8UC3, const_cast<uint8_t *>(rendered.rgb8.data()));
+  std::vector<orvix::model::ModelDetection> detections;
+  EXPECT_TRUE(model.Infer(rgb, detections)) << model.LastError();
+  return checkDetections(
+    rendered.labels, 640, 480, rig.world().objects(), detections, demoModelClasses());
 }
 
-TEST(DemoModel, FindsEveryObjectOfItsClassesAlongTheLoop)
+TEST(DemoModel, HasOneClassPerPaletteClassAndFindsEveryObjectAlongTheLoop)
 {
   auto model = loadDemoModel();
-  DemoRig rig(DemoRig::Params{});
+  // The model generated from demo_palette.csv has the classes the library reads from it.
   const std::vector<std::string> classes = demoModelClasses();
+  ASSERT_EQ(model->ClassCount(), static_cast<int>(classes.size()));
+  EXPECT_EQ(model->Config().input_width, 640);
+  EXPECT_EQ(model->Config().input_height, 640);
+
+  DemoRig rig(DemoRig::Params{});
   const int kFrames = 24;
   // Frames spread over one loop of the robot (10 Hz), offset so the U-turns are included.
   const uint64_t loop_frames = static_cast<uint64_t>(rig.world().trajectory().period() * 10.0);
   size_t checked = 0;
-  double worst_box = 1.0, worst_mask = 1.0, sum_box = 0.0, sum_mask = 0.0;
-  std::vector<std::string> seen_classes;
+  double worst_box = 1.0, worst_mask = 1.0;
+  std::set<std::string> seen_classes;
   for (int k = 0; k < kFrames; ++k) {
     const uint64_t frame = 5 + static_cast<uint64_t>(k) * loop_frames / kFrames;
     for (size_t camera = 0; camera < rig.cameraCount(); ++camera) {
-      const DemoRig::CameraFrame & rendered = rig.render(frame, camera);
-      cv::Mat rgb(480, 640, CV_8UC3, const_cast<uint8_t *>(rendered.rgb8.data()));
-      std::vector<orvix::model::ModelDetection> detections;
-      ASSERT_TRUE(model->Infer(rgb, detections)) << model->LastError();
-      const FrameCheck check = checkDetections(
-        rendered.labels, 640, 480, rig.world().objects(), detections, classes);
       SCOPED_TRACE("frame " + std::to_string(frame) + " camera " + std::to_string(camera + 1));
+      const FrameCheck check = inferAndCheck(*model, rig, rig.render(frame, camera));
       EXPECT_TRUE(check.false_detections.empty())
         << check.false_detections.size() << " false, first: " << check.false_detections.front();
       for (const ObjectCheck & object : check.objects) {
@@ -66,24 +70,15 @@ TEST(DemoModel, FindsEveryObjectOfItsClassesAlongTheLoop)
         EXPECT_GE(object.mask_iou, 0.8);
         worst_box = std::min(worst_box, object.box_iou);
         worst_mask = std::min(worst_mask, object.mask_iou);
-        sum_box += object.box_iou;
-        sum_mask += object.mask_iou;
+        seen_classes.insert(object.expected_class);
         ++checked;
-        if (std::find(seen_classes.begin(), seen_classes.end(), object.expected_class) ==
-          seen_classes.end())
-        {
-          seen_classes.push_back(object.expected_class);
-        }
       }
     }
   }
   // The loop shows every class of the model at a checkable size at least once.
   EXPECT_EQ(seen_classes.size(), classes.size());
-  ASSERT_GT(checked, 0U);
-  std::printf(
-    "demo model: %zu object views in %d frames x %zu cameras; box IoU mean %.3f min %.3f, "
-    "mask IoU mean %.3f min %.3f\n", checked, kFrames, rig.cameraCount(),
-    sum_box / checked, worst_box, sum_mask / checked, worst_mask);
+  std::printf("demo model: %zu object views, worst box IoU %.3f, worst mask IoU %.3f\n", checked,
+    worst_box, worst_mask);
 }
 
 TEST(DemoModel, DetectsNothingOnSurfacesWithoutItsClass)
@@ -96,13 +91,7 @@ TEST(DemoModel, DetectsNothingOnSurfacesWithoutItsClass)
   // In the far U-turn (t = 30 s) the cameras sweep over floor, walls, the table, the bed and the
   // cart with no litter about: every detection must lie on an object of its class.
   for (size_t camera = 0; camera < rig.cameraCount(); ++camera) {
-    const DemoRig::CameraFrame & rendered = rig.render(300, camera);
-    cv::Mat rgb(480, 640, CV_8UC3, const_cast<uint8_t *>(rendered.rgb8.data()));
-    std::vector<orvix::model::ModelDetection> detections;
-    ASSERT_TRUE(model->Infer(rgb, detections));
-    const FrameCheck check = checkDetections(
-      rendered.labels, 640, 480, rig.world().objects(), detections, demoModelClasses());
-    EXPECT_TRUE(check.false_detections.empty());
+    EXPECT_TRUE(inferAndCheck(*model, rig, rig.render(300, camera)).false_detections.empty());
   }
   // A plain grey floor-and-wall image: nothing at all.
   cv::Mat grey(480, 640, CV_8UC3, cv::Scalar(205, 200, 185));

@@ -1,12 +1,16 @@
-// Depth and colour of the ray-casting renderer against geometry computed by hand.
+// The ray-casting renderer on small scenes whose depth and object ids are known by hand: nearest
+// surface, range limits, noise and the settings it refuses.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "nimbra_demo_scene/camera_mount.hpp"
+#include "nimbra_demo_scene/demo_palette.hpp"
 #include "nimbra_demo_scene/depth_renderer.hpp"
 
 namespace nimbra_demo_scene
@@ -16,11 +20,27 @@ namespace
 
 constexpr double kDegree = M_PI / 180.0;
 
-Scene floorOnly()
+/// The floor (object 5), and boxes given as min, max and object id.
+Scene floorWith(const std::vector<Box> & boxes = {})
 {
   Scene scene;
-  scene.planes.push_back({2, 0.0, 1.0, {{200, 200, 200}, SurfaceKind::kFloor}});
+  scene.planes.push_back({2, 0.0, 1.0, {{200, 200, 200}, SurfaceKind::kFloor}, 5});
+  scene.boxes = boxes;
   return scene;
+}
+
+Box box(const Eigen::Vector3d & min, const Eigen::Vector3d & max, uint16_t object)
+{
+  return Box{min, max, {{200, 30, 30}, SurfaceKind::kObstacle}, object};
+}
+
+/// Optical frame of a camera at `position` in map, looking along +x, `pitch_deg` down.
+Eigen::Isometry3d cameraPose(const Eigen::Vector3d & position, double pitch_deg)
+{
+  CameraMount mount;
+  mount.position = position;
+  mount.pitch_down_rad = pitch_deg * kDegree;
+  return mount.baseToOptical();
 }
 
 DepthRenderer::Params exact(double max_range = 10.0)
@@ -31,20 +51,10 @@ DepthRenderer::Params exact(double max_range = 10.0)
   return params;
 }
 
-/// Camera at `height` above the map origin, looking along +x, `pitch_down` below horizontal.
-Eigen::Isometry3d cameraPose(double height, double pitch_down)
-{
-  CameraMount mount;
-  mount.position = Eigen::Vector3d(0.0, 0.0, height);
-  mount.pitch_down_rad = pitch_down;
-  return mount.baseToOptical();
-}
-
-/// Rendered frame with accessors by pixel.
 struct Frame
 {
-  std::vector<uint8_t> depth;
-  std::vector<uint8_t> rgb;
+  std::vector<uint8_t> depth, rgb;
+  std::vector<uint16_t> labels;
   uint32_t width{0};
 
   uint16_t mm(uint32_t u, uint32_t v) const
@@ -52,201 +62,140 @@ struct Frame
     const size_t i = 2 * (static_cast<size_t>(v) * width + u);
     return static_cast<uint16_t>(depth[i] | (depth[i + 1] << 8));
   }
-  Rgb colour(uint32_t u, uint32_t v) const
-  {
-    const size_t i = 3 * (static_cast<size_t>(v) * width + u);
-    return Rgb{rgb[i], rgb[i + 1], rgb[i + 2]};
-  }
+  const uint8_t * colour(uint32_t u, uint32_t v) const {return &rgb[3 * (v * width + u)];}
 };
 
-Frame renderFrame(
-  const Scene & scene, const CameraIntrinsics & intrinsics, const DepthRenderer::Params & params,
+Frame render(
+  const Scene & scene, const CameraIntrinsics & k, const DepthRenderer::Params & params,
   const Eigen::Isometry3d & pose, uint64_t frame_index = 0)
 {
-  DepthRenderer renderer(intrinsics, params);
   Frame frame;
-  frame.width = intrinsics.width;
-  renderer.render(scene, pose, frame_index, frame.depth, frame.rgb);
+  frame.width = k.width;
+  DepthRenderer(k, params).render(scene, pose, frame_index, frame.depth, frame.rgb, frame.labels);
   return frame;
 }
 
-const CameraIntrinsics kIntrinsics = CameraIntrinsics::fromHorizontalFov(160, 120, 80.0 * kDegree);
+// Odd size: the principal point is the centre pixel (80, 60).
+const CameraIntrinsics kOdd = CameraIntrinsics::fromHorizontalFov(161, 121, 80.0 * kDegree);
 
-TEST(DepthRendererFloor, PixelDepthMatchesTheCameraGeometry)
+TEST(DepthRenderer, OpticalDepthOfTheNearestSurfaceOrZeroOutsideTheRange)
 {
-  struct Case
+  struct Row
   {
-    double height;
-    double pitch_deg;
+    const char * name;
+    Scene scene;
+    Eigen::Isometry3d pose;
+    double max_range;
+    uint32_t u, v;
+    uint16_t mm;
   };
-  const Case cases[] = {{0.6, 30.0}, {0.35, 15.0}, {1.2, 60.0}};
-  for (const Case & c : cases) {
-    const double pitch = c.pitch_deg * kDegree;
-    const Frame frame = renderFrame(floorOnly(), kIntrinsics, exact(), cameraPose(c.height, pitch));
-    for (uint32_t v : {0U, 30U, 59U, 60U, 90U, 119U}) {
-      for (uint32_t u : {0U, 80U, 159U}) {
-        // A ray (x, y, 1) in the optical frame drops sin(pitch) + cos(pitch) * y per unit depth.
-        const double slope = (v - kIntrinsics.cy) / kIntrinsics.fy;
-        const double drop = std::sin(pitch) + std::cos(pitch) * slope;
-        SCOPED_TRACE(
-          "height " + std::to_string(c.height) + " pitch " + std::to_string(c.pitch_deg) +
-          " pixel (" + std::to_string(u) + ", " + std::to_string(v) + ")");
-        if (drop <= 0.0 || c.height / drop > 10.0) {
-          EXPECT_EQ(frame.mm(u, v), 0);
-        } else {
-          EXPECT_NEAR(frame.mm(u, v), 1000.0 * c.height / drop, 0.5);
-        }
-      }
-    }
+  const Eigen::Isometry3d down = cameraPose({1.1, 0.0, 1.0}, 90.0);
+  const Scene cup = floorWith({box({0.9, -0.2, 0.0}, {1.3, 0.2, 0.1}, 3)});
+  const Row rows[] = {
+    {"forward, 0.6 m high, 30 deg down: 0.6 / sin 30", floorWith(), cameraPose({0, 0, 0.6}, 30),
+      10.0, 80, 60, 1200},
+    {"0.5 m high, 10 deg down: 0.5 / sin 10", floorWith(), cameraPose({0, 0, 0.5}, 10), 10.0, 80,
+      60, 2879},
+    {"the same floor beyond a 2 m range", floorWith(), cameraPose({0, 0, 0.5}, 10), 2.0, 80, 60, 0},
+    {"straight down onto a 10 cm box", cup, down, 10.0, 80, 60, 900},
+    {"straight down beside it: the height", cup, down, 10.0, 2, 2, 1000},
+    {"looking 20 deg up: nothing hit", floorWith(), cameraPose({0, 0, 0.5}, -20), 10.0, 80, 60, 0},
+    {"a face 5 cm from the lens, under the minimum range",
+      floorWith({box({0.05, -1.0, 0.0}, {0.3, 1.0, 1.0}, 3)}), cameraPose({0, 0, 0.5}, 0), 10.0,
+      80, 60, 0},
+  };
+  for (const Row & row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(render(row.scene, kOdd, exact(row.max_range), row.pose).mm(row.u, row.v), row.mm);
   }
 }
 
-TEST(DepthRendererFloor, PrincipalRayOfTheForwardCameraMeetsTheFloorAtHeightOverSinPitch)
+TEST(DepthRenderer, ObjectIdsDepthAndColourOfABoxInFrontOfTheFloor)
 {
-  // Odd size: the principal point is the centre pixel.
-  const auto intrinsics = CameraIntrinsics::fromHorizontalFov(161, 121, 80.0 * kDegree);
-  const Frame frame = renderFrame(floorOnly(), intrinsics, exact(), cameraPose(0.6, 30.0 * kDegree));
-  EXPECT_EQ(frame.mm(80, 60), 1200);
+  // A level camera 0.5 m high; a box (object 9) whose front face is 3 m ahead: its depth is 3 m
+  // on every pixel. The upper half of the image sees nothing.
+  const Scene scene = floorWith({box({3.0, -0.3, 0.0}, {3.5, 0.3, 0.4}, 9)});
+  const auto k = CameraIntrinsics::fromHorizontalFov(64, 48, 80.0 * kDegree);
+  const Frame frame = render(scene, k, exact(), cameraPose({0, 0, 0.5}, 0));
+  ASSERT_EQ(frame.labels.size(), size_t{64} * 48);
+  ASSERT_EQ(frame.depth.size(), size_t{64} * 48 * 2);
+  ASSERT_EQ(frame.rgb.size(), size_t{64} * 48 * 3);
+  struct Probe
+  {
+    uint32_t u, v;
+    uint16_t label;
+    double mm;  // floor: 0.5 m * fy / (v - cy)
+  };
+  const Probe probes[] = {
+    {0, 0, kNoObject, 0}, {32, 5, kNoObject, 0}, {32, 26, 9, 3000}, {31, 28, 9, 3000},
+    {5, 47, 5, 0.5e3 * k.fy / (47 - k.cy)}, {32, 47, 5, 0.5e3 * k.fy / (47 - k.cy)},
+    {60, 40, 5, 0.5e3 * k.fy / (40 - k.cy)}};
+  const Rgb background = paletteEntry("background").colour;
+  for (const Probe & probe : probes) {
+    SCOPED_TRACE(std::to_string(probe.u) + "," + std::to_string(probe.v));
+    EXPECT_EQ(frame.labels[probe.v * 64 + probe.u], probe.label);
+    EXPECT_NEAR(frame.mm(probe.u, probe.v), probe.mm, 1.0);
+    const uint8_t * rgb = frame.colour(probe.u, probe.v);
+    if (probe.label == kNoObject) {
+      EXPECT_EQ(Eigen::Vector3i(rgb[0], rgb[1], rgb[2]),
+        Eigen::Vector3i(background.r, background.g, background.b));
+    } else if (probe.label == 9) {
+      EXPECT_GT(rgb[0], 2 * rgb[1]);  // the box's red, shaded
+    }
+  }
+  // The render without labels gives the same images.
+  std::vector<uint8_t> depth, rgb;
+  DepthRenderer(k, exact()).render(scene, cameraPose({0, 0, 0.5}, 0), 0, depth, rgb);
+  EXPECT_EQ(depth, frame.depth);
+  EXPECT_EQ(rgb, frame.rgb);
 }
 
-TEST(DepthRendererOcclusion, BoxInFrontHidesTheFloorBehindIt)
+TEST(DepthRenderer, NoiseIsSeededPerFrameAndHasTheConfiguredSpread)
 {
-  const Eigen::Isometry3d pose = cameraPose(0.5, 10.0 * kDegree);
-  const Frame bare = renderFrame(floorOnly(), kIntrinsics, exact(), pose);
-  Scene scene = floorOnly();
-  Box box;
-  box.min = Eigen::Vector3d(1.5, -0.5, 0.0);
-  box.max = Eigen::Vector3d(2.0, 0.5, 1.0);
-  box.material = {{200, 40, 40}, SurfaceKind::kObstacle};
-  scene.boxes.push_back(box);
-  const Frame blocked = renderFrame(scene, kIntrinsics, exact(), pose);
-
-  // Principal row: the ray descends 10 degrees and would meet the floor at 0.5 / tan(10) = 2.84 m;
-  // it meets the box face x = 1.5 first, at depth 1.5 / cos(10 degrees) along the optical axis.
-  const uint32_t u = 80;
-  const uint32_t v = 60;  // row 60 is 0.5 px below the principal point
-  const double slope = (v - kIntrinsics.cy) / kIntrinsics.fy;
-  const double pitch = 10.0 * kDegree;
-  const double floor_depth = 0.5 / (std::sin(pitch) + std::cos(pitch) * slope);
-  const double box_depth = 1.5 / (std::cos(pitch) - std::sin(pitch) * slope);
-  EXPECT_NEAR(bare.mm(u, v), 1000.0 * floor_depth, 0.5);
-  EXPECT_NEAR(blocked.mm(u, v), 1000.0 * box_depth, 0.5);
-  EXPECT_LT(blocked.mm(u, v), bare.mm(u, v));
-  // The face is lit differently from the floor and coloured red.
-  const Rgb face = blocked.colour(u, v);
-  EXPECT_GT(face.r, 2 * face.g);
-  // The bottom row sees floor nearer than the box: unchanged.
-  EXPECT_EQ(blocked.mm(u, 119), bare.mm(u, 119));
-}
-
-TEST(DepthRendererRange, ZeroWhereNothingIsHitOrOutsideTheRange)
-{
-  // Looking up 20 degrees: the upper half of the image sees nothing at all.
-  const Frame sky = renderFrame(floorOnly(), kIntrinsics, exact(), cameraPose(0.5, -20.0 * kDegree));
-  EXPECT_EQ(sky.mm(80, 0), 0);
-  EXPECT_EQ(sky.mm(80, 60), 0);
-
-  // Floor at about 2.8 m on the principal row: inside a 10 m range, outside a 2 m one.
-  const Eigen::Isometry3d pose = cameraPose(0.5, 10.0 * kDegree);
-  EXPECT_GT(renderFrame(floorOnly(), kIntrinsics, exact(10.0), pose).mm(80, 60), 2000);
-  EXPECT_EQ(renderFrame(floorOnly(), kIntrinsics, exact(2.0), pose).mm(80, 60), 0);
-
-  // A box face 5 cm in front of the lens is nearer than the minimum range.
-  Scene scene = floorOnly();
-  Box box;
-  box.min = Eigen::Vector3d(0.05, -1.0, 0.0);
-  box.max = Eigen::Vector3d(0.3, 1.0, 1.0);
-  scene.boxes.push_back(box);
-  EXPECT_EQ(renderFrame(scene, kIntrinsics, exact(), cameraPose(0.5, 0.0)).mm(80, 60), 0);
-}
-
-TEST(DepthRendererNoise, IsSeededPerFrameAndHasTheConfiguredSpread)
-{
+  const auto k = CameraIntrinsics::fromHorizontalFov(160, 120, 80.0 * kDegree);
   DepthRenderer::Params params = exact();
   params.noise_m = 0.005;
   params.seed = 7;
-  const Eigen::Isometry3d pose = cameraPose(0.6, 30.0 * kDegree);
-  const Frame truth = renderFrame(floorOnly(), kIntrinsics, exact(), pose);
-  const Frame noisy = renderFrame(floorOnly(), kIntrinsics, params, pose, 3);
-  double sum = 0.0;
-  double sum_sq = 0.0;
+  const Eigen::Isometry3d pose = cameraPose({0, 0, 0.6}, 30);
+  const Frame truth = render(floorWith(), k, exact(), pose);
+  const Frame noisy = render(floorWith(), k, params, pose, 3);
+  double sum = 0.0, sum_sq = 0.0;
   size_t count = 0;
-  for (uint32_t v = 0; v < kIntrinsics.height; ++v) {
-    for (uint32_t u = 0; u < kIntrinsics.width; ++u) {
-      if (truth.mm(u, v) == 0) {
-        continue;
+  for (uint32_t v = 0; v < k.height; ++v) {
+    for (uint32_t u = 0; u < k.width; ++u) {
+      if (truth.mm(u, v) != 0) {
+        const double error = noisy.mm(u, v) - truth.mm(u, v);
+        sum += error;
+        sum_sq += error * error;
+        ++count;
       }
-      const double error = noisy.mm(u, v) - truth.mm(u, v);
-      sum += error;
-      sum_sq += error * error;
-      ++count;
     }
   }
   ASSERT_GT(count, 10000U);
   const double mean = sum / count;
-  const double sigma = std::sqrt(sum_sq / count - mean * mean);
   EXPECT_NEAR(mean, 0.0, 0.3);
-  EXPECT_NEAR(sigma, 5.0, 0.5);  // mm (rounding adds about 0.3 mm)
+  EXPECT_NEAR(std::sqrt(sum_sq / count - mean * mean), 5.0, 0.5);  // mm; rounding adds ~0.3 mm
 
-  EXPECT_EQ(renderFrame(floorOnly(), kIntrinsics, params, pose, 3).depth, noisy.depth);
-  EXPECT_NE(renderFrame(floorOnly(), kIntrinsics, params, pose, 4).depth, noisy.depth);
+  EXPECT_EQ(render(floorWith(), k, params, pose, 3).depth, noisy.depth);
+  EXPECT_NE(render(floorWith(), k, params, pose, 4).depth, noisy.depth);
   params.seed = 8;
-  EXPECT_NE(renderFrame(floorOnly(), kIntrinsics, params, pose, 3).depth, noisy.depth);
+  EXPECT_NE(render(floorWith(), k, params, pose, 3).depth, noisy.depth);
 }
 
-TEST(DepthRendererOutput, ResizesBuffersOnceAndKeepsTheirStorage)
+TEST(DepthRenderer, RefusesUnusableSettings)
 {
-  DepthRenderer renderer(kIntrinsics, exact());
-  std::vector<uint8_t> depth(3);
-  std::vector<uint8_t> rgb;
-  const auto stats = renderer.render(floorOnly(), cameraPose(0.6, 0.5), 0, depth, rgb);
-  EXPECT_EQ(depth.size(), 160U * 120U * 2U);
-  EXPECT_EQ(rgb.size(), 160U * 120U * 3U);
-  EXPECT_GT(stats.valid_pixels, 0U);
-  const uint8_t * depth_storage = depth.data();
-  const uint8_t * rgb_storage = rgb.data();
-  renderer.render(floorOnly(), cameraPose(0.6, 0.5), 1, depth, rgb);
-  EXPECT_EQ(depth.data(), depth_storage);
-  EXPECT_EQ(rgb.data(), rgb_storage);
-}
-
-TEST(DepthRendererOutput, ColoursFollowTheSurfaceAndItsOrientation)
-{
-  Scene scene = floorOnly();
-  Box cup;
-  cup.min = Eigen::Vector3d(0.9, -0.2, 0.0);
-  cup.max = Eigen::Vector3d(1.3, 0.2, 0.1);
-  cup.material = {{40, 60, 220}, SurfaceKind::kCup};
-  scene.boxes.push_back(cup);
-  // Straight down from 1 m above the cup: the centre pixel sees its top face.
-  CameraMount mount;
-  mount.position = Eigen::Vector3d(1.1, 0.0, 1.0);
-  mount.pitch_down_rad = 90.0 * kDegree;
-  const auto intrinsics = CameraIntrinsics::fromHorizontalFov(161, 121, 80.0 * kDegree);
-  const Frame frame = renderFrame(scene, intrinsics, exact(), mount.baseToOptical());
-  EXPECT_EQ(frame.mm(80, 60), 900);
-  const Rgb top = frame.colour(80, 60);
-  EXPECT_GT(top.b, top.r);
-  EXPECT_GT(top.b, top.g);
-  const Rgb floor = frame.colour(2, 2);
-  EXPECT_EQ(frame.mm(2, 2), 1000);  // looking straight down: optical depth is the height
-  EXPECT_NEAR(floor.r, floor.b, 2);
-}
-
-TEST(DepthRendererConstruction, RejectsUnusableSettings)
-{
-  DepthRenderer::Params params;
-  params.max_range_m = 70.0;  // beyond 16UC1
-  EXPECT_THROW(DepthRenderer(kIntrinsics, params), std::invalid_argument);
-  params = DepthRenderer::Params{};
-  params.min_range_m = params.max_range_m;
-  EXPECT_THROW(DepthRenderer(kIntrinsics, params), std::invalid_argument);
-  params = DepthRenderer::Params{};
-  params.noise_m = -0.001;
-  EXPECT_THROW(DepthRenderer(kIntrinsics, params), std::invalid_argument);
-  params.noise_m = std::nan("");
-  EXPECT_THROW(DepthRenderer(kIntrinsics, params), std::invalid_argument);
-  CameraIntrinsics broken = kIntrinsics;
+  const std::pair<const char *, std::function<void(DepthRenderer::Params &)>> rows[] = {
+    {"range beyond 16UC1", [](DepthRenderer::Params & p) {p.max_range_m = 70.0;}},
+    {"empty range", [](DepthRenderer::Params & p) {p.min_range_m = p.max_range_m;}},
+    {"negative noise", [](DepthRenderer::Params & p) {p.noise_m = -0.001;}},
+    {"NaN noise", [](DepthRenderer::Params & p) {p.noise_m = std::nan("");}},
+  };
+  for (const auto & [name, spoil] : rows) {
+    DepthRenderer::Params params;
+    spoil(params);
+    EXPECT_THROW(DepthRenderer(kOdd, params), std::invalid_argument) << name;
+  }
+  CameraIntrinsics broken = kOdd;
   broken.fx = 0.0;
   EXPECT_THROW(DepthRenderer(broken, DepthRenderer::Params{}), std::invalid_argument);
 }
