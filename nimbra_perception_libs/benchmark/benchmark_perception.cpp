@@ -14,11 +14,10 @@
 #include <pcl/segmentation/extract_clusters.h>
 #include <pcl/segmentation/sac_segmentation.h>
 
-#include "ground_scenes.hpp"
-#include "moving_scenes.hpp"
 #include "nimbra_perception_libs/cloud_cluster.hpp"
 #include "nimbra_perception_libs/dynamic_cloud_detector.hpp"
 #include "nimbra_perception_libs/remove_ground_line_fit.hpp"
+#include "scenes.hpp"
 
 namespace
 {

@@ -1,10 +1,7 @@
 # Unit tests (colcon test). Benchmarks live in cmake/benchmarks.cmake and are never tests.
 find_package(ament_cmake_gtest REQUIRED)
 
-add_library(${PROJECT_NAME}_test_scenes STATIC
-  test/synthetic_scene.cpp
-  test/ground_scenes.cpp
-  test/moving_scenes.cpp)
+add_library(${PROJECT_NAME}_test_scenes STATIC test/scenes.cpp)
 target_link_libraries(${PROJECT_NAME}_test_scenes PUBLIC ${PROJECT_NAME})
 target_include_directories(${PROJECT_NAME}_test_scenes PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/test)
 

@@ -1,0 +1,277 @@
+// Seeded synthetic depth-camera scenes with ground truth, for the tests and the benchmark: one ray-cast
+// renderer, and the ground-removal cases and the moving-object family described with it.
+#pragma once
+
+#include <array>
+#include <limits>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <Eigen/Geometry>
+#include <geometry_msgs/msg/pose.hpp>
+#include <opencv2/core.hpp>
+
+#include "nimbra_perception_libs/cloud_types.hpp"
+#include "nimbra_perception_libs/dynamic_cloud_detector.hpp"
+#include "nimbra_perception_libs/ground_removal_params.hpp"
+
+namespace orvix
+{
+namespace perception
+{
+namespace testing
+{
+
+/// Floor in the world frame: z = level, rising with `slope` along `direction`. A tilt rises (or falls)
+/// everywhere, through (0, 0, level); a ramp is flat up to `start` along `direction`.
+struct Floor
+{
+  float level = 0.0F;                     ///< m
+  float slope = 0.0F;                     ///< m/m
+  Eigen::Vector2f direction{1.0F, 0.0F};  ///< unit x-y direction of the rise
+  bool ramp = false;
+  float start = 0.0F;                     ///< m, ramps only
+
+  float heightAt(float x, float y) const;
+};
+
+/// Axis-aligned box in the world frame (furniture, walls, carts, a floor step).
+struct Box
+{
+  Eigen::Vector3f min;  ///< m
+  Eigen::Vector3f max;  ///< m
+};
+
+/// Upright cylinder in the world frame (a person, a pillar).
+struct Cylinder
+{
+  Eigen::Vector2f centre;  ///< x-y of the axis, m
+  float radius = 0.25F;    ///< m
+  float z_min = 0.0F;      ///< m
+  float z_max = 1.7F;      ///< m
+};
+
+/// Pinhole depth camera mounted on the robot.
+struct Camera
+{
+  int width = 640;
+  int height = 480;
+  float fx = 385.0F;
+  float fy = 385.0F;
+  float cx = 319.5F;
+  float cy = 239.5F;
+  float max_depth = 4.0F;  ///< readings beyond are reported as 0, m
+  Eigen::Isometry3f base_from_cam = Eigen::Isometry3f::Identity();  ///< optical frame into base frame
+};
+
+/// Camera looking forward from (x, 0, height) and pitched down by `pitch` radians.
+Camera makeCamera(float x, float height, float pitch);
+
+/// Rendered depth frame.
+struct DepthFrame
+{
+  cv::Mat depth;                   ///< CV_32FC1, m; 0 where nothing was hit within range
+  std::vector<int> solid;          ///< per pixel: solid hit (boxes first, then cylinders), -1 floor
+  std::vector<float> true_height;  ///< per pixel: noise-free height above the floor, m
+};
+
+/// Scene made of a floor, boxes and cylinders.
+struct Scene
+{
+  Floor floor;
+  std::vector<Box> boxes;
+  std::vector<Cylinder> cylinders;  ///< solid index boxes.size() + k
+
+  /// Renders the view of `camera` with the robot base at `world_from_base`; Gaussian depth noise of
+  /// `noise_sigma` metres.
+  DepthFrame render(
+    const Camera & camera, const Eigen::Isometry3f & world_from_base, float noise_sigma,
+    std::mt19937 & rng) const;
+};
+
+/// Ground truth of a cloud point.
+enum class Truth : std::uint8_t
+{
+  kGround,
+  kObstacle,
+  kUnscored,  ///< too low on a solid to be told from the floor, or a mixed voxel
+};
+
+/// Base-frame cloud with per-point truth and solid.
+struct LabelledCloud
+{
+  PointCloudXYZ::Ptr cloud = PointCloudXYZ::Ptr(new PointCloudXYZ);
+  std::vector<Truth> truth;
+  std::vector<int> solid;  ///< -1 unless the point lies on a solid (see DepthFrame::solid)
+};
+
+/// Points of every `stride`-th pixel in the base frame. Solid points at least `obstacle_height` above
+/// the floor are obstacles, floor points ground.
+LabelledCloud cloudFromFrame(const DepthFrame & frame, const Camera & camera, int stride, float obstacle_height);
+
+/// Averages points per cubic voxel of `leaf` metres (like a voxel-grid filter); a voxel mixing truths
+/// or solids becomes unscored.
+LabelledCloud voxelize(const LabelledCloud & in, float leaf);
+
+// ---- ground removal ----
+
+/// One named ground scene with the parameters it is run with.
+struct GroundCase
+{
+  std::string name;
+  Scene scene;
+  GroundRemovalParams params;
+  float camera_height = 0.6F;  ///< m
+  float camera_pitch = 0.5F;   ///< rad, downward
+};
+
+inline void PrintTo(const GroundCase & c, std::ostream * os) {*os << c.name;}
+
+/// Flat floor with boxes, ramps and tilts at the maximum slope, for the default parameters and for
+/// parameters that also see 3 cm steps; a 3 cm step for the latter.
+std::vector<GroundCase> groundCases();
+
+/// Flat floor at `level` with three boxes of different heights.
+Scene boxesScene(float level);
+
+/// Correctly labelled points among the scored ones.
+struct GroundScore
+{
+  int ground_total = 0;
+  int ground_correct = 0;
+  int obstacle_total = 0;
+  int obstacle_correct = 0;
+
+  double groundRate() const {return ground_total ? static_cast<double>(ground_correct) / ground_total : 1.0;}
+  double obstacleRate() const
+  {
+    return obstacle_total ? static_cast<double>(obstacle_correct) / obstacle_total : 1.0;
+  }
+};
+
+/// Renders the case (seeded), voxelizes at 1 cm and replaces `invalid_points` points by NaN or
+/// infinite values (unscored).
+LabelledCloud renderCase(const GroundCase & c, unsigned seed, int invalid_points = 200);
+
+/// Scores per-point labels against the truth; points outside the remover's range limits are not scored.
+GroundScore scoreLabels(
+  const LabelledCloud & cloud, const std::vector<bool> & ground_label, const std::vector<bool> & obstacle_label,
+  const GroundRemovalParams & params);
+
+// ---- moving objects ----
+
+/// Seeds the detector's defaults were tuned on. Never used by the held-out figures.
+constexpr std::array<unsigned, 3> kTuningSeeds = {1101U, 1102U, 1103U};
+/// Seeds never looked at while tuning; the CI test and the benchmark report these.
+constexpr std::array<unsigned, 2> kHeldOutSeeds = {7301U, 7302U};
+
+/// Object that moves at constant velocity, then stands still from `stop_after`.
+struct Mover
+{
+  bool person = true;      ///< person-sized cylinder, else a box (a cart)
+  Eigen::Vector2f start;   ///< centre in the world frame at the first frame, m
+  Eigen::Vector2f velocity;  ///< world frame, m/s
+  float stop_after = std::numeric_limits<float>::infinity();  ///< s
+  Eigen::Vector3f box{0.8F, 0.55F, 0.9F};  ///< length along the main direction of motion, width, height, m
+};
+
+/// One sequence: static scene, movers and robot motion; the robot starts at the world origin facing +x.
+struct MovingCase
+{
+  std::string name;
+  Scene scene;                ///< static part: corridor walls, a static cylinder and a static box
+  std::vector<Mover> movers;
+  float robot_speed = 0.0F;   ///< m/s
+  float robot_turn = 0.0F;    ///< rad/s
+  int frames = 36;
+  float rate = 15.0F;         ///< Hz
+};
+
+inline void PrintTo(const MovingCase & c, std::ostream * os) {*os << c.name;}
+
+/// The family's case kinds (person / cart; across, along, diagonal; robot straight or turning; a mover
+/// partly hidden by a static box; two movers), randomised by `seed` within the family's ranges: mover
+/// 0.2-1.5 m/s, 0.8-4 m away, robot 0-0.5 m/s.
+std::vector<MovingCase> movingCases(unsigned seed);
+
+/// Camera of the sequences: 640 x 480, 0.6 m high, pitched 0.3 rad down, readings up to 6 m.
+Camera movingCamera();
+
+/// One rendered frame of a case.
+struct MovingFrame
+{
+  cv::Mat depth;                      ///< CV_32FC1 640 x 480, m
+  PointCloudXYZ::Ptr obstacles;       ///< obstacle points (5 cm or more above the floor), base frame
+  std::vector<int> mover_of_point;    ///< per obstacle point: mover index, -1 for static points
+  Eigen::Isometry3f world_from_base;  ///< robot pose
+};
+
+/// Renders frame `f` of the case: obstacle points of every `stride`-th pixel, 5 mm depth noise.
+MovingFrame renderMovingFrame(const MovingCase & c, int f, int stride, std::mt19937 & rng);
+
+/// Pose message of a world-from-base transform.
+geometry_msgs::msg::Pose poseMessage(const Eigen::Isometry3f & world_from_base);
+
+/// A detector set up for movingCamera(), fed the frames of a case one after the other (obstacle
+/// points of every `stride`-th pixel, depth noise seeded by `noise_seed`).
+class MovingRun
+{
+public:
+  MovingRun(const MovingCase & c, const DynamicDetectorParams & params, unsigned noise_seed, int stride = 4);
+
+  /// Renders the next frame and updates the detector with it; `updated` holds Update's result.
+  const MovingFrame & next();
+
+  DynamicCloudDetector detector;
+  MovingFrame frame;
+  bool updated = false;
+
+private:
+  const MovingCase & case_;
+  std::mt19937 rng_;
+  int stride_;
+  int next_frame_ = 0;
+};
+
+/// Figures of one or more sequences.
+struct MovingFigures
+{
+  long mover_points = 0;   ///< mover points in frames after its first 0.5 s in view
+  long mover_flagged = 0;  ///< of those, flagged moving
+  long static_points = 0;  ///< static object and wall points, every frame
+  long static_flagged = 0;  ///< of those, flagged moving
+  int piece_frames = 0;    ///< scored (mover, frame) pairs
+  int piece_dynamic = 0;   ///< of those, the mover's cluster has more than 0.7 of its points moving
+  int piece_static = 0;    ///< of those, the mover's cluster has less than 0.3 of its points moving
+
+  double recall() const {return mover_points ? static_cast<double>(mover_flagged) / mover_points : 0.0;}
+  double staticRate() const
+  {
+    return static_points ? static_cast<double>(static_flagged) / static_points : 0.0;
+  }
+  double dynamicShare() const {return piece_frames ? static_cast<double>(piece_dynamic) / piece_frames : 0.0;}
+  void add(const MovingFigures & o);
+};
+
+/// Runs the detector with `params` over the case (MovingRun with stride 4) and scores it; pieces are
+/// the grid clusters the node would form.
+MovingFigures runMovingCase(const MovingCase & c, const DynamicDetectorParams & params, unsigned noise_seed);
+
+/// Figures of one case kind over the seeds.
+struct NamedFigures
+{
+  std::string name;
+  MovingFigures figures;
+};
+
+/// Runs every case of every seed; prints one line per case kind and the total when `print` is set;
+/// fills `per_case` (one entry per case kind) when given.
+MovingFigures runMovingFamily(
+  const std::vector<unsigned> & seeds, const DynamicDetectorParams & params, const char * label, bool print,
+  std::vector<NamedFigures> * per_case = nullptr);
+
+}  // namespace testing
+}  // namespace perception
+}  // namespace orvix
