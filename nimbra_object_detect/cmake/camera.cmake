@@ -40,7 +40,6 @@ if(BUILD_TESTING)
   ament_add_gtest(test_camera
     test/camera/test_camera_config.cpp
     test/camera/test_frame_pairing.cpp
-    test/camera/test_trash_estimator.cpp
     test/camera/test_trash_frame.cpp
     test/camera/test_detection_filter.cpp
     test/camera/test_obstacle_messages.cpp
