@@ -139,31 +139,6 @@ def masks_model():
     return head
 
 
-def empty_model():
-    """100 anchors whose best class score stays below 0.25."""
-    rng = np.random.default_rng(6)
-    head = Head((64, 64), classes=3, anchors=100)
-    for anchor in range(100):
-        x, y = rng.uniform(0, 48, 2)
-        head.set_anchor(anchor, (x, y, x + 16, y + 16), int(rng.integers(0, 3)),
-                        float(rng.uniform(0.0, 0.24)))
-    return head
-
-
-def many_model():
-    """256 separate 6x6 boxes on a 16x16 grid with 8 px spacing (128x128 input), box i at
-    (8 * (i % 16) + 1, 8 * (i // 16) + 1), class i % 2, score 0.30 + 0.002 i, mask = its box;
-    then 44 anchors below the score threshold."""
-    head = Head((128, 128), classes=2, anchors=300)
-    for i in range(256):
-        x, y = 8 * (i % 16) + 1, 8 * (i // 16) + 1
-        head.set_anchor(i, (x, y, x + 6, y + 6), i % 2, 0.30 + 0.002 * i, coefficients={0: 1.0})
-    for i in range(256, 300):
-        head.set_anchor(i, (0, 0, 16, 16), 0, 0.1)
-    head.prototypes[0] = 10.0
-    return head
-
-
 def probe_model():
     """One anchor whose class c score is the mean of input channel c, which makes the network's
     view of the image (scaling, channel order, padding colour) observable."""
@@ -179,8 +154,6 @@ def probe_model():
 def write_test_models(out_dir):
     save_head(os.path.join(out_dir, "boxes.onnx"), boxes_model())
     save_head(os.path.join(out_dir, "masks.onnx"), masks_model())
-    save_head(os.path.join(out_dir, "empty.onnx"), empty_model())
-    save_head(os.path.join(out_dir, "many.onnx"), many_model())
     head, weights = probe_model()
     save_head(os.path.join(out_dir, "probe.onnx"), head, prediction_weights=weights)
 

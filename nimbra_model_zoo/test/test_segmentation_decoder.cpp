@@ -110,16 +110,11 @@ TEST(SegmentationDecoder, MapsBoxesBackAndClipsThem) {
   std::vector<ModelDetection> detections;
   ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, kCamera, detections));
   ASSERT_EQ(detections.size(), 2U);
-  EXPECT_FLOAT_EQ(detections[0].x, 100.0F);
-  EXPECT_FLOAT_EQ(detections[0].y, 100.0F);
-  EXPECT_FLOAT_EQ(detections[0].width, 40.0F);
-  EXPECT_FLOAT_EQ(detections[0].height, 60.0F);
+  auto const box = [](ModelDetection const& d) { return cv::Rect2f(d.x, d.y, d.width, d.height); };
+  EXPECT_EQ(box(detections[0]), cv::Rect2f(100, 100, 40, 60));
   EXPECT_EQ(detections[0].class_id, 2);
   EXPECT_FLOAT_EQ(detections[0].score, 0.8F);
-  EXPECT_FLOAT_EQ(detections[1].x, 600.0F);
-  EXPECT_FLOAT_EQ(detections[1].y, 0.0F);
-  EXPECT_FLOAT_EQ(detections[1].width, 40.0F);
-  EXPECT_FLOAT_EQ(detections[1].height, 30.0F);
+  EXPECT_EQ(box(detections[1]), cv::Rect2f(600, 0, 40, 30));
 }
 
 TEST(SegmentationDecoder, MaskThresholdAppliesToTheProbability) {

@@ -12,19 +12,6 @@ YOLOv8SegConfig Read(std::string const& yaml, std::string const& file = "/robot/
   return YOLOv8SegConfig::FromYaml(YAML::Load(yaml), file);
 }
 
-TEST(YOLOv8SegConfig, DefaultsApplyWhenOnlyTheModelFileIsGiven) {
-  YOLOv8SegConfig const config = Read("model_name: yolov8_seg\nmodel_file: seg.onnx\n");
-  EXPECT_EQ(config.model_file, "/robot/config/seg.onnx");
-  EXPECT_EQ(config.input_width, 640);
-  EXPECT_EQ(config.input_height, 640);
-  EXPECT_FLOAT_EQ(config.score_threshold, 0.25F);
-  EXPECT_FLOAT_EQ(config.nms_threshold, 0.45F);
-  EXPECT_FLOAT_EQ(config.mask_threshold, 0.5F);
-  EXPECT_EQ(config.max_detections, 100);
-  EXPECT_EQ(config.backend, "opencv");
-  EXPECT_EQ(config.target, "cpu");
-}
-
 TEST(YOLOv8SegConfig, ReadsEveryKey) {
   YOLOv8SegConfig const config = Read(
       "model_file: /models/seg.onnx\ninput_width: 320\ninput_height: 256\n"
