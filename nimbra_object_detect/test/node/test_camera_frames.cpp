@@ -400,26 +400,7 @@ TEST_F(CameraFramesTest, PipelineStageRules)
   EXPECT_FALSE(camera_->groundParamsChanged());
 }
 
-TEST_F(CameraFramesTest, DebugOffPublishesNoDebugCloudButTheSemanticStreams)
-{
-  MakeCamera({rclcdds::Parameter("debug", false)});
-  auto listener = std::make_shared<rclcdds::NodeTopics>("camera_frames_debug_listener");
-  auto base = listener->create_subscription<sensor_msgs::msg::PointCloud2>("/cam1_base_cloud",
-      rclcdds::QoS(10), [](const sensor_msgs::msg::PointCloud2 &) {});
-  auto semantic = listener->create_subscription<nimbra_protocol::msg::SemanticPointCloud>(
-    "/cam1_static_obstacle_cloud", rclcdds::QoS(10),
-    [](const nimbra_protocol::msg::SemanticPointCloud &) {});
-  std::this_thread::sleep_for(300ms);
-  camera_->depthCallback(SceneDepth(Now(), false));
-  nimbra_protocol::msg::SemanticPointCloud obstacles;
-  ASSERT_TRUE(rclcdds::wait_for_message(obstacles, semantic, node_->get_context(), 2s));
-  EXPECT_EQ(obstacles.header.frame_id, "base_footprint");
-  EXPECT_FALSE(obstacles.clusters.empty());
-  sensor_msgs::msg::PointCloud2 cloud;
-  EXPECT_FALSE(rclcdds::wait_for_message(cloud, base, node_->get_context(), 300ms));
-}
-
-TEST_F(CameraFramesTest, SegmentationAndTrashWorkers)
+TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
 {
   // The demo model on a rendered frame of the demo world: the worker's answer equals the
   // inline one.
@@ -433,7 +414,8 @@ TEST_F(CameraFramesTest, SegmentationAndTrashWorkers)
   auto tracker = std::make_shared<orvix::perception::TrashTracker>(
     orvix::perception::TrashTrackerConfig{},
     [&publications](const nimbra_protocol::msg::DetectedWastes &) {++publications;}, nullptr);
-  MakeCamera({rclcdds::Parameter("use_ai_thread", true)}, true, tracker);
+  MakeCamera({rclcdds::Parameter("use_ai_thread", true), rclcdds::Parameter("debug", false)},
+    true, tracker);
   ASSERT_TRUE(camera_->aiThreadRunning());
   ASSERT_TRUE(camera_->trashThreadRunning());
   const nimbra::AiResult worker_result = camera_->segment(image);
@@ -448,7 +430,15 @@ TEST_F(CameraFramesTest, SegmentationAndTrashWorkers)
   }
 
   // The trash worker takes a frame with detections whenever it is idle, measures it and
-  // publishes the tracker once per frame; the next frame finds it idle again.
+  // publishes the tracker once per frame; the next frame finds it idle again. With debug off
+  // the semantic streams are published, the debug clouds are not.
+  auto listener = std::make_shared<rclcdds::NodeTopics>("camera_frames_debug_listener");
+  auto base = listener->create_subscription<sensor_msgs::msg::PointCloud2>("/cam1_base_cloud",
+      rclcdds::QoS(10), [](const sensor_msgs::msg::PointCloud2 &) {});
+  auto semantic = listener->create_subscription<nimbra_protocol::msg::SemanticPointCloud>(
+    "/cam1_static_obstacle_cloud", rclcdds::QoS(10),
+    [](const nimbra_protocol::msg::SemanticPointCloud &) {});
+  std::this_thread::sleep_for(300ms);  // discovery
   for (int n = 1; n <= 2; ++n) {
     const double now = Now();
     camera_->rgbCallback(Colour(now, 640, 480, frame.rgb8));
@@ -456,6 +446,12 @@ TEST_F(CameraFramesTest, SegmentationAndTrashWorkers)
     ASSERT_EQ(camera_->processedFrames(), static_cast<uint64_t>(n));
     EXPECT_TRUE(WaitUntil([&] {return publications.load() >= n;}, 5s)) << "frame " << n;
   }
+  nimbra_protocol::msg::SemanticPointCloud obstacles;
+  ASSERT_TRUE(rclcdds::wait_for_message(obstacles, semantic, node_->get_context(), 2s));
+  EXPECT_EQ(obstacles.header.frame_id, "base_footprint");
+  EXPECT_FALSE(obstacles.clusters.empty());
+  sensor_msgs::msg::PointCloud2 cloud;
+  EXPECT_FALSE(rclcdds::wait_for_message(cloud, base, node_->get_context(), 300ms));
   TearDown();
   EXPECT_EQ(publications.load(), 2);
 }
