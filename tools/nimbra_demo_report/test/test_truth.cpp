@@ -2,10 +2,12 @@
 // frame numbers carried in demo_scene's stamps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "nimbra_demo_scene/demo_palette.hpp"
 #include "nimbra_demo_scene/frame_stamp.hpp"
 #include "truth.hpp"
 
@@ -16,7 +18,7 @@ namespace
 
 using nimbra_demo_scene::kNoObject;
 
-TEST(SemanticTypes, ClassNamesMapToTheNodesNumbers)
+TEST(SemanticTypes, ClassNamesMapToTheNodesNumbersAndPublishedTypesMatchObjects)
 {
   const std::vector<std::pair<std::string, int>> cases{
     {"person", 300}, {"chair", 201}, {"waiting_bench", 202}, {"wheelchair", 203},
@@ -28,70 +30,59 @@ TEST(SemanticTypes, ClassNamesMapToTheNodesNumbers)
       EXPECT_EQ(semanticName(type), name);
     }
   }
+  // Every class of the demo model (demo_palette.csv) has a number the node publishes.
+  for (const std::string & name : nimbra_demo_scene::demoModelClasses()) {
+    EXPECT_GT(semanticTypeOf(name), 0) << name;
+  }
   for (int untyped : {0, 1, 2, 3, 200}) {
     EXPECT_TRUE(isUntyped(untyped)) << untyped;
   }
   for (int typed : {300, 201, 103, 402}) {
     EXPECT_FALSE(isUntyped(typed)) << typed;
   }
-}
 
-TEST(SemanticTypes, ClassMatchTable)
-{
   nimbra_demo_scene::WorldObject chair;
   chair.semantic_class = "chair";
   nimbra_demo_scene::WorldObject table;  // no model class
   struct Case {const nimbra_demo_scene::WorldObject * object; int published; bool match;};
-  const std::vector<Case> cases{
+  const std::vector<Case> matches{
     {&chair, 201, true}, {&chair, 202, false}, {&chair, 1, false}, {&table, 1, true},
     {&table, 200, true}, {&table, 201, false}, {&table, 300, false}};
-  for (const auto & c : cases) {
+  for (const auto & c : matches) {
     EXPECT_EQ(classMatches(*c.object, c.published), c.match)
       << c.object->semantic_class << " " << c.published;
   }
 }
 
-class WorldTruthTest : public ::testing::Test
+TEST(WorldTruth, ObjectsHaveTheirRolesAndPointsFindTheSurfaceTheyLieOn)
 {
-protected:
-  WorldTruthTest() : truth_(nimbra_demo_scene::DemoWorld::Params{}, 10.0) {}
-
-  uint16_t id(const std::string & name) {return truth_.world().object(name).id;}
-
-  WorldTruth truth_;
-};
-
-TEST_F(WorldTruthTest, RolesOfTheWorldsObjects)
-{
-  const std::vector<std::pair<std::string, Role>> cases{
+  WorldTruth truth(nimbra_demo_scene::DemoWorld::Params{}, 10.0);
+  const std::vector<std::pair<std::string, Role>> roles{
     {"floor", Role::kFloor}, {"carpet", Role::kFloor}, {"spill", Role::kFloor},
     {"wall_north", Role::kObstacle}, {"chair", Role::kObstacle}, {"cart", Role::kObstacle},
     {"bottle_on_bench", Role::kObstacle}, {"person_walking", Role::kObstacle},
     {"litter_1", Role::kLitter}, {"litter_6", Role::kLitter}};
-  for (const auto & [name, role] : cases) {
-    EXPECT_EQ(roleOf(truth_.world().object(name)), role) << name;
+  for (const auto & [name, role] : roles) {
+    EXPECT_EQ(roleOf(truth.world().object(name)), role) << name;
   }
-}
-
-TEST_F(WorldTruthTest, PointsFindTheSurfaceTheyLieOn)
-{
   for (uint64_t frame : {0u, 37u, 150u}) {
-    truth_.setFrame(frame);
-    EXPECT_DOUBLE_EQ(truth_.sceneTime(), frame / 10.0);
-    // Every box of every object: the centre of its top face (map and base_footprint) is on it.
-    const auto & scene = truth_.world().sceneAt(truth_.sceneTime());
-    for (const auto & object : truth_.objects()) {
+    truth.setFrame(frame);
+    EXPECT_DOUBLE_EQ(truth.sceneTime(), frame / 10.0);
+    // Every box of every object: the centre of its top face (map and base_footprint) is on it,
+    // also for the thin carpet (8 mm) and spill (4 mm) rather than the floor just below.
+    const auto & scene = truth.world().sceneAt(truth.sceneTime());
+    for (const auto & object : truth.objects()) {
       for (const size_t b : object.boxes) {
         const auto & box = scene.boxes[b];
         const Eigen::Vector3d top(
           (box.min.x() + box.max.x()) / 2, (box.min.y() + box.max.y()) / 2, box.max.z());
-        EXPECT_EQ(truth_.objectAtMap(top), object.id) << object.name << " frame " << frame;
-        const Eigen::Vector3d base_top = truth_.mapToBase().inverse() * top;
-        EXPECT_EQ(truth_.objectAt(base_top), object.id) << object.name << " frame " << frame;
+        EXPECT_EQ(truth.objectAtMap(top), object.id) << object.name << " frame " << frame;
+        const Eigen::Vector3d base_top = truth.mapToBase().inverse() * top;
+        EXPECT_EQ(truth.objectAt(base_top), object.id) << object.name << " frame " << frame;
       }
     }
   }
-  truth_.setFrame(0);
+  truth.setFrame(0);
   struct Case {Eigen::Vector3d map; std::string name;};
   const std::vector<Case> cases{
     {{0.3, 0.0, 0.01}, "floor"},          // bare floor in front of the start
@@ -100,37 +91,15 @@ TEST_F(WorldTruthTest, PointsFindTheSurfaceTheyLieOn)
     {{0.5, -1.62, 0.3}, "wall_south"},
   };
   for (const auto & c : cases) {
-    const uint16_t got = truth_.objectAtMap(c.map);
+    const uint16_t got = truth.objectAtMap(c.map);
     ASSERT_NE(got, kNoObject) << c.name;
-    EXPECT_EQ(truth_.object(got).name, c.name);
+    EXPECT_EQ(truth.object(got).name, c.name);
   }
   // Mid-air, far from every surface.
-  EXPECT_EQ(truth_.objectAtMap({0.3, 0.0, 0.8}), kNoObject);
-  // The top of the carpet (8 mm) belongs to the carpet, not to the floor 8 mm below.
-  const auto carpet = truth_.world().object("carpet");
-  for (const auto & placement : truth_.placements()) {
-    if (placement.id == carpet.id) {
-      const Eigen::Vector3d on(placement.map_centre.x(), placement.map_centre.y(), 0.008);
-      EXPECT_EQ(truth_.objectAtMap(on), carpet.id);
-    }
-  }
+  EXPECT_EQ(truth.objectAtMap({0.3, 0.0, 0.8}), kNoObject);
 }
 
-TEST_F(WorldTruthTest, MovingObjectsAreLookedUpWhereTheyAreAtTheFrame)
-{
-  const uint16_t cart = id("cart");
-  truth_.setFrame(0);
-  Eigen::Vector3d at0;
-  for (const auto & p : truth_.placements()) {
-    if (p.id == cart) {
-      at0 = p.map_centre;
-    }
-  }
-  truth_.setFrame(50);  // 5 s later: the cart moved 2 m
-  EXPECT_NE(truth_.objectAtMap(at0), cart);
-}
-
-TEST(WorldTruthStart, FramesCountFromTheStartTime)
+TEST(WorldTruth, FramesCountFromTheStartTimeAndMovingObjectsAreWhereTheyAreAtTheFrame)
 {
   WorldTruth late(nimbra_demo_scene::DemoWorld::Params{}, 10.0, 16.0);
   WorldTruth early(nimbra_demo_scene::DemoWorld::Params{}, 10.0);
@@ -141,6 +110,17 @@ TEST(WorldTruthStart, FramesCountFromTheStartTime)
   EXPECT_THROW(WorldTruth(nimbra_demo_scene::DemoWorld::Params{}, 0.0), std::invalid_argument);
   EXPECT_THROW(WorldTruth(nimbra_demo_scene::DemoWorld::Params{}, 10.0, -1.0),
     std::invalid_argument);
+
+  // The cart where it is at frame 0 is no longer there 5 s later (it moved 2 m).
+  const uint16_t cart = early.world().object("cart").id;
+  early.setFrame(0);
+  const auto placement = std::find_if(early.placements().begin(), early.placements().end(),
+    [&](const nimbra_demo_scene::ObjectPlacement & p) {return p.id == cart;});
+  ASSERT_NE(placement, early.placements().end());
+  const Eigen::Vector3d at0 = placement->map_centre;
+  EXPECT_EQ(early.objectAtMap(at0), cart);
+  early.setFrame(50);
+  EXPECT_NE(early.objectAtMap(at0), cart);
 }
 
 TEST(FrameStamp, FrameNumbersSurviveTheStampAndADouble)
