@@ -59,10 +59,7 @@ TEST_P(AdaptedExport, GivesTheDetectionsOfTheHead) {
   for (std::size_t i = 0; i < expected.size(); ++i) {
     SCOPED_TRACE("detection " + std::to_string(i));
     ModelDetection const& d = detections[i];
-    EXPECT_FLOAT_EQ(d.x, static_cast<float>(expected[i].box.x));
-    EXPECT_FLOAT_EQ(d.y, static_cast<float>(expected[i].box.y));
-    EXPECT_FLOAT_EQ(d.width, static_cast<float>(expected[i].box.width));
-    EXPECT_FLOAT_EQ(d.height, static_cast<float>(expected[i].box.height));
+    EXPECT_EQ(cv::Rect2f(d.x, d.y, d.width, d.height), cv::Rect2f(expected[i].box));
     EXPECT_EQ(d.class_id, expected[i].class_id);
     EXPECT_FLOAT_EQ(d.score, expected[i].score);
     ASSERT_EQ(d.mask.size(), cv::Size(1280, 960));

@@ -98,12 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadKey{"target: cuda\n", "target", "with backend \"opencv\""},
                       BadKey{"backend: cuda\ntarget: cpu\n", "target", "with backend \"cuda\""}));
 
-TEST(YOLOv8SegConfig, RejectsADocumentThatIsNotAMap) {
+TEST(YOLOv8SegConfig, RejectsADocumentThatIsNotAMapAndNamesADescriptionWithoutAFile) {
   EXPECT_THROW(Read("- model_file\n"), ModelError);
   EXPECT_THROW(Read(""), ModelError);
-}
-
-TEST(YOLOv8SegConfig, MessagesWithoutAFileNameTheDescription) {
   try {
     YOLOv8SegConfig::FromYaml(YAML::Load("input_width: 3\n"));
     FAIL();
