@@ -15,7 +15,6 @@ install(TARGETS object_detect DESTINATION lib/${PROJECT_NAME})
 
 if(BUILD_TESTING)
   find_package(ament_cmake_gtest REQUIRED)
-  find_package(PCL REQUIRED COMPONENTS common)
   # Process tests: the real executable beside the demo scene, over DDS on loopback, and what it
   # publishes. They run in the private network namespace that scripts/test.sh opens around the
   # whole test run.
@@ -24,7 +23,7 @@ if(BUILD_TESTING)
   # The child-process helper of the client library's own process tests.
   target_include_directories(test_node_process PRIVATE
     ${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/transport)
-  target_link_libraries(test_node_process nimbra_od_node ament_index_cpp::ament_index_cpp)
+  target_link_libraries(test_node_process ament_index_cpp::ament_index_cpp)
   target_compile_definitions(test_node_process PRIVATE
     OBJECT_DETECT_PATH="$<TARGET_FILE:object_detect>")
   add_dependencies(test_node_process object_detect)
