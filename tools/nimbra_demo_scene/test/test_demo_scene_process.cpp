@@ -23,7 +23,6 @@
 #include "nimbra_demo_scene/ground_truth.hpp"
 #include "rclcdds/rclcdds.hpp"
 #include "rclcdds/tf2/buffer.hpp"
-#include "rclcdds/tf2/exceptions.hpp"
 #include "rclcdds/tf2_ros/transform_listener.hpp"
 
 extern char ** environ;
