@@ -55,13 +55,15 @@ if(BUILD_TESTING)
   target_link_libraries(test_cloud nimbra_od_cloud)
 endif()
 
-# Speed figures of the cloud stages, printed on demand; never a test.
+# Speed figures of the cloud stages on a demo-world frame, printed on demand; never a test.
 find_package(benchmark QUIET)
-if(benchmark_FOUND)
+if(BUILD_TESTING AND benchmark_FOUND)
+  find_package(nimbra_demo_scene REQUIRED)
   add_executable(benchmark_cloud
     benchmark/cloud_benchmark.cpp
     test/cloud/cloud_test_scenes.cpp
   )
   target_include_directories(benchmark_cloud PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test/cloud)
-  target_link_libraries(benchmark_cloud nimbra_od_cloud benchmark::benchmark)
+  target_link_libraries(benchmark_cloud nimbra_od_cloud nimbra_demo_scene::nimbra_demo_scene_core
+    benchmark::benchmark)
 endif()

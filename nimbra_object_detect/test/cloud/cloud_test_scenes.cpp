@@ -2,10 +2,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <random>
 #include <stdexcept>
 
 namespace nimbra::test
@@ -64,32 +61,6 @@ sensor_msgs::msg::Image makeDepthMessage(
   return message;
 }
 
-CameraIntrinsics corridorIntrinsics()
-{
-  return CameraIntrinsics{385.0F, 385.0F, 320.0F, 240.0F};
-}
-
-sensor_msgs::msg::Image makeCorridorDepth()
-{
-  const CameraIntrinsics k = corridorIntrinsics();
-  // Camera 0.5 m above the floor between walls 1 m to each side; the end wall is 6 m away.
-  return makeDepthMessage(640, 480, "16UC1", [k](int u, int v) {
-    if ((u * 7 + v * 13) % 97 == 0) {
-      return 0.0;  // scattered pixels without a return
-    }
-    const double xn = (u - k.cx) / k.fx;
-    const double yn = (v - k.cy) / k.fy;
-    double depth = 6.0;
-    if (yn > 0.0) {
-      depth = std::min(depth, 0.5 / yn);
-    }
-    if (xn != 0.0) {
-      depth = std::min(depth, 1.0 / std::fabs(xn));
-    }
-    return std::min(depth * 1000.0, 65535.0);
-  });
-}
-
 Eigen::Matrix4f forwardCameraToBase(float x, float y, float z)
 {
   Eigen::Matrix4f transform = Eigen::Matrix4f::Identity();
@@ -142,57 +113,6 @@ Detection makeDetection(semantic::SemanticType type, const cv::Mat & mask, float
   detection.score = score;
   detection.type = type;
   return detection;
-}
-
-LabellingScene makeLabellingScene(int cluster_count, int detection_count, unsigned seed)
-{
-  LabellingScene scene;
-  scene.intrinsics = corridorIntrinsics();
-  scene.width = 640;
-  scene.height = 480;
-  scene.camera_to_base = forwardCameraToBase(0.2F, 0.0F, 0.5F);
-  std::mt19937 random(seed);
-  std::uniform_int_distribution<int> jitter(0, 30);
-  std::uniform_real_distribution<float> depth(1.0F, 3.0F);
-  const semantic::SemanticType types[] = {
-    semantic::PERSON, semantic::CHAIR, semantic::WHEELCHAIR, semantic::HOSPITAL_BED,
-    semantic::OBSTACLE};
-
-  // Clusters sit in the cells of a 5 x 4 grid over the image, one per cell, 300 points each.
-  std::vector<cv::Rect> silhouettes;
-  for (int i = 0; i < cluster_count; ++i) {
-    const int cell_u = (i % 5) * 128;
-    const int cell_v = ((i / 5) % 4) * 120;
-    const cv::Rect rect(cell_u + jitter(random), cell_v + jitter(random), 60, 80);
-    silhouettes.push_back(rect);
-    const float z = depth(random);
-    std::uniform_int_distribution<int> pick_u(rect.x, rect.x + rect.width - 1);
-    std::uniform_int_distribution<int> pick_v(rect.y, rect.y + rect.height - 1);
-    auto cloud = std::make_shared<PointCloud>();
-    for (int n = 0; n < 300; ++n) {
-      const pcl::PointXYZ p = pointAtPixel(scene.intrinsics, pick_u(random), pick_v(random), z);
-      const Eigen::Vector4f moved = scene.camera_to_base * Eigen::Vector4f(p.x, p.y, p.z, 1.0F);
-      cloud->points.emplace_back(moved.x(), moved.y(), moved.z());
-    }
-    cloud->width = static_cast<uint32_t>(cloud->points.size());
-    cloud->height = 1;
-    cloud->is_dense = true;
-    cloud->header.frame_id = "base_footprint";
-    scene.clusters.push_back(cloud);
-  }
-  // Detection i covers most of cluster i's silhouette, shifted by up to 15 pixels.
-  std::uniform_int_distribution<int> shift(-15, 15);
-  for (int i = 0; i < detection_count; ++i) {
-    const cv::Rect & rect = silhouettes[static_cast<std::size_t>(i) % silhouettes.size()];
-    const int du = shift(random);
-    const int dv = shift(random);
-    const cv::Mat mask = rectangleMask(
-      cv::Size(scene.width, scene.height), rect.x + du, rect.x + rect.width - 1 + du, rect.y + dv,
-      rect.y + rect.height - 1 + dv);
-    scene.ai_result.detections.push_back(makeDetection(types[i % 5], mask));
-  }
-  scene.ai_result.image = cv::Mat::zeros(scene.height, scene.width, CV_8UC3);
-  return scene;
 }
 
 }  // namespace nimbra::test

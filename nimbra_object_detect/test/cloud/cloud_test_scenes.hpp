@@ -1,4 +1,4 @@
-// Constructed depth images, clusters and masks shared by the cloud tests and benchmarks.
+// Constructed depth images, clusters and masks shared by the cloud tests.
 #pragma once
 
 #include <Eigen/Core>
@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "common/ai_result.hpp"
 #include "common/camera_intrinsics.hpp"
@@ -25,13 +24,6 @@ using PointCloud = pcl::PointCloud<pcl::PointXYZ>;
 sensor_msgs::msg::Image makeDepthMessage(
   int width, int height, const std::string & encoding,
   const std::function<double(int u, int v)> & value, int padding = 0);
-
-/// @brief A 640 x 480 "16UC1" view of a corridor (floor, two walls, an end wall, a few holes)
-/// seen by `corridorIntrinsics()`.
-sensor_msgs::msg::Image makeCorridorDepth();
-
-/// @brief Intrinsics of a 640 x 480 depth camera.
-CameraIntrinsics corridorIntrinsics();
 
 /// @brief Transform from a forward-looking optical frame (z ahead, x right, y down) mounted at
 /// (x, y, z) metres to the base frame (x ahead, y left, z up).
@@ -51,20 +43,5 @@ cv::Mat rectangleMask(cv::Size size, int u0, int u1, int v0, int v1);
 
 /// @brief A detection of `type` whose mask is `mask` and whose box is the mask's support.
 Detection makeDetection(semantic::SemanticType type, const cv::Mat & mask, float score = 0.9F);
-
-/// A synthetic labelling frame: clusters in the base frame and detections over them.
-struct LabellingScene
-{
-  CameraIntrinsics intrinsics;            ///< depth intrinsics
-  int width = 0;                          ///< depth width, pixels
-  int height = 0;                         ///< depth height, pixels
-  Eigen::Matrix4f camera_to_base;         ///< optical frame to base frame
-  std::vector<PointCloud::Ptr> clusters;  ///< base-frame clusters
-  AiResult ai_result;                     ///< detections of the frame
-};
-
-/// @brief `cluster_count` blob clusters spread over a 640 x 480 view and `detection_count`
-/// detections, each mask covering one cluster's silhouette partly (seeded, reproducible).
-LabellingScene makeLabellingScene(int cluster_count, int detection_count, unsigned seed);
 
 }  // namespace nimbra::test

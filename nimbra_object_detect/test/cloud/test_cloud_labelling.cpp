@@ -7,7 +7,7 @@
 #include <Eigen/Geometry>
 
 #include <algorithm>
-#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -76,114 +76,83 @@ void expectPiece(
   EXPECT_EQ(piece.detection.type, type);
 }
 
-TEST(CloudLabellingMatch, AlmostCoveredClusterTakesTheClassWhole)
+TEST(CloudLabellingMatch, EachCase)
 {
-  // Coverage 0.9 > 0.5 and share 0.1 < obstacle_percent 0.2.
-  const auto pieces = label(
-    labellingConfig(), {rowCluster()},
-    {makeDetection(semantic::CHAIR, maskCoveringFirst(9), 0.75F)});
-  ASSERT_EQ(pieces.size(), 1U);
-  expectPiece(pieces[0], semantic::CHAIR, 10, true);
-  EXPECT_FLOAT_EQ(pieces[0].detection.score, 0.75F);
-  EXPECT_EQ(pieces[0].cloud.header.frame_id, "base_footprint");
-}
-
-TEST(CloudLabellingMatch, PartlyCoveredClusterIsSplitByTheDilatedMask)
-{
-  // Coverage 0.6: columns 20..25 become CHAIR, 26..29 find no other detection.
-  const auto pieces =
-    label(labellingConfig(), {rowCluster()}, {makeDetection(semantic::CHAIR, maskCoveringFirst(6))});
-  ASSERT_EQ(pieces.size(), 2U);
-  expectPiece(pieces[0], semantic::CHAIR, 6, true);
-  expectPiece(pieces[1], semantic::NO_TYPE, 4, false);
-  EXPECT_FLOAT_EQ(pieces[0].cloud.points.back().x, pointAtPixel(kIntrinsics, 25, 24, 2.0F).x);
-  EXPECT_FLOAT_EQ(pieces[1].cloud.points.front().x, pointAtPixel(kIntrinsics, 26, 24, 2.0F).x);
-}
-
-TEST(CloudLabellingMatch, CoverageEqualToTheGateDoesNotMatch)
-{
-  const auto pieces =
-    label(labellingConfig(), {rowCluster()}, {makeDetection(semantic::CHAIR, maskCoveringFirst(5))});
-  ASSERT_EQ(pieces.size(), 1U);
-  expectPiece(pieces[0], semantic::NO_TYPE, 10, false);
-}
-
-TEST(CloudLabellingMatch, WholeClusterLimitDependsOnTheClass)
-{
-  // Coverage 0.6 leaves a share of 0.4: below person_percent 0.5, above obstacle_percent 0.2.
-  struct Case
+  // rowCluster() holds columns 20..29; a piece is given by the columns of its points, in order.
+  struct Piece
   {
     semantic::SemanticType type;
-    std::size_t first_piece_points;
+    int u0;
+    int u1;
+    bool has_detection;
   };
-  for (const Case & c : {Case{semantic::PERSON, 10}, Case{semantic::CHAIR, 6}}) {
-    const auto pieces =
-      label(labellingConfig(), {rowCluster()}, {makeDetection(c.type, maskCoveringFirst(6))});
-    ASSERT_FALSE(pieces.empty());
-    EXPECT_EQ(pieces[0].type, c.type);
-    EXPECT_EQ(pieces[0].cloud.points.size(), c.first_piece_points);
-  }
-}
-
-TEST(CloudLabellingMatch, RemainderIsMatchedAgainstTheOtherDetections)
-{
+  struct Case
+  {
+    const char * name;
+    std::vector<Detection> detections;
+    std::vector<Piece> pieces;
+    bool origin_point = false;  ///< the cluster also holds a point at the origin
+  };
   const cv::Mat right_part = rectangleMask(kDepthSize, 29, 29, 24, 24);  // dilates over 24..34
-  const auto pieces = label(
-    labellingConfig(), {rowCluster()},
-    {makeDetection(semantic::CHAIR, maskCoveringFirst(6)),
-     makeDetection(semantic::OBSTACLE, right_part)});
-  ASSERT_EQ(pieces.size(), 2U);
-  expectPiece(pieces[0], semantic::CHAIR, 6, true);
-  expectPiece(pieces[1], semantic::OBSTACLE, 4, true);
-}
-
-TEST(CloudLabellingMatch, FirstMatchingDetectionWinsOverABetterOne)
-{
-  // OBSTACLE covers 0.6 of the cluster and comes first; CHAIR (0.9) only gets what is left.
-  const cv::Mat right_part = rectangleMask(kDepthSize, 29, 29, 24, 24);
-  const auto pieces = label(
-    labellingConfig(), {rowCluster()},
-    {makeDetection(semantic::OBSTACLE, right_part),
-     makeDetection(semantic::CHAIR, maskCoveringFirst(9))});
-  ASSERT_EQ(pieces.size(), 2U);
-  expectPiece(pieces[0], semantic::OBSTACLE, 6, true);
-  expectPiece(pieces[1], semantic::CHAIR, 4, true);
-}
-
-TEST(CloudLabellingMatch, PointsAtTheOriginAreNotProjectedAndLeaveASplit)
-{
-  PointCloud::Ptr cluster = rowCluster();
-  cluster->points.emplace_back(0.0F, 0.0F, 0.0F);
-  cluster->width = static_cast<uint32_t>(cluster->points.size());
-  const auto pieces =
-    label(labellingConfig(), {cluster}, {makeDetection(semantic::CHAIR, maskCoveringFirst(6))});
-  ASSERT_EQ(pieces.size(), 2U);
-  EXPECT_EQ(pieces[0].cloud.points.size() + pieces[1].cloud.points.size(), 10U);
-}
-
-TEST(CloudLabellingMatch, DetectionsWithoutUsableMaskNeverMatch)
-{
   Detection no_mask = makeDetection(semantic::CHAIR, maskCoveringFirst(9));
   no_mask.mask = cv::Mat();
-  Detection empty_mask = makeDetection(semantic::CHAIR, cv::Mat::zeros(kDepthSize, CV_8UC1));
-  CloudConfig config = labellingConfig();
-  const auto pieces = label(config, {rowCluster()}, {no_mask, empty_mask});
-  ASSERT_EQ(pieces.size(), 1U);
-  expectPiece(pieces[0], semantic::NO_TYPE, 10, false);
-}
-
-TEST(CloudLabellingMatch, MaskIsSearchedAroundItsTruncatedBox)
-{
-  // The box ends (exclusively) at the mask's column: the margin still finds the mask. A box with
-  // its corners in reverse order makes the whole mask count.
-  Detection truncated = makeDetection(semantic::CHAIR, maskCoveringFirst(9));
-  truncated.x2 = truncated.x1;
-  Detection reversed = makeDetection(semantic::CHAIR, maskCoveringFirst(9));
-  std::swap(reversed.x1, reversed.x2);
-  for (const Detection & detection : {truncated, reversed}) {
-    const auto pieces = label(labellingConfig(), {rowCluster()}, {detection});
-    ASSERT_EQ(pieces.size(), 1U);
-    expectPiece(pieces[0], semantic::CHAIR, 10, true);
+  // The box ends (exclusively) at the mask's column: only its margin finds the mask.
+  Detection box_short = makeDetection(semantic::CHAIR, maskCoveringFirst(9));
+  box_short.x1 -= 4;
+  box_short.x2 -= 1;
+  Detection box_reversed = makeDetection(semantic::CHAIR, maskCoveringFirst(9));
+  std::swap(box_reversed.x1, box_reversed.x2);
+  const auto chair = [](int covered) {
+      return makeDetection(semantic::CHAIR, maskCoveringFirst(covered));
+    };
+  const std::vector<Case> cases = {
+    // Coverage 0.9 > 0.5 and share 0.1 < obstacle_percent 0.2.
+    {"almost covered cluster takes the class whole", {chair(9)}, {{semantic::CHAIR, 20, 29, true}}},
+    {"partly covered cluster is split by the dilated mask", {chair(6)},
+      {{semantic::CHAIR, 20, 25, true}, {semantic::NO_TYPE, 26, 29, false}}},
+    {"coverage equal to the gate does not match", {chair(5)}, {{semantic::NO_TYPE, 20, 29, false}}},
+    // Share 0.4: below person_percent 0.5 (above obstacle_percent, see the split above).
+    {"person is taken whole below the person limit",
+      {makeDetection(semantic::PERSON, maskCoveringFirst(6))}, {{semantic::PERSON, 20, 29, true}}},
+    {"remainder is matched against the other detections",
+      {chair(6), makeDetection(semantic::OBSTACLE, right_part)},
+      {{semantic::CHAIR, 20, 25, true}, {semantic::OBSTACLE, 26, 29, true}}},
+    // OBSTACLE covers 0.6 of the cluster and comes first; CHAIR (0.9) only gets what is left.
+    {"first matching detection wins over a better one",
+      {makeDetection(semantic::OBSTACLE, right_part), chair(9)},
+      {{semantic::OBSTACLE, 24, 29, true}, {semantic::CHAIR, 20, 23, true}}},
+    {"points at the origin are not projected and leave a split", {chair(6)},
+      {{semantic::CHAIR, 20, 25, true}, {semantic::NO_TYPE, 26, 29, false}}, true},
+    {"detections without a usable mask never match",
+      {no_mask, makeDetection(semantic::CHAIR, cv::Mat::zeros(kDepthSize, CV_8UC1))},
+      {{semantic::NO_TYPE, 20, 29, false}}},
+    {"mask just past its box is found by the margin", {box_short}, {{semantic::CHAIR, 20, 29, true}}},
+    {"box in reverse order searches the whole mask", {box_reversed},
+      {{semantic::CHAIR, 20, 29, true}}},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    PointCloud::Ptr cluster = rowCluster();
+    if (c.origin_point) {
+      cluster->points.emplace_back(0.0F, 0.0F, 0.0F);
+      cluster->width = static_cast<uint32_t>(cluster->points.size());
+    }
+    const auto pieces = label(labellingConfig(), {cluster}, c.detections);
+    ASSERT_EQ(pieces.size(), c.pieces.size());
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      const Piece & want = c.pieces[i];
+      expectPiece(pieces[i], want.type, static_cast<std::size_t>(want.u1 - want.u0 + 1),
+        want.has_detection);
+      EXPECT_EQ(pieces[i].cloud.header.frame_id, "base_footprint");
+      for (std::size_t k = 0; k < pieces[i].cloud.points.size(); ++k) {
+        const int u = want.u0 + static_cast<int>(k);
+        EXPECT_FLOAT_EQ(pieces[i].cloud.points[k].x, pointAtPixel(kIntrinsics, u, 24, 2.0F).x)
+          << "piece " << i << " point " << k;
+      }
+      if (want.has_detection) {
+        EXPECT_FLOAT_EQ(pieces[i].detection.score, 0.9F);
+      }
+    }
   }
 }
 
@@ -296,120 +265,72 @@ TEST(CloudLabellingLog, DebugLinesNameSizesCoverageAndClass)
   EXPECT_EQ(lines, expected);
 }
 
-// ---------------------------------------------------------------------------------------------
-// The labelling works on bounding boxes and reused buffers; this literal version, on whole
-// images, must give the same pieces on random scenes.
-
-void referenceLabel(
-  const CloudConfig & config, const AiResult & ai, std::vector<bool> & used,
-  const PointCloud & camera, const PointCloud & base, const CameraIntrinsics & k, int width,
-  int height, std::vector<std::vector<ClassCloudInfo>> & bbox, std::vector<ClassCloudInfo> & other)
+// The labelling keeps its masks from cluster to cluster and frame to frame and clears only the
+// parts it wrote: a reused labeller must split every cluster of random frames exactly as a fresh
+// one does.
+TEST(CloudLabellingReuse, ReusedBuffersGiveWhatFreshOnesGive)
 {
-  std::vector<cv::Point> pixels;
-  std::vector<std::size_t> index;
-  for (std::size_t i = 0; i < camera.points.size(); ++i) {
-    const auto & p = camera.points[i];
-    if (p.x == 0.0F && p.y == 0.0F && p.z == 0.0F) {
-      continue;
-    }
-    pixels.emplace_back(
-      orvix::perception::clamp(p.x * k.fx / p.z + k.cx + 0.5F, 0, width - 1),
-      orvix::perception::clamp(p.y * k.fy / p.z + k.cy + 0.5F, 0, height - 1));
-    index.push_back(i);
-  }
-  cv::Mat cluster_mask = cv::Mat::zeros(height, width, CV_8UC1);
-  orvix::perception::pixelToMask(pixels, cluster_mask);
-  const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(11, 11));
-  for (std::size_t d = 0; d < ai.detections.size(); ++d) {
-    if (used[d]) {
-      continue;
-    }
-    cv::Mat dilated;
-    cv::dilate(ai.detections[d].mask, dilated, kernel);
-    const float iou = orvix::perception::maskIou(cluster_mask, dilated, 0);
-    if (!(iou > config.mask_iou_max)) {
-      continue;
-    }
-    ClassCloudInfo info;
-    PointCloud rest_camera;
-    PointCloud rest_base;
-    for (std::size_t n = 0; n < pixels.size(); ++n) {
-      if (orvix::perception::isPointInMask(dilated, pixels[n])) {
-        info.cloud.points.push_back(base.points[index[n]]);
-      } else {
-        rest_camera.points.push_back(camera.points[index[n]]);
-        rest_base.points.push_back(base.points[index[n]]);
-      }
-    }
-    const float limit = ai.detections[d].type == semantic::PERSON ? config.person_percent
-                                                                  : config.obstacle_percent;
-    if (1.0F - iou < limit) {
-      info.cloud.points = base.points;
-      rest_base.points.clear();
-    }
-    used[d] = true;
-    info.type = ai.detections[d].type;
-    bbox[d].push_back(info);
-    if (!rest_base.points.empty()) {
-      referenceLabel(config, ai, used, rest_camera, rest_base, k, width, height, bbox, other);
-    }
-    return;
-  }
-  ClassCloudInfo unmatched;
-  unmatched.cloud.points = base.points;
-  other.push_back(unmatched);
-}
-
-TEST(CloudLabellingReference, RandomScenesMatchTheWholeImageComputation)
-{
-  CloudConfig config = labellingConfig();
+  const CloudConfig config = labellingConfig();
   Cloud reused(config, nullptr, nullptr);
-  for (unsigned seed = 1; seed <= 6; ++seed) {
-    const LabellingScene scene = makeLabellingScene(20, 10, seed);
-    const Eigen::Matrix4f base_to_camera = scene.camera_to_base.inverse();
-
-    std::vector<std::vector<ClassCloudInfo>> bbox(scene.ai_result.detections.size());
-    std::vector<ClassCloudInfo> other;
-    for (const auto & cluster : scene.clusters) {
-      PointCloud camera;
-      for (const auto & p : cluster->points) {
-        const Eigen::Vector4f q = base_to_camera * Eigen::Vector4f(p.x, p.y, p.z, 1.0F);
-        camera.points.emplace_back(q.x(), q.y(), q.z());
+  std::mt19937 random(20240612U);
+  std::uniform_int_distribution<int> corner_u(0, kWidth - 12);
+  std::uniform_int_distribution<int> corner_v(0, kHeight - 10);
+  std::uniform_int_distribution<int> shift(-3, 3);
+  std::uniform_real_distribution<float> depth(1.0F, 3.0F);
+  std::bernoulli_distribution drop(0.5);
+  const semantic::SemanticType types[] = {semantic::PERSON, semantic::CHAIR, semantic::OBSTACLE};
+  std::size_t labelled = 0;
+  for (int frame = 0; frame < 12; ++frame) {
+    // Six clusters, each about half the pixels of a 10 x 8 box at random places, so that pixels
+    // left over from earlier clusters would show inside a box; a detection over each of the
+    // first four boxes, shifted by a few pixels.
+    std::vector<PointCloud::Ptr> clusters;
+    AiResult ai_result;
+    for (int i = 0; i < 6; ++i) {
+      const int u = corner_u(random);
+      const int v = corner_v(random);
+      clusters.push_back(clusterAtPixels(
+        kIntrinsics, u, u + 9, v, v + 7, depth(random), Eigen::Matrix4f::Identity()));
+      auto & points = clusters.back()->points;
+      points.erase(
+        std::remove_if(points.begin(), points.end(), [&](const auto &) { return drop(random); }),
+        points.end());
+      clusters.back()->width = static_cast<uint32_t>(points.size());
+      if (i < 4) {
+        const int du = shift(random);
+        const int dv = shift(random);
+        ai_result.detections.push_back(makeDetection(
+          types[i % 3],
+          rectangleMask(kDepthSize, std::max(u + du, 0), u + 9 + du, std::max(v + dv, 0),
+          v + 7 + dv)));
       }
-      std::vector<bool> used(scene.ai_result.detections.size(), false);
-      referenceLabel(
-        config, scene.ai_result, used, camera, *cluster, scene.intrinsics, scene.width,
-        scene.height, bbox, other);
     }
-    std::vector<ClassCloudInfo> pieces;
-    reused.cloudDynamicStaticSplit(
-      scene.clusters, scene.ai_result, scene.intrinsics, base_to_camera, scene.width,
-      scene.height, pieces);
-
-    // Compare the labelled point counts per class and the unlabelled total.
-    std::map<int, std::size_t> expected_points;
-    std::size_t labelled_pieces = 0;
-    for (const auto & list : bbox) {
-      for (const auto & piece : list) {
-        expected_points[piece.type] += piece.cloud.points.size();
+    for (std::size_t c = 0; c < clusters.size(); ++c) {
+      std::vector<std::vector<std::vector<ClassCloudInfo>>> bbox(2);
+      std::vector<std::vector<ClassCloudInfo>> other(2);
+      for (int run = 0; run < 2; ++run) {
+        Cloud fresh(config, nullptr, nullptr);
+        std::vector<bool> used;
+        (run == 0 ? reused : fresh).cloudAssginLabel(
+          ai_result, used, *clusters[c], *clusters[c], kIntrinsics, kWidth, kHeight, bbox[run],
+          other[run]);
       }
-      labelled_pieces += list.empty() ? 0 : 1;
+      ASSERT_EQ(bbox[0].size(), bbox[1].size());
+      for (std::size_t d = 0; d < bbox[0].size(); ++d) {
+        ASSERT_EQ(bbox[0][d].size(), bbox[1][d].size()) << "frame " << frame << " cluster " << c;
+        for (std::size_t k = 0; k < bbox[0][d].size(); ++k) {
+          EXPECT_EQ(bbox[0][d][k].cloud.points.size(), bbox[1][d][k].cloud.points.size())
+            << "frame " << frame << " cluster " << c << " detection " << d;
+        }
+        labelled += bbox[0][d].size();
+      }
+      ASSERT_EQ(other[0].size(), other[1].size()) << "frame " << frame << " cluster " << c;
+      for (std::size_t k = 0; k < other[0].size(); ++k) {
+        EXPECT_EQ(other[0][k].cloud.points.size(), other[1][k].cloud.points.size());
+      }
     }
-    for (const auto & piece : other) {
-      expected_points[semantic::NO_TYPE] += piece.cloud.points.size();
-    }
-    std::map<int, std::size_t> actual_points;
-    std::size_t representing = 0;
-    for (const auto & piece : pieces) {
-      actual_points[piece.type] += piece.cloud.points.size();
-      representing += piece.has_detection ? 1 : 0;
-    }
-    // Merging may turn distant pieces of a detection into NO_TYPE; scenes keep each detection's
-    // pieces within one cluster, so no piece is moved between classes here.
-    EXPECT_EQ(actual_points, expected_points) << "seed " << seed;
-    EXPECT_EQ(representing, labelled_pieces) << "seed " << seed;
-    EXPECT_GT(labelled_pieces, 0U) << "seed " << seed;
   }
+  EXPECT_GT(labelled, 20U);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // malformed input.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -37,202 +39,125 @@ PointCloud convert(
   return cloud;
 }
 
-TEST(DepthToCloudGrid, TenByTenWithStrideFourGivesThreeByThreeBlocks)
+/// A pixel that must become a point: column, row and depth in metres.
+struct Pixel
 {
-  const auto depth = makeDepthMessage(10, 10, "16UC1", [](int, int) { return 1000.0; });
-  const PointCloud cloud = convert(depth, wholeImage(10, 10), 2.0F, 4);
-  ASSERT_EQ(cloud.points.size(), 9U);
-  // Each block contributes its top-left pixel; block origins are 0, 4 and 8 on both axes.
-  const int origins[] = {0, 4, 8};
-  std::size_t i = 0;
-  for (int v : origins) {
-    for (int u : origins) {
-      const pcl::PointXYZ & p = cloud.points[i++];
-      EXPECT_FLOAT_EQ(p.z, 1.0F);
-      EXPECT_FLOAT_EQ(p.x, (static_cast<float>(u) - kIntrinsics.cx) * 1.0F / kIntrinsics.fx);
-      EXPECT_FLOAT_EQ(p.y, (static_cast<float>(v) - kIntrinsics.cy) * 1.0F / kIntrinsics.fy);
-    }
-  }
-}
+  int u;
+  int v;
+  float z;
+};
 
-TEST(DepthToCloudGrid, LastBlocksAreTwoPixelsWide)
-{
-  // Only the last two columns and rows hold depth: the 2-pixel blocks at the edge still emit.
-  const auto depth = makeDepthMessage(
-    10, 10, "16UC1", [](int u, int v) { return (u >= 8 && v >= 8) ? 1000.0 : 0.0; });
-  const PointCloud cloud = convert(depth, wholeImage(10, 10), 2.0F, 4);
-  ASSERT_EQ(cloud.points.size(), 1U);
-  EXPECT_FLOAT_EQ(cloud.points[0].x, (8.0F - kIntrinsics.cx) / kIntrinsics.fx);
-}
-
-TEST(DepthToCloudGrid, LaterValidPixelOfBlockIsUsed)
-{
-  // Block (0, 0) of stride 4: row 0 empty, row 1 has depth from column 2 on.
-  const auto depth = makeDepthMessage(4, 4, "16UC1", [](int u, int v) {
-    if (v == 0 || (v == 1 && u < 2)) {
-      return 0.0;
-    }
-    return 1500.0 + u;
-  });
-  const PointCloud cloud = convert(depth, wholeImage(4, 4), 2.0F, 4);
-  ASSERT_EQ(cloud.points.size(), 1U);
-  const float d = 1502.0F * 0.001F;
-  EXPECT_FLOAT_EQ(cloud.points[0].z, d);
-  EXPECT_FLOAT_EQ(cloud.points[0].x, (2.0F - kIntrinsics.cx) * d / kIntrinsics.fx);
-  EXPECT_FLOAT_EQ(cloud.points[0].y, (1.0F - kIntrinsics.cy) * d / kIntrinsics.fy);
-}
-
-TEST(DepthToCloudGrid, StrideOneGivesEveryValidPixel)
-{
-  const auto depth =
-    makeDepthMessage(6, 5, "16UC1", [](int u, int v) { return (u + v) % 2 == 0 ? 800.0 : 0.0; });
-  EXPECT_EQ(convert(depth, wholeImage(6, 5), 2.0F, 1).points.size(), 15U);
-}
-
-TEST(DepthToCloudGrid, SubRegionStartsBlocksAtItsCorner)
-{
-  const auto depth = makeDepthMessage(20, 20, "32FC1", [](int, int) { return 1.0; });
-  RegionCloudRequest region;
-  region.x1 = 3;
-  region.y1 = 5;
-  region.x2 = 10;  // 7 columns: blocks of 3 -> 3 columns of blocks
-  region.y2 = 11;  // 6 rows: 2 rows of blocks
-  const PointCloud cloud = convert(depth, region, 2.0F, 3);
-  ASSERT_EQ(cloud.points.size(), 6U);
-  EXPECT_FLOAT_EQ(cloud.points[0].x, (3.0F - kIntrinsics.cx) / kIntrinsics.fx);
-  EXPECT_FLOAT_EQ(cloud.points[0].y, (5.0F - kIntrinsics.cy) / kIntrinsics.fy);
-  EXPECT_FLOAT_EQ(cloud.points[5].x, (9.0F - kIntrinsics.cx) / kIntrinsics.fx);
-  EXPECT_FLOAT_EQ(cloud.points[5].y, (8.0F - kIntrinsics.cy) / kIntrinsics.fy);
-}
-
-TEST(DepthToCloudLimits, DepthBoundsAreStrict)
-{
-  // 16UC1 values go through the float scale 0.001, as the image conversion does.
-  struct Case
-  {
-    double stored;
-    bool kept;
-  };
-  const Case cases[] = {{0.0, false}, {1.0, true}, {1999.0, true}, {2000.0, false}, {2001.0, false}};
-  for (const Case & c : cases) {
-    const auto depth = makeDepthMessage(2, 2, "16UC1", [&c](int, int) { return c.stored; });
-    EXPECT_EQ(convert(depth, wholeImage(2, 2), 2.0F, 2).points.size(), c.kept ? 1U : 0U)
-      << "stored " << c.stored;
-  }
-  const auto exact = makeDepthMessage(2, 2, "32FC1", [](int, int) { return 2.0; });
-  EXPECT_TRUE(convert(exact, wholeImage(2, 2), 2.0F, 2).points.empty());
-}
-
-TEST(DepthToCloudLimits, NonFiniteAndNegativeDepthsAreSkipped)
-{
-  const double values[] = {std::nan(""), -1.0, HUGE_VAL, 0.5};
-  const auto depth =
-    makeDepthMessage(4, 1, "32FC1", [&values](int u, int) { return values[u]; });
-  const PointCloud cloud = convert(depth, wholeImage(4, 1), 2.0F, 4);
-  ASSERT_EQ(cloud.points.size(), 1U);
-  EXPECT_FLOAT_EQ(cloud.points[0].z, 0.5F);
-  EXPECT_TRUE(cloud.is_dense);
-}
-
-TEST(DepthToCloudMask, MaskSelectsPixelsInsideTheBlock)
-{
-  const auto depth = makeDepthMessage(4, 4, "16UC1", [](int, int) { return 1000.0; });
-  RegionCloudRequest region = wholeImage(4, 4);
-  region.mask = cv::Mat::zeros(4, 4, CV_8UC1);
-  region.mask.at<uint8_t>(2, 3) = 1;
-  const PointCloud cloud = convert(depth, region, 2.0F, 4);
-  ASSERT_EQ(cloud.points.size(), 1U);
-  EXPECT_FLOAT_EQ(cloud.points[0].x, (3.0F - kIntrinsics.cx) / kIntrinsics.fx);
-  EXPECT_FLOAT_EQ(cloud.points[0].y, (2.0F - kIntrinsics.cy) / kIntrinsics.fy);
-}
-
-TEST(DepthToCloudMask, BlockWhoseValidDepthsLieOutsideTheMaskYieldsNothing)
-{
-  // Valid depth only in the left half, mask only in the right half.
-  const auto depth =
-    makeDepthMessage(4, 4, "16UC1", [](int u, int) { return u < 2 ? 1000.0 : 0.0; });
-  RegionCloudRequest region = wholeImage(4, 4);
-  region.mask = cv::Mat::zeros(4, 4, CV_8UC1);
-  region.mask.colRange(2, 4).setTo(255);
-  EXPECT_TRUE(convert(depth, region, 2.0F, 4).points.empty());
-}
-
-TEST(DepthToCloudEncoding, UnitsFollowTheEncoding)
+TEST(DepthToCloudScan, EachCase)
 {
   struct Case
   {
+    const char * name;
+    int width;
+    int height;
     const char * encoding;
-    double stored;
-    float z;
+    std::function<double(int u, int v)> value;
+    std::array<int, 4> region;  ///< x1, y1, x2, y2
+    int stride;
+    std::size_t count;
+    std::vector<Pixel> points;  ///< every point in order; empty: only the count is checked
+    std::function<void(sensor_msgs::msg::Image &, RegionCloudRequest &)> edit = nullptr;
   };
-  const Case cases[] = {
-    {"16UC1", 1500.0, 1500.0F * 0.001F}, {"mono16", 1500.0, 1500.0F * 0.001F},
-    {"32FC1", 1.5, 1.5F},                {"64FC1", 1.25, 1.25F},
-    {"8UC1", 1.0, 1.0F},                 {"16SC1", 1.0, 1.0F},
+  const auto all = [](double stored) { return [stored](int, int) { return stored; }; };
+  const auto mask_at = [](int u, int v) {
+      return [u, v](sensor_msgs::msg::Image &, RegionCloudRequest & r) {
+               r.mask = cv::Mat::zeros(4, 4, CV_8UC1);
+               r.mask.at<uint8_t>(v, u) = 1;
+             };
+    };
+  const double values[] = {std::nan(""), -1.0, HUGE_VAL, 0.5};
+  const std::vector<Case> cases = {
+    // Each block gives its first valid pixel; block origins are 0, 4 and 8 on both axes.
+    {"10 x 10 with stride 4 gives 3 x 3 blocks", 10, 10, "16UC1", all(1000.0), {0, 0, 10, 10}, 4,
+      9, {{0, 0, 1}, {4, 0, 1}, {8, 0, 1}, {0, 4, 1}, {4, 4, 1}, {8, 4, 1}, {0, 8, 1}, {4, 8, 1},
+        {8, 8, 1}}},
+    {"2-pixel blocks at the edge still emit", 10, 10, "16UC1",
+      [](int u, int v) { return (u >= 8 && v >= 8) ? 1000.0 : 0.0; }, {0, 0, 10, 10}, 4, 1,
+      {{8, 8, 1}}},
+    // Block (0, 0): row 0 empty, row 1 has depth from column 2 on.
+    {"later valid pixel of a block is used", 4, 4, "16UC1",
+      [](int u, int v) { return (v == 0 || (v == 1 && u < 2)) ? 0.0 : 1500.0 + u; },
+      {0, 0, 4, 4}, 4, 1, {{2, 1, 1502.0F * 0.001F}}},
+    {"stride 1 gives every valid pixel", 6, 5, "16UC1",
+      [](int u, int v) { return (u + v) % 2 == 0 ? 800.0 : 0.0; }, {0, 0, 6, 5}, 1, 15, {}},
+    // 7 columns in blocks of 3: 3 block columns; 6 rows: 2 block rows.
+    {"sub-region starts blocks at its corner", 20, 20, "32FC1", all(1.0), {3, 5, 10, 11}, 3, 6,
+      {{3, 5, 1}, {6, 5, 1}, {9, 5, 1}, {3, 8, 1}, {6, 8, 1}, {9, 8, 1}}},
+    // Block columns start at -3, 1, 5, 9 (the first holds column 0 only).
+    {"region partly outside the image is clipped", 10, 10, "16UC1", all(1000.0), {-3, 6, 14, 12},
+      4, 4, {{0, 6, 1}, {1, 6, 1}, {5, 6, 1}, {9, 6, 1}}},
+    {"empty region gives no points and no error", 4, 4, "16UC1", all(1000.0), {2, 0, 2, 4}, 1, 0,
+      {}},
+    {"mask selects a pixel inside the block", 4, 4, "16UC1", all(1000.0), {0, 0, 4, 4}, 4, 1,
+      {{3, 2, 1}}, mask_at(3, 2)},
+    {"valid depths outside the mask give nothing", 4, 4, "16UC1",
+      [](int u, int) { return u < 2 ? 1000.0 : 0.0; }, {0, 0, 4, 4}, 4, 0, {},
+      [](sensor_msgs::msg::Image &, RegionCloudRequest & r) {
+        r.mask = cv::Mat::zeros(4, 4, CV_8UC1);
+        r.mask.colRange(2, 4).setTo(255);
+      }},
+    // Bounds are strict; 16UC1 values go through the float scale 0.001, as the image
+    // conversion does.
+    {"stored 0 is no depth", 2, 2, "16UC1", all(0.0), {0, 0, 2, 2}, 2, 0, {}},
+    {"stored 1 is kept", 2, 2, "16UC1", all(1.0), {0, 0, 2, 2}, 2, 1, {{0, 0, 0.001F}}},
+    {"stored 1999 is kept", 2, 2, "16UC1", all(1999.0), {0, 0, 2, 2}, 2, 1,
+      {{0, 0, 1999.0F * 0.001F}}},
+    {"stored 2000 is at the limit", 2, 2, "16UC1", all(2000.0), {0, 0, 2, 2}, 2, 0, {}},
+    {"stored 2001 is beyond the limit", 2, 2, "16UC1", all(2001.0), {0, 0, 2, 2}, 2, 0, {}},
+    {"32FC1 exactly at the limit", 2, 2, "32FC1", all(2.0), {0, 0, 2, 2}, 2, 0, {}},
+    {"NaN, negative and infinite depths are skipped", 4, 1, "32FC1",
+      [&values](int u, int) { return values[u]; }, {0, 0, 4, 1}, 4, 1, {{3, 0, 0.5F}}},
+    {"16UC1 is millimetres", 2, 2, "16UC1", all(1500.0), {0, 0, 2, 2}, 2, 1,
+      {{0, 0, 1500.0F * 0.001F}}},
+    {"mono16 is millimetres", 2, 2, "mono16", all(1500.0), {0, 0, 2, 2}, 2, 1,
+      {{0, 0, 1500.0F * 0.001F}}},
+    {"32FC1 is metres", 2, 2, "32FC1", all(1.5), {0, 0, 2, 2}, 2, 1, {{0, 0, 1.5F}}},
+    {"64FC1 is metres", 2, 2, "64FC1", all(1.25), {0, 0, 2, 2}, 2, 1, {{0, 0, 1.25F}}},
+    {"8UC1 is metres", 2, 2, "8UC1", all(1.0), {0, 0, 2, 2}, 2, 1, {{0, 0, 1.0F}}},
+    {"16SC1 is metres", 2, 2, "16SC1", all(1.0), {0, 0, 2, 2}, 2, 1, {{0, 0, 1.0F}}},
+    {"big-endian pixels are swapped", 1, 1, "16UC1", all(0.0), {0, 0, 1, 1}, 1, 1,
+      {{0, 0, 1500.0F * 0.001F}}, [](sensor_msgs::msg::Image & d, RegionCloudRequest &) {
+        d.is_bigendian = 1;
+        d.data = {0x05, 0xDC};  // 1500, most significant byte first
+      }},
+    {"row padding is skipped", 3, 3, "16UC1",
+      [](int u, int v) { return 100.0 * (1 + u + 3 * v); }, {0, 0, 3, 3}, 1, 9,
+      {{0, 0, 0.1F}, {1, 0, 0.2F}, {2, 0, 0.3F}, {0, 1, 0.4F}, {1, 1, 0.5F}, {2, 1, 0.6F},
+        {0, 2, 0.7F}, {1, 2, 0.8F}, {2, 2, 0.9F}},
+      [](sensor_msgs::msg::Image & d, RegionCloudRequest &) {
+        d = makeDepthMessage(3, 3, "16UC1", [](int u, int v) { return 100.0 * (1 + u + 3 * v); }, 6);
+      }},
   };
   for (const Case & c : cases) {
-    const auto depth = makeDepthMessage(2, 2, c.encoding, [&c](int, int) { return c.stored; });
-    const PointCloud cloud = convert(depth, wholeImage(2, 2), 2.0F, 2);
-    ASSERT_EQ(cloud.points.size(), 1U) << c.encoding;
-    EXPECT_FLOAT_EQ(cloud.points[0].z, c.z) << c.encoding;
+    SCOPED_TRACE(c.name);
+    sensor_msgs::msg::Image depth = makeDepthMessage(c.width, c.height, c.encoding, c.value);
+    RegionCloudRequest region;
+    region.x1 = c.region[0];
+    region.y1 = c.region[1];
+    region.x2 = c.region[2];
+    region.y2 = c.region[3];
+    if (c.edit) {
+      c.edit(depth, region);
+    }
+    const PointCloud cloud = convert(depth, region, 2.0F, c.stride);
+    ASSERT_EQ(cloud.points.size(), c.count);
+    EXPECT_EQ(cloud.header.frame_id, "camera_depth_optical_frame");
+    EXPECT_EQ(cloud.header.stamp, 100250000ULL);
+    EXPECT_TRUE(cloud.is_dense);
+    for (std::size_t i = 0; i < c.points.size(); ++i) {
+      const Pixel & px = c.points[i];
+      const pcl::PointXYZ & p = cloud.points[i];
+      EXPECT_NEAR(p.z, px.z, 1e-6F) << i;
+      EXPECT_NEAR(p.x, (static_cast<float>(px.u) - kIntrinsics.cx) * px.z / kIntrinsics.fx, 1e-6F)
+        << i;
+      EXPECT_NEAR(p.y, (static_cast<float>(px.v) - kIntrinsics.cy) * px.z / kIntrinsics.fy, 1e-6F)
+        << i;
+    }
   }
-  const auto millimetres = makeDepthMessage(1, 1, "16UC1", [](int, int) { return 1500.0; });
-  EXPECT_NEAR(convert(millimetres, wholeImage(1, 1), 2.0F, 1).points[0].z, 1.5F, 1e-6F);
-}
-
-TEST(DepthToCloudEncoding, BigEndianPixelsAreSwapped)
-{
-  sensor_msgs::msg::Image depth = makeDepthMessage(1, 1, "16UC1", [](int, int) { return 0.0; });
-  depth.is_bigendian = 1;
-  depth.data = {0x05, 0xDC};  // 1500 stored most significant byte first
-  const PointCloud cloud = convert(depth, wholeImage(1, 1), 2.0F, 1);
-  ASSERT_EQ(cloud.points.size(), 1U);
-  EXPECT_NEAR(cloud.points[0].z, 1.5F, 1e-6F);
-}
-
-TEST(DepthToCloudEncoding, RowPaddingIsSkipped)
-{
-  const auto depth =
-    makeDepthMessage(3, 3, "16UC1", [](int u, int v) { return 100.0 * (1 + u + 3 * v); }, 6);
-  const PointCloud cloud = convert(depth, wholeImage(3, 3), 2.0F, 1);
-  ASSERT_EQ(cloud.points.size(), 9U);
-  EXPECT_NEAR(cloud.points[8].z, 0.9F, 1e-6F);
-}
-
-TEST(DepthToCloudMessage, HeaderAndOutputReplacePreviousContent)
-{
-  const auto depth = makeDepthMessage(4, 4, "16UC1", [](int, int) { return 1000.0; });
-  PointCloud cloud;
-  cloud.points.resize(50);
-  ASSERT_TRUE(DepthToCloud(depth, kIntrinsics, wholeImage(4, 4), 2.0F, 2, cloud));
-  EXPECT_EQ(cloud.points.size(), 4U);
-  EXPECT_EQ(cloud.header.frame_id, "camera_depth_optical_frame");
-  EXPECT_EQ(cloud.header.stamp, 100250000ULL);
-}
-
-TEST(DepthToCloudRegion, RegionPartlyOutsideTheImageIsClipped)
-{
-  const auto depth = makeDepthMessage(10, 10, "16UC1", [](int, int) { return 1000.0; });
-  RegionCloudRequest region;
-  region.x1 = -3;  // block columns start at -3, 1, 5, 9 (the first holds columns 0..0)
-  region.y1 = 6;
-  region.x2 = 14;
-  region.y2 = 12;
-  const PointCloud cloud = convert(depth, region, 2.0F, 4);
-  ASSERT_EQ(cloud.points.size(), 4U);
-  EXPECT_FLOAT_EQ(cloud.points[0].x, (0.0F - kIntrinsics.cx) / kIntrinsics.fx);
-  EXPECT_FLOAT_EQ(cloud.points[1].x, (1.0F - kIntrinsics.cx) / kIntrinsics.fx);
-  EXPECT_FLOAT_EQ(cloud.points[3].x, (9.0F - kIntrinsics.cx) / kIntrinsics.fx);
-}
-
-TEST(DepthToCloudRegion, EmptyRegionGivesNoPointsWithoutError)
-{
-  const auto depth = makeDepthMessage(4, 4, "16UC1", [](int, int) { return 1000.0; });
-  RegionCloudRequest region;
-  region.x1 = 2;
-  region.x2 = 2;
-  region.y2 = 4;
-  EXPECT_TRUE(convert(depth, region, 2.0F, 1).points.empty());
 }
 
 /// A request or message that must be refused with an empty cloud and a reason.
