@@ -55,39 +55,25 @@ float hitBox(const Eigen::Vector3f & o, const Eigen::Vector3f & d, const Box & b
   return t0 > 1e-6F ? t0 : kInf;
 }
 
-// Ray o + t d against the side and the top and bottom caps of an upright cylinder; t > 0.
+// Ray o + t d against the side of an upright cylinder standing on the floor; t > 0. Its caps are
+// never seen first: the cameras are mounted lower than its top and above the floor.
 float hitCylinder(const Eigen::Vector3f & o, const Eigen::Vector3f & d, const Cylinder & c)
 {
-  float best = kInf;
   const float ox = o.x() - c.centre.x();
   const float oy = o.y() - c.centre.y();
   const float a = d.x() * d.x() + d.y() * d.y();
-  if (a > 1e-12F) {
-    const float b = ox * d.x() + oy * d.y();
-    const float cc = ox * ox + oy * oy - c.radius * c.radius;
-    const float disc = b * b - a * cc;
-    if (disc >= 0.0F) {
-      const float root = std::sqrt(disc);
-      for (float t : {(-b - root) / a, (-b + root) / a}) {
-        const float z = o.z() + t * d.z();
-        if (t > 1e-6F && z >= c.z_min && z <= c.z_max) {
-          best = std::min(best, t);
-          break;
-        }
-      }
+  const float b = ox * d.x() + oy * d.y();
+  const float disc = b * b - a * (ox * ox + oy * oy - c.radius * c.radius);
+  if (a < 1e-12F || disc < 0.0F) {
+    return kInf;
+  }
+  for (float t : {(-b - std::sqrt(disc)) / a, (-b + std::sqrt(disc)) / a}) {
+    const float z = o.z() + t * d.z();
+    if (t > 1e-6F && z >= c.z_min && z <= c.z_max) {
+      return t;
     }
   }
-  if (std::fabs(d.z()) > 1e-12F) {
-    for (float z : {c.z_min, c.z_max}) {
-      const float t = (z - o.z()) / d.z();
-      const float x = ox + t * d.x();
-      const float y = oy + t * d.y();
-      if (t > 1e-6F && x * x + y * y <= c.radius * c.radius) {
-        best = std::min(best, t);
-      }
-    }
-  }
-  return best;
+  return kInf;
 }
 
 // The rising plane where it is the floor, and for a ramp the flat part before its start.
@@ -102,14 +88,6 @@ float hitFloor(const Floor & floor, const Eigen::Vector3f & o, const Eigen::Vect
   }
   const float t_flat = floor.ramp ? hitPlane(o, d, 0.0F, 0.0F, floor.level) : kInf;
   return t_flat < kInf && along(t_flat) < 0.0F ? std::min(t, t_flat) : t;
-}
-
-Eigen::Isometry3f worldFromBase(float x, float y, float yaw)
-{
-  Eigen::Isometry3f t = Eigen::Isometry3f::Identity();
-  t.linear() = Eigen::AngleAxisf(yaw, Eigen::Vector3f::UnitZ()).toRotationMatrix();
-  t.translation() = Eigen::Vector3f(x, y, 0.0F);
-  return t;
 }
 
 }  // namespace
@@ -443,7 +421,6 @@ void MovingFigures::add(const MovingFigures & o)
   static_flagged += o.static_flagged;
   piece_frames += o.piece_frames;
   piece_dynamic += o.piece_dynamic;
-  piece_static += o.piece_static;
 }
 
 Camera movingCamera()
@@ -553,7 +530,9 @@ MovingFrame renderMovingFrame(const MovingCase & c, int f, int stride, std::mt19
   }
   const Camera camera = movingCamera();
   MovingFrame out;
-  out.world_from_base = worldFromBase(x, y, yaw);
+  out.world_from_base = Eigen::Isometry3f::Identity();
+  out.world_from_base.linear() = Eigen::AngleAxisf(yaw, Eigen::Vector3f::UnitZ()).toRotationMatrix();
+  out.world_from_base.translation() = Eigen::Vector3f(x, y, 0.0F);
   const DepthFrame frame = scene.render(camera, out.world_from_base, 0.005F, rng);
   out.depth = frame.depth;
   const LabelledCloud all = cloudFromFrame(frame, camera, stride, 0.05F);
@@ -647,7 +626,6 @@ MovingFigures runMovingCase(const MovingCase & c, const DynamicDetectorParams & 
       run.detector.DivideCloud(*clusters[static_cast<std::size_t>(best)], moving, still);
       const double share = static_cast<double>(moving.size()) / static_cast<double>(clusters[best]->size());
       figures.piece_dynamic += share > 0.7 ? 1 : 0;
-      figures.piece_static += share < 0.3 ? 1 : 0;
     }
     for (std::size_t i = 0; f > 0 && i < cloud->size(); ++i) {
       if (frame.mover_of_point[i] < 0) {

@@ -37,20 +37,20 @@ struct Floor
   float heightAt(float x, float y) const;
 };
 
-/// Axis-aligned box in the world frame (furniture, walls, carts, a floor step).
+/// Axis-aligned box in the world frame (furniture, walls, carts, a floor step), m.
 struct Box
 {
-  Eigen::Vector3f min;  ///< m
-  Eigen::Vector3f max;  ///< m
+  Eigen::Vector3f min;
+  Eigen::Vector3f max;
 };
 
-/// Upright cylinder in the world frame (a person, a pillar).
+/// Upright cylinder in the world frame (a person, a pillar), m.
 struct Cylinder
 {
-  Eigen::Vector2f centre;  ///< x-y of the axis, m
-  float radius = 0.25F;    ///< m
-  float z_min = 0.0F;      ///< m
-  float z_max = 1.7F;      ///< m
+  Eigen::Vector2f centre;
+  float radius = 0.25F;
+  float z_min = 0.0F;
+  float z_max = 1.7F;
 };
 
 /// Pinhole depth camera mounted on the robot.
@@ -91,13 +91,8 @@ struct Scene
     std::mt19937 & rng) const;
 };
 
-/// Ground truth of a cloud point.
-enum class Truth : std::uint8_t
-{
-  kGround,
-  kObstacle,
-  kUnscored,  ///< too low on a solid to be told from the floor, or a mixed voxel
-};
+/// Ground truth of a cloud point; unscored: too low on a solid to be told from the floor, or a mixed voxel.
+enum class Truth : std::uint8_t {kGround, kObstacle, kUnscored};
 
 /// Base-frame cloud with per-point truth and solid.
 struct LabelledCloud
@@ -139,16 +134,10 @@ Scene boxesScene(float level);
 /// Correctly labelled points among the scored ones.
 struct GroundScore
 {
-  int ground_total = 0;
-  int ground_correct = 0;
-  int obstacle_total = 0;
-  int obstacle_correct = 0;
+  int ground_total = 0, ground_correct = 0, obstacle_total = 0, obstacle_correct = 0;
 
   double groundRate() const {return ground_total ? static_cast<double>(ground_correct) / ground_total : 1.0;}
-  double obstacleRate() const
-  {
-    return obstacle_total ? static_cast<double>(obstacle_correct) / obstacle_total : 1.0;
-  }
+  double obstacleRate() const {return obstacle_total ? double(obstacle_correct) / obstacle_total : 1.0;}
 };
 
 /// Renders the case (seeded), voxelizes at 1 cm and replaces `invalid_points` points by NaN or
@@ -188,8 +177,6 @@ struct MovingCase
   int frames = 36;
   float rate = 15.0F;         ///< Hz
 };
-
-inline void PrintTo(const MovingCase & c, std::ostream * os) {*os << c.name;}
 
 /// The family's case kinds (person / cart; across, along, diagonal; robot straight or turning; a mover
 /// partly hidden by a static box; two movers), randomised by `seed` within the family's ranges: mover
@@ -244,13 +231,9 @@ struct MovingFigures
   long static_flagged = 0;  ///< of those, flagged moving
   int piece_frames = 0;    ///< scored (mover, frame) pairs
   int piece_dynamic = 0;   ///< of those, the mover's cluster has more than 0.7 of its points moving
-  int piece_static = 0;    ///< of those, the mover's cluster has less than 0.3 of its points moving
 
   double recall() const {return mover_points ? static_cast<double>(mover_flagged) / mover_points : 0.0;}
-  double staticRate() const
-  {
-    return static_points ? static_cast<double>(static_flagged) / static_points : 0.0;
-  }
+  double staticRate() const {return static_points ? double(static_flagged) / static_points : 0.0;}
   double dynamicShare() const {return piece_frames ? static_cast<double>(piece_dynamic) / piece_frames : 0.0;}
   void add(const MovingFigures & o);
 };

@@ -132,9 +132,12 @@ TEST(CloudCluster, DeterministicOrderByFirstPointAndInputOrderInside)
   }
 }
 
-TEST(CloudCluster, InvalidAndEmptyInput)
+TEST(CloudCluster, InvalidAndEmptyInputAndBadParameters)
 {
-  CloudCluster clusterer(para(0.05F, 3, 1));
+  CloudCluster clusterer(para(-1.0F, 0, -5));  // clamped to a positive step, kernel and threshold
+  EXPECT_GT(clusterer.params().cluster_grid_step, 0.0F);
+  EXPECT_GE(clusterer.params().cluster_grid_kernelSize, 1);
+  EXPECT_EQ(clusterer.params().cluster_grid_th, 1);
   int count = 7;
   std::vector<PointCloudXYZ::Ptr> clusters(3);
   EXPECT_FALSE(clusterer.obstacleCluster(PointCloudXYZ::ConstPtr(), count, clusters));
@@ -171,14 +174,6 @@ TEST(CloudCluster, FarApartPointsUseTheSparseGridAndStayCorrect)
   ASSERT_EQ(count, 2);
   EXPECT_EQ(clusters[0]->size(), 10U);
   EXPECT_EQ(clusters[1]->size(), 10U);
-}
-
-TEST(CloudCluster, BadParametersAreClamped)
-{
-  CloudCluster clusterer(para(-1.0F, 0, -5));
-  EXPECT_GT(clusterer.params().cluster_grid_step, 0.0F);
-  EXPECT_GE(clusterer.params().cluster_grid_kernelSize, 1);
-  EXPECT_GE(clusterer.params().cluster_grid_th, 1);
 }
 
 }  // namespace

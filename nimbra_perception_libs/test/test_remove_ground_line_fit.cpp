@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -86,14 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
   SyntheticScenes, GroundSceneTest, ::testing::ValuesIn(testing::groundCases()),
   [](const ::testing::TestParamInfo<GroundCase> & case_info) {
     std::string name = case_info.param.name;
-    for (char & ch : name) {
-      if (!std::isalnum(static_cast<unsigned char>(ch))) {
-        ch = '_';
-      }
-    }
+    std::replace(name.begin(), name.end(), '/', '_');
     return name;
   });
-
 
 PointCloudXYZ::Ptr flatFloor(float level, int n)
 {
@@ -106,7 +102,7 @@ PointCloudXYZ::Ptr flatFloor(float level, int n)
   return cloud;
 }
 
-TEST(RemoveGroundLineFit, NullArgumentsGiveFalseAndEmptyOutputs)
+TEST(RemoveGroundLineFit, NullArgumentsGiveFalseAndNonsenseParametersAreClamped)
 {
   RemoveGroundLineFit remover{GroundRemovalParams()};
   auto obstacle = std::make_shared<PointCloudXYZ>();
@@ -121,6 +117,17 @@ TEST(RemoveGroundLineFit, NullArgumentsGiveFalseAndEmptyOutputs)
   EXPECT_TRUE(remover.lastError().empty());
   EXPECT_TRUE(obstacle->empty());
   EXPECT_TRUE(ground->empty());
+
+  GroundRemovalParams params;
+  params.segmentation_angular_resolution = 0.0F;
+  params.segmentation_bin_len = -1.0F;
+  params.point_cloud_max_range = std::numeric_limits<float>::quiet_NaN();
+  params.point_cloud_min_range = 5.0F;
+  RemoveGroundLineFit clamped(params);
+  EXPECT_GT(clamped.params().segmentation_angular_resolution, 0.0F);
+  EXPECT_GT(clamped.params().segmentation_bin_len, 0.0F);
+  EXPECT_GT(clamped.params().point_cloud_max_range, clamped.params().point_cloud_min_range);
+  EXPECT_TRUE(clamped.filter(flatFloor(0.0F, 100), obstacle, ground));
 }
 
 // Reused output clouds are cleared each frame.
@@ -177,22 +184,6 @@ TEST(RemoveGroundLineFit, RangeLimitsCeilingAndThinning)
   RemoveGroundLineFit unthinned(params);
   ASSERT_TRUE(unthinned.filter(cloud, obstacle, ground));
   EXPECT_EQ(ground->size(), floor_points);
-}
-
-TEST(RemoveGroundLineFit, NonsenseParametersAreClampedNotFatal)
-{
-  GroundRemovalParams params;
-  params.segmentation_angular_resolution = 0.0F;
-  params.segmentation_bin_len = -1.0F;
-  params.point_cloud_max_range = std::numeric_limits<float>::quiet_NaN();
-  params.point_cloud_min_range = 5.0F;
-  RemoveGroundLineFit remover(params);
-  EXPECT_GT(remover.params().segmentation_angular_resolution, 0.0F);
-  EXPECT_GT(remover.params().segmentation_bin_len, 0.0F);
-  EXPECT_GT(remover.params().point_cloud_max_range, remover.params().point_cloud_min_range);
-  auto obstacle = std::make_shared<PointCloudXYZ>();
-  auto ground = std::make_shared<PointCloudXYZ>();
-  EXPECT_TRUE(remover.filter(flatFloor(0.0F, 100), obstacle, ground));
 }
 
 }  // namespace
