@@ -81,8 +81,8 @@ float hitFloor(const Floor & floor, const Eigen::Vector3f & o, const Eigen::Vect
 {
   auto along = [&](float t) {return floor.direction.dot((o + t * d).head<2>()) - floor.start;};
   const float start = floor.ramp ? floor.start : 0.0F;
-  float t = hitPlane(
-    o, d, floor.slope * floor.direction.x(), floor.slope * floor.direction.y(), floor.level - floor.slope * start);
+  const Eigen::Vector2f rise = floor.slope * floor.direction;
+  float t = hitPlane(o, d, rise.x(), rise.y(), floor.level - floor.slope * start);
   if (floor.ramp && t < kInf && along(t) < 0.0F) {
     t = kInf;
   }
@@ -562,7 +562,8 @@ geometry_msgs::msg::Pose poseMessage(const Eigen::Isometry3f & world_from_base)
   return pose;
 }
 
-MovingRun::MovingRun(const MovingCase & c, const DynamicDetectorParams & params, unsigned noise_seed, int stride)
+MovingRun::MovingRun(
+  const MovingCase & c, const DynamicDetectorParams & params, unsigned noise_seed, int stride)
 : detector(params), case_(c), rng_(noise_seed), stride_(stride)
 {
   const Camera camera = movingCamera();
