@@ -214,21 +214,6 @@ TEST(AiConfigClassMapping, DocumentThatIsNotAMapNeverThrows)
 // ---------------------------------------------------------------------------------------------
 // Thresholds
 
-TEST(AiConfigThresholds, UnreadableDefaultUsesHalf)
-{
-  for (const char * value : {"high", "[0.3]", "{a: 1}", "~", "0.3.1", "inf", "nan"}) {
-    const Built built = Build(
-      std::string("class_mapping: {0: person}\ndefault_confidence_threshold: ") + value +
-      "\nconfidence_threshold: {}\n");
-    EXPECT_EQ(
-      built.error,
-      "ParseFile Err: Failed to parse default_confidence_threshold, yaml-cpp: error at line 2, "
-      "column 31: bad conversion.")
-      << value;
-    EXPECT_EQ(built.thresholds, (Thresholds{0.5})) << value;
-  }
-}
-
 TEST(AiConfigThresholds, EntryProblemsAreCollected)
 {
   struct Case
@@ -256,6 +241,14 @@ TEST(AiConfigThresholds, EntryProblemsAreCollected)
   }
 }
 
+// The default threshold as written in the document (a YAML scalar, sequence, map or null).
+Built WithDefault(const std::string & text)
+{
+  return Build(
+    "class_mapping: {0: person}\ndefault_confidence_threshold: " + text +
+    "\nconfidence_threshold: {}\n");
+}
+
 TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
 {
   const double inf = std::numeric_limits<double>::infinity();
@@ -266,28 +259,27 @@ TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
     {"-.inf", -inf}, {"-.Inf", -inf}, {"-.INF", -inf},
   };
   for (const auto & [text, expected] : numbers) {
-    const Built built = Build(
-      std::string("class_mapping: {0: person}\ndefault_confidence_threshold: ") + text +
-      "\nconfidence_threshold: {}\n");
+    const Built built = WithDefault(text);
     EXPECT_EQ(built.error, "") << text;
-    ASSERT_EQ(built.thresholds.size(), 1U) << text;
-    EXPECT_EQ(built.thresholds[0], expected) << text;
+    EXPECT_EQ(built.thresholds, (Thresholds{expected})) << text;
   }
   for (const char * text : {".nan", ".NaN", ".NAN"}) {
-    const Built built = Build(
-      std::string("class_mapping: {0: person}\ndefault_confidence_threshold: ") + text +
-      "\nconfidence_threshold: {}\n");
+    const Built built = WithDefault(text);
     EXPECT_EQ(built.error, "") << text;
     ASSERT_EQ(built.thresholds.size(), 1U) << text;
     EXPECT_TRUE(std::isnan(built.thresholds[0])) << text;
   }
-  for (const char * text : {"inf", "-nan", ".nAn", "1e", "e5", ".", "+-1", "1_000", "0x", "0b1",
-      "1e999", "- 1", "0.5abc"})
+  // Anything else, quoted or not, is refused and the default is half.
+  for (const char * text : {"high", "[0.3]", "{a: 1}", "~", "0.3.1", "inf", "nan", "'-nan'",
+      "'.nAn'", "'1e'", "'e5'", "'.'", "'+-1'", "'1_000'", "'0x'", "'0b1'", "'1e999'", "'- 1'",
+      "'0.5abc'"})
   {
-    const Built built = Build(
-      std::string("class_mapping: {0: person}\ndefault_confidence_threshold: '") + text +
-      "'\nconfidence_threshold: {}\n");
-    EXPECT_NE(built.error, "") << text;
+    const Built built = WithDefault(text);
+    EXPECT_EQ(
+      built.error,
+      "ParseFile Err: Failed to parse default_confidence_threshold, yaml-cpp: error at line 2, "
+      "column 31: bad conversion.")
+      << text;
     EXPECT_EQ(built.thresholds, (Thresholds{0.5})) << text;
   }
 }
@@ -344,16 +336,14 @@ TEST(AiConfigSummary, ErrorThenOneLinePerClassAndHeight)
       "[INFO] cam_2 ai_conf_.map type 103, min -0.0500, max 0.0200.",
       "[INFO] cam_2 ai_conf_.map type 300, min 0.1000, max 12.5000.",
     }));
-}
 
-TEST(AiConfigSummary, CleanConfigurationLogsNoError)
-{
-  nimbra::test::LogCapture capture;
+  // A clean configuration logs no error line.
+  nimbra::test::LogCapture clean;
   semantic::CreateAiConfig(
     1, YAML::Load("class_mapping: {0: swab}\ndefault_confidence_threshold: 1\n"
     "confidence_threshold: {}\n"), YAML::Node());
   EXPECT_EQ(
-    capture.Lines(),
+    clean.Lines(),
     (std::vector<std::string>{"[INFO] cam_1 ai_conf_.parser label 0, type SWAB, thresh 1.0000."}));
 }
 
