@@ -581,11 +581,7 @@ const MovingFrame & MovingRun::next()
 MovingFigures runMovingCase(const MovingCase & c, const DynamicDetectorParams & params, unsigned noise_seed)
 {
   MovingRun run(c, params, noise_seed);
-  CloudClusterPara cluster_params;
-  cluster_params.cluster_grid_step = 0.05F;
-  cluster_params.cluster_grid_kernelSize = 3;
-  cluster_params.cluster_grid_th = 10;
-  CloudCluster clusterer(cluster_params);
+  CloudCluster clusterer(CloudClusterPara{0.05F, 3, 10});  // the node's grid clustering
   MovingFigures figures;
   const int score_after = static_cast<int>(std::lround(kScoreAfter * c.rate));
   std::vector<int> first_in_view(c.movers.size(), -1);

@@ -30,15 +30,6 @@ void addBox(PointCloudXYZ & cloud, float x0, float y0, float x1, float y1, float
   }
 }
 
-CloudClusterPara para(float step, int kernel, int threshold)
-{
-  CloudClusterPara p;
-  p.cluster_grid_step = step;
-  p.cluster_grid_kernelSize = kernel;
-  p.cluster_grid_th = threshold;
-  return p;
-}
-
 struct ClusterCase
 {
   const char * name;
@@ -68,7 +59,7 @@ TEST(CloudCluster, SeparatedBoxesSplitTouchingBoxesMerge)
     auto cloud = std::make_shared<PointCloudXYZ>();
     addBox(*cloud, 1.0F, 0.0F, 1.3F, 0.32F, 0.3F, 0.02F, rng);
     addBox(*cloud, 1.0F, 0.32F + c.gap, 1.3F, 0.62F + c.gap, 0.2F, 0.02F, rng);
-    CloudCluster clusterer(para(0.05F, c.kernel, 10));
+    CloudCluster clusterer(CloudClusterPara{0.05F, c.kernel, 10});
     int count = 0;
     std::vector<PointCloudXYZ::Ptr> clusters;
     ASSERT_TRUE(clusterer.obstacleCluster(cloud, count, clusters));
@@ -98,7 +89,7 @@ TEST(CloudCluster, ThresholdDropsSmallNoise)
       cloud->push_back(pcl::PointXYZ(x + 0.005F, y, 0.25F));
     }
   }
-  CloudCluster clusterer(para(0.05F, 3, 5));
+  CloudCluster clusterer(CloudClusterPara{0.05F, 3, 5});
   int count = 0;
   std::vector<PointCloudXYZ::Ptr> clusters;
   ASSERT_TRUE(clusterer.obstacleCluster(cloud, count, clusters));
@@ -118,7 +109,7 @@ TEST(CloudCluster, DeterministicOrderByFirstPointAndInputOrderInside)
     cloud->push_back(pcl::PointXYZ(3.0F + 0.01F * i, 0.0F, 0.1F));   // B
     cloud->push_back(pcl::PointXYZ(1.0F + 0.01F * i, 0.0F, 0.1F));   // A
   }
-  CloudCluster clusterer(para(0.05F, 3, 5));
+  CloudCluster clusterer(CloudClusterPara{0.05F, 3, 5});
   int count = 0;
   std::vector<PointCloudXYZ::Ptr> clusters;
   for (int run = 0; run < 2; ++run) {
@@ -134,7 +125,7 @@ TEST(CloudCluster, DeterministicOrderByFirstPointAndInputOrderInside)
 
 TEST(CloudCluster, InvalidAndEmptyInputAndBadParameters)
 {
-  CloudCluster clusterer(para(-1.0F, 0, -5));  // clamped to a positive step, kernel and threshold
+  CloudCluster clusterer(CloudClusterPara{-1.0F, 0, -5});  // clamped to usable values
   EXPECT_GT(clusterer.params().cluster_grid_step, 0.0F);
   EXPECT_GE(clusterer.params().cluster_grid_kernelSize, 1);
   EXPECT_EQ(clusterer.params().cluster_grid_th, 1);
@@ -167,7 +158,7 @@ TEST(CloudCluster, FarApartPointsUseTheSparseGridAndStayCorrect)
     cloud->push_back(pcl::PointXYZ(0.01F * i, 0.0F, 0.1F));
     cloud->push_back(pcl::PointXYZ(5000.0F + 0.01F * i, -3000.0F, 0.1F));
   }
-  CloudCluster clusterer(para(0.05F, 3, 5));
+  CloudCluster clusterer(CloudClusterPara{0.05F, 3, 5});
   int count = 0;
   std::vector<PointCloudXYZ::Ptr> clusters;
   ASSERT_TRUE(clusterer.obstacleCluster(cloud, count, clusters));
