@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "cloud_test_scenes.hpp"
 #include "common/camera_frame.hpp"
@@ -29,54 +30,48 @@ PointCloud planar(std::initializer_list<std::pair<float, float>> xy)
 
 Point3 at(float x, float y) { return {x, y, 0.3F}; }
 
-TEST(CameraFrameExtremes, AnglesAroundTheCameraAndDistancesFromTheBase)
+TEST(CameraFrameExtremes, EachCase)
 {
-  CameraFrame frame(0.0F, 0.0F, 0.5F);
-  EXPECT_FALSE(frame.state().ready);
-  ASSERT_TRUE(frame.update(planar({{1, 0}, {1, 1}, {1, -1}, {3, 0}, {0.5F, 0}})));
-  const CameraFrameState state = frame.state();
-  EXPECT_TRUE(state.ready);
-  EXPECT_EQ(state.extremes[0], at(1, -1));
-  EXPECT_EQ(state.extremes[1], at(1, 1));
-  EXPECT_EQ(state.extremes[2], at(0.5F, 0));
-  EXPECT_EQ(state.extremes[3], at(3, 0));
-  EXPECT_FLOAT_EQ(state.origin_z, 0.5F);
-}
-
-TEST(CameraFrameExtremes, DistancesAreMeasuredFromTheBaseOrigin)
-{
-  // Camera at x = 1: (1.5, 0) is nearest to the camera, (1, 0.9) to the base origin.
-  CameraFrame frame(1.0F, 0.0F, 0.5F);
-  ASSERT_TRUE(frame.update(planar({{3, 0}, {1.0F, 0.9F}, {1.5F, 0}})));
-  EXPECT_EQ(frame.state().extremes[2], at(1.0F, 0.9F));
-  EXPECT_EQ(frame.state().extremes[3], at(3, 0));
-}
-
-TEST(CameraFrameExtremes, AnglesStayContinuousAcrossTheBackDirection)
-{
-  // Both points lie almost straight behind: the second turns further counter-clockwise.
-  CameraFrame frame(0.0F, 0.0F, 0.0F);
-  ASSERT_TRUE(frame.update(planar({{-1, 0.01F}, {-1, -0.01F}})));
-  const CameraFrameState state = frame.state();
-  EXPECT_EQ(state.extremes[1], at(-1, -0.01F));
-  EXPECT_EQ(state.extremes[0], (Point3{0, 0, 0}));
-}
-
-TEST(CameraFrameExtremes, PointsOnTheFirstBearingKeepThePreviousAngleExtremes)
-{
-  CameraFrame frame(0.0F, 0.0F, 0.0F);
-  ASSERT_TRUE(frame.update(planar({{1, 0}, {1, 1}, {1, -1}})));
-  ASSERT_TRUE(frame.update(planar({{3, 0}, {2, 0}, {1, 0}})));
-  const CameraFrameState state = frame.state();
-  EXPECT_EQ(state.extremes[0], at(1, -1));
-  EXPECT_EQ(state.extremes[1], at(1, 1));
-  EXPECT_EQ(state.extremes[2], at(1, 0));
-  // The first point is the farthest of this frame.
-  EXPECT_EQ(state.extremes[3], at(3, 0));
-}
-
-TEST(CameraFrameExtremes, EmptyCloudLeavesTheRecordUnchanged)
-{
+  // Extremes: [0] clockwise-most and [1] counter-clockwise-most bearing around the camera,
+  // [2] nearest and [3] farthest point from the base origin.
+  struct Case
+  {
+    const char * name;
+    Point3 origin;
+    std::vector<PointCloud> frames;
+    std::array<Point3, 4> extremes;
+  };
+  const std::vector<Case> cases = {
+    {"angles around the camera and distances from the base", {0, 0, 0.5F},
+      {planar({{1, 0}, {1, 1}, {1, -1}, {3, 0}, {0.5F, 0}})},
+      {at(1, -1), at(1, 1), at(0.5F, 0), at(3, 0)}},
+    // Camera at x = 1: (1.5, 0) is nearest to the camera, (1, 0.9) to the base origin. The
+    // first point's bearing sets no angle extreme.
+    {"distances are measured from the base origin", {1, 0, 0.5F},
+      {planar({{3, 0}, {1.0F, 0.9F}, {1.5F, 0}})},
+      {Point3{0, 0, 0}, at(1.0F, 0.9F), at(1.0F, 0.9F), at(3, 0)}},
+    // Both points lie almost straight behind: the second turns further counter-clockwise.
+    {"angles stay continuous across the back direction", {0, 0, 0},
+      {planar({{-1, 0.01F}, {-1, -0.01F}})}, {Point3{0, 0, 0}, at(-1, -0.01F), at(-1, 0.01F),
+        at(-1, 0.01F)}},
+    // The first point of the second frame is its farthest.
+    {"points on the first bearing keep the previous angle extremes", {0, 0, 0},
+      {planar({{1, 0}, {1, 1}, {1, -1}}), planar({{3, 0}, {2, 0}, {1, 0}})},
+      {at(1, -1), at(1, 1), at(1, 0), at(3, 0)}},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    CameraFrame frame(c.origin[0], c.origin[1], c.origin[2]);
+    EXPECT_FALSE(frame.state().ready);
+    for (const PointCloud & cloud : c.frames) {
+      ASSERT_TRUE(frame.update(cloud));
+    }
+    const CameraFrameState state = frame.state();
+    EXPECT_TRUE(state.ready);
+    EXPECT_EQ(state.extremes, c.extremes);
+    EXPECT_FLOAT_EQ(state.origin_z, c.origin[2]);
+  }
+  // An empty cloud leaves the record as it was.
   CameraFrame frame(0.0F, 0.0F, 0.0F);
   ASSERT_TRUE(frame.update(planar({{1, 0}, {2, 1}})));
   EXPECT_FALSE(frame.update(PointCloud()));
