@@ -75,45 +75,30 @@ TEST_F(RegionExtractionTest, FloorRegionKeepsAllPointsWhateverTheirHeight)
   EXPECT_EQ(region.cloud.header.stamp, 100250000ULL);
 }
 
-TEST_F(RegionExtractionTest, TypeWithoutRangeKeepsPointsStrictlyBetweenZeroAndTwoMetres)
+TEST_F(RegionExtractionTest, HeightBandOfTheClassOrZeroToTwoMetres)
 {
-  // Depth 0.3 m + 0.1 m per column, base z = depth - 0.5 m: columns 3..21 lie in (0, 2).
+  // Depth 0.3 m + 0.1 m per column, base z = depth - 0.5 m. Without a range of its own the
+  // class keeps (0, 2): columns 3..21; with the band (0.5, 1.0): depths 1.1 .. 1.4 m, columns
+  // 8..11.
   params_.cam_to_base(2, 3) = -0.5F;
   const auto depth = makeDepthMessage(kWidth, kHeight, "16UC1", [](int u, int v) {
     return v == 0 && u < 28 ? 300.0 + 100.0 * u : 0.0;
   });
   auto context = makeContext(5.0F);
-  const HeightRanges ranges = {{semantic::CHAIR, {1.0, 1.5}}};
-  RegionExtractionResult result;
-  extractDetectionRegions(
-    {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context, params_, ranges, result);
-  ASSERT_EQ(result.dangerous_regions.size(), 1U);
-  ASSERT_EQ(result.dangerous_stats.size(), 1U);
-  EXPECT_EQ(result.dangerous_stats[0].kept_points, 19U);
-  const ClassCloudInfo & region = result.dangerous_regions[0];
-  EXPECT_EQ(region.type, semantic::ESCALATOR_ENTRANCE);
-  EXPECT_FALSE(region.has_detection);
-  EXPECT_FALSE(region.cloud.points.empty());
-  for (const auto & p : region.cloud.points) {
-    EXPECT_GT(p.z, 0.0F);
-    EXPECT_LT(p.z, 2.0F);
+  const std::pair<HeightRanges, std::size_t> cases[] = {
+    {{{semantic::CHAIR, {1.0, 1.5}}}, 19U}, {{{semantic::ESCALATOR_ENTRANCE, {0.5, 1.0}}}, 4U}};
+  for (const auto & [ranges, kept] : cases) {
+    RegionExtractionResult result;
+    extractDetectionRegions(
+      {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context, params_, ranges, result);
+    ASSERT_EQ(result.dangerous_regions.size(), 1U);
+    ASSERT_EQ(result.dangerous_stats.size(), 1U);
+    EXPECT_EQ(result.dangerous_stats[0].kept_points, kept);
+    const ClassCloudInfo & region = result.dangerous_regions[0];
+    EXPECT_EQ(region.type, semantic::ESCALATOR_ENTRANCE);
+    EXPECT_FALSE(region.has_detection);
+    EXPECT_EQ(region.cloud.points.size(), kept);
   }
-}
-
-TEST_F(RegionExtractionTest, ClassRangeIsUsedWhenPresent)
-{
-  params_.cam_to_base(2, 3) = -0.5F;
-  const auto depth = makeDepthMessage(kWidth, kHeight, "16UC1", [](int u, int v) {
-    return v == 0 && u < 28 ? 300.0 + 100.0 * u : 0.0;
-  });
-  auto context = makeContext(5.0F);
-  // Band (0.5, 1.0): depths 1.1 .. 1.4 m, columns 8..11.
-  const HeightRanges ranges = {{semantic::ESCALATOR_ENTRANCE, {0.5, 1.0}}};
-  RegionExtractionResult result;
-  extractDetectionRegions(
-    {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context, params_, ranges, result);
-  ASSERT_EQ(result.dangerous_stats.size(), 1U);
-  EXPECT_EQ(result.dangerous_stats[0].kept_points, 4U);
 }
 
 TEST_F(RegionExtractionTest, LargestOfThreeClustersIsKept)
