@@ -31,16 +31,12 @@ LOW_SCORE = 0.01  # class score of every class an anchor is not meant to fire fo
 class Head:
     """The raw outputs of a fixed-output model: predictions [C, N] and prototypes [M, h, w]."""
 
-    def __init__(self, input_size, classes, anchors, mask_channels=MASK_CHANNELS, proto_size=None):
+    def __init__(self, input_size, classes, anchors):
         self.input_w, self.input_h = input_size
         self.classes = classes
-        if proto_size is None:
-            proto_size = (self.input_w // 4, self.input_h // 4)
-        self.proto_w, self.proto_h = proto_size
-        rows = 4 + classes + mask_channels
-        self.predictions = np.zeros((rows, anchors), np.float32)
+        self.predictions = np.zeros((4 + classes + MASK_CHANNELS, anchors), np.float32)
         self.predictions[4:4 + classes, :] = LOW_SCORE
-        self.prototypes = np.zeros((mask_channels, self.proto_h, self.proto_w), np.float32)
+        self.prototypes = np.zeros((MASK_CHANNELS, self.input_h // 4, self.input_w // 4), np.float32)
 
     def set_anchor(self, anchor, corners, class_id, score, coefficients=None):
         """Anchor `anchor` fires for `class_id` with a box given as (x1, y1, x2, y2) in input pixels."""

@@ -218,12 +218,10 @@ TEST(SegmentationDecoder, RandomOutputsGiveConsistentDetections) {
       }
       EXPECT_GE(d.class_id, 0);
       EXPECT_LT(d.class_id, raw.classes);
-      EXPECT_GE(d.x, 0.0F);
-      EXPECT_GE(d.y, 0.0F);
-      EXPECT_GT(d.width, 0.0F);
-      EXPECT_GT(d.height, 0.0F);
-      EXPECT_LE(d.x + d.width, image_size.width + 1e-3F);
-      EXPECT_LE(d.y + d.height, image_size.height + 1e-3F);
+      // A box with area, inside the image.
+      cv::Rect2f const box(d.x, d.y, d.width, d.height);
+      EXPECT_FALSE(box.empty());
+      EXPECT_EQ(box & cv::Rect2f(0.0F, 0.0F, image_size.width + 1e-3F, image_size.height + 1e-3F), box);
       ASSERT_EQ(d.mask.size(), image_size);
       ASSERT_EQ(d.mask.type(), CV_8UC1);
       // Nothing outside the pixels whose centres lie in the box.
