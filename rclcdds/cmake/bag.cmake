@@ -37,7 +37,7 @@ if(BUILD_TESTING)
 
   # No DDS: storage round trips, hostile files, metadata.
   ament_add_gtest(test_bag_storage test/bag/test_bag_storage.cpp TIMEOUT 120)
-  target_link_libraries(test_bag_storage rclcdds_bag)
+  target_link_libraries(test_bag_storage rclcdds_bag rclcdds)
   target_compile_definitions(test_bag_storage PRIVATE
     BAG_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/test/bag")
 

@@ -1,36 +1,89 @@
-// Helpers of the bag tests: temporary directories, a receiver of raw samples, bag contents.
+// Helpers of the bag tests: temporary directories, CDR of messages, a receiver of raw samples,
+// bag contents.
 #pragma once
 
-#include <unistd.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "bag_storage.hpp"
-#include "bag_temp_dirs.hpp"
 #include "rclcdds/raw_reader.hpp"
 #include "rclcdds/serialization.hpp"
 
 namespace rclcdds_bag_test
 {
 
-using SteadyClock = std::chrono::steady_clock;
+/// A new empty directory under /tmp, removed with its contents when the test program ends.
+inline std::string temp_dir()
+{
+  struct Made
+  {
+    std::vector<std::string> dirs;
+    ~Made()
+    {
+      for (const auto & dir : dirs) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+      }
+    }
+  };
+  static Made made;
+  char path[] = "/tmp/rclcdds_bag_test_XXXXXX";
+  if (mkdtemp(path) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  made.dirs.emplace_back(path);
+  return path;
+}
+
+inline rclcdds_bag::McapOptions mcap_options(
+  const char * compression, size_t chunk_size, bool summary = true)
+{
+  rclcdds_bag::McapOptions options;
+  options.compression = compression;
+  options.chunk_size = chunk_size;
+  options.summary = summary;
+  return options;
+}
+
+template<class T>
+std::vector<uint8_t> serialize(const T & message)
+{
+  rclcdds::SerializedMessage out;
+  rclcdds::serialize_message(rclcdds::get_message_members<T>(), &message, out);
+  return std::vector<uint8_t>(out.data(), out.data() + out.size());
+}
+
+/// A payload decoded as T; a test failure when it does not decode.
+template<class T>
+T deserialize(const std::vector<uint8_t> & data)
+{
+  T message;
+  std::string error;
+  EXPECT_TRUE(rclcdds::deserialize_message(
+      rclcdds::get_message_members<T>(), data.data(), data.size(), &message, nullptr, &error))
+    << error;
+  return message;
+}
 
 struct Received
 {
-  SteadyClock::time_point when;
+  std::chrono::steady_clock::time_point when;
   std::vector<uint8_t> data;
 };
 
-/// Takes everything arriving on some topics on its own thread.
+/// Takes everything arriving on some topics (best effort, deep history) on its own thread.
 class Receiver
 {
 public:
@@ -47,13 +100,11 @@ public:
             bool any = false;
             for (auto & [topic, reader] : readers_) {
               const std::string & name = topic;
-              while (reader->take([&](const uint8_t * data, size_t size, const rclcdds::SampleInfo &) {
-                  std::lock_guard<std::mutex> lock(mutex_);
-                  received_[name].push_back({SteadyClock::now(), std::vector<uint8_t>(data, data + size)});
-                }))
-              {
-                any = true;
-              }
+              any = reader->take([&](const uint8_t * data, size_t size, const rclcdds::SampleInfo &) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    received_[name].push_back({std::chrono::steady_clock::now(),
+                      std::vector<uint8_t>(data, data + size)});
+                  }) || any;
             }
             if (!any) {
               std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -86,8 +137,7 @@ private:
 inline std::map<std::string, std::vector<rclcdds_bag::BagMessage>> read_bag(const std::string & dir)
 {
   std::map<std::string, std::vector<rclcdds_bag::BagMessage>> out;
-  const auto bag = rclcdds_bag::open_bag_directory(dir);
-  for (const auto & file : bag.files) {
+  for (const auto & file : rclcdds_bag::open_bag_directory(dir).files) {
     auto reader = rclcdds_bag::storage_of_file(file) == "mcap" ?
       rclcdds_bag::open_mcap_reader(file) : rclcdds_bag::open_sqlite_reader(file);
     rclcdds_bag::BagMessage m;

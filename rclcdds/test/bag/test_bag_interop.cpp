@@ -20,9 +20,11 @@
 #include "bag_storage.hpp"
 #include "bag_test_support.hpp"
 #include "message_definition.hpp"
-#include "rclcdds/serialization.hpp"
 
 using namespace std::chrono_literals;
+using rclcdds_bag_test::deserialize;
+using rclcdds_bag_test::mcap_options;
+using rclcdds_bag_test::serialize;
 using rclcdds_bag_test::temp_dir;
 using rclcdds_test::ChildProcess;
 
@@ -58,21 +60,6 @@ std::vector<std::string> lines(const std::string & text)
   return out;
 }
 
-template<class T>
-std::vector<uint8_t> cdr(const T & message)
-{
-  rclcdds::SerializedMessage out;
-  rclcdds::serialize_message(rclcdds::get_message_members<T>(), &message, out);
-  return std::vector<uint8_t>(out.data(), out.data() + out.size());
-}
-
-std::string line_of(const std::string & topic, const std::string & type, int64_t time,
-  const std::string & summary)
-{
-  return "{\"topic\":\"" + topic + "\",\"type\":\"" + type + "\",\"time\":\"" +
-         std::to_string(time) + "\",\"summary\":\"" + summary + "\"}";
-}
-
 class BagInteropTest : public rclcdds_test::NodeTest
 {
 protected:
@@ -94,29 +81,21 @@ TEST_F(BagInteropTest, BagsWeWriteAreDecodedByIndependentReaders)
     const char * mode;
     const char * reader_line;  ///< which @mcap/core reader ran (none for sqlite)
   };
-  rclcdds_bag::McapOptions zstd_summary;
-  zstd_summary.compression = "zstd";
-  zstd_summary.chunk_size = 2000;
-  rclcdds_bag::McapOptions lz4_bare;
-  lz4_bare.compression = "lz4";
-  lz4_bare.chunk_size = 2000;
-  lz4_bare.summary = false;
-  rclcdds_bag::McapOptions plain;
-  plain.chunk_size = 0;
   const Case cases[] = {
     {"sqlite3", true, {}, "read-db3", nullptr},
-    {"mcap zstd with summary", false, zstd_summary, "read-mcap", "reader indexed"},
-    {"mcap lz4 without summary", false, lz4_bare, "read-mcap", "reader stream"},
-    {"mcap unchunked", false, plain, "read-mcap", "reader stream"},
+    {"mcap zstd with summary", false, mcap_options("zstd", 2000), "read-mcap", "reader indexed"},
+    {"mcap lz4 without summary", false, mcap_options("lz4", 2000, false), "read-mcap",
+      "reader stream"},
+    {"mcap unchunked", false, mcap_options("", 0), "read-mcap", "reader stream"},
   };
+  const std::vector<std::pair<std::string, std::string>> topics = {
+    {"/chatter", "std_msgs/msg/String"}, {"/camera/image", "sensor_msgs/msg/Image"},
+    {"/cmd", "geometry_msgs/msg/Vector3"}};
   for (const auto & c : cases) {
+    SCOPED_TRACE(c.label);
     const std::string path = temp_dir() + (c.sqlite ? "/ours_0.db3" : "/ours_0.mcap");
     auto writer = c.sqlite ? rclcdds_bag::open_sqlite_writer(path) :
       rclcdds_bag::open_mcap_writer(path, c.options);
-    std::vector<std::string> expected;
-    const std::vector<std::pair<std::string, std::string>> topics = {
-      {"/chatter", "std_msgs/msg/String"}, {"/camera/image", "sensor_msgs/msg/Image"},
-      {"/cmd", "geometry_msgs/msg/Vector3"}};
     std::vector<size_t> index;
     for (const auto & [name, type] : topics) {
       rclcdds_bag::TopicInfo info{name, type, "cdr",
@@ -124,14 +103,21 @@ TEST_F(BagInteropTest, BagsWeWriteAreDecodedByIndependentReaders)
       ASSERT_FALSE(info.definition.empty()) << type << ": its .msg file was not found";
       index.push_back(writer->add_topic(info));
     }
+    // Each message written, and the line the reader prints for it.
+    std::vector<std::string> expected;
     int64_t time = 1700000000000000000;
+    const auto write = [&](size_t topic, const std::vector<uint8_t> & bytes,
+      const std::string & summary) {
+        writer->write(index[topic], time, bytes.data(), bytes.size());
+        expected.push_back("{\"topic\":\"" + topics[topic].first + "\",\"type\":\"" +
+          topics[topic].second + "\",\"time\":\"" + std::to_string(time) + "\",\"summary\":\"" +
+          summary + "\"}");
+        time += 1000000;
+      };
     for (int i = 0; i < 5; ++i) {
       std_msgs::msg::String text;
       text.data = "text " + std::to_string(i);
-      auto bytes = cdr(text);
-      writer->write(index[0], time, bytes.data(), bytes.size());
-      expected.push_back(line_of("/chatter", "std_msgs/msg/String", time, text.data));
-      time += 1000000;
+      write(0, serialize(text), text.data);
       sensor_msgs::msg::Image image;
       image.header.frame_id = "cam_" + std::to_string(i);
       image.width = 4;
@@ -139,27 +125,19 @@ TEST_F(BagInteropTest, BagsWeWriteAreDecodedByIndependentReaders)
       image.encoding = "rgb8";
       image.step = 12;
       image.data.assign(24, static_cast<uint8_t>(i));
-      bytes = cdr(image);
-      writer->write(index[1], time, bytes.data(), bytes.size());
-      expected.push_back(line_of("/camera/image", "sensor_msgs/msg/Image", time,
-        "4x2 rgb8 cam_" + std::to_string(i) + " 24"));
-      time += 1000000;
+      write(1, serialize(image), "4x2 rgb8 cam_" + std::to_string(i) + " 24");
       geometry_msgs::msg::Vector3 vector;
       vector.x = i;
       vector.y = 0.5;
       vector.z = -i;
-      bytes = cdr(vector);
-      writer->write(index[2], time, bytes.data(), bytes.size());
-      expected.push_back(line_of("/cmd", "geometry_msgs/msg/Vector3", time,
-        std::to_string(i) + " 0.5 " + std::to_string(-i)));
-      time += 1000000;
+      write(2, serialize(vector), std::to_string(i) + " 0.5 " + std::to_string(-i));
     }
     writer->close();
     if (c.reader_line != nullptr) {
       expected.push_back(c.reader_line);
     }
     expected.push_back("total 15");
-    EXPECT_EQ(lines(node({c.mode, path})), expected) << c.label;
+    EXPECT_EQ(lines(node({c.mode, path})), expected);
   }
 }
 
@@ -177,28 +155,20 @@ TEST_F(BagInteropTest, BagsTheyWriteAreReadAndPlayedByUs)
     {"sql.js database in Humble's layout", {"write-db3", ""}, "js_0.db3"},
   };
   for (const auto & c : cases) {
+    SCOPED_TRACE(c.label);
     const std::string dir = temp_dir();
     auto args = c.args;
     args[1] = dir + "/" + c.file;
     node(args);
     // Read back through the storage layer.
     const auto stored = rclcdds_bag_test::read_bag(dir);
-    ASSERT_EQ(stored.size(), 2u) << c.label;
-    ASSERT_EQ(stored.at("/js/chatter").size(), 5u) << c.label;
-    ASSERT_EQ(stored.at("/js/vector").size(), 5u) << c.label;
+    ASSERT_EQ(stored.size(), 2u);
+    ASSERT_EQ(stored.at("/js/chatter").size(), 5u);
+    ASSERT_EQ(stored.at("/js/vector").size(), 5u);
     for (int i = 0; i < 5; ++i) {
-      std_msgs::msg::String text;
-      const auto & data = stored.at("/js/chatter")[i].data;
-      ASSERT_TRUE(rclcdds::deserialize_message(
-          rclcdds::get_message_members<std_msgs::msg::String>(), data.data(), data.size(), &text,
-          nullptr, nullptr)) << c.label;
-      EXPECT_EQ(text.data, "js " + std::to_string(i)) << c.label;
-      geometry_msgs::msg::Vector3 vector;
-      const auto & vdata = stored.at("/js/vector")[i].data;
-      ASSERT_TRUE(rclcdds::deserialize_message(
-          rclcdds::get_message_members<geometry_msgs::msg::Vector3>(), vdata.data(), vdata.size(),
-          &vector, nullptr, nullptr)) << c.label;
-      EXPECT_EQ(vector.y, i * 0.5) << c.label;
+      EXPECT_EQ(deserialize<std_msgs::msg::String>(stored.at("/js/chatter")[i].data).data,
+        "js " + std::to_string(i));
+      EXPECT_EQ(deserialize<geometry_msgs::msg::Vector3>(stored.at("/js/vector")[i].data).y, i * 0.5);
     }
     // And played: every string arrives, in order.
     rclcdds_bag_test::Receiver receiver(context_, {{"/js/chatter",
@@ -207,13 +177,13 @@ TEST_F(BagInteropTest, BagsTheyWriteAreReadAndPlayedByUs)
     ASSERT_EQ(player.wait(30s), 0) << player.output();
     std::this_thread::sleep_for(200ms);
     const auto got = receiver.received()["/js/chatter"];
-    ASSERT_EQ(got.size(), 5u) << c.label << "\n" << player.output();
+    ASSERT_EQ(got.size(), 5u) << player.output();
     for (int i = 0; i < 5; ++i) {
       // DDS carries payloads padded with zeros to a multiple of 4 bytes; the JavaScript writer
       // stores them unpadded.
       auto expected = stored.at("/js/chatter")[i].data;
       expected.resize((expected.size() + 3) / 4 * 4, 0);
-      EXPECT_EQ(got[i].data, expected) << c.label;
+      EXPECT_EQ(got[i].data, expected);
     }
   }
 }
