@@ -73,8 +73,7 @@ if(BUILD_TESTING)
     test/transport/test_cdr_bytes.cpp
     test/transport/test_cdr_round_trip.cpp
     test/transport/test_cdr_bounded.cpp
-    test/transport/test_cdr_malformed.cpp
-    test/transport/cdr_test_helpers.cpp)
+    test/transport/test_cdr_malformed.cpp)
   target_link_libraries(test_transport_cdr rclcdds)
   ament_target_dependencies(test_transport_cdr ${_msg_packages})
 

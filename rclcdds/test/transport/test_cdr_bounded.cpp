@@ -162,28 +162,25 @@ AllKinds sample()
 
 std::vector<uint8_t> serialize(const AllKinds & msg)
 {
-  rclcdds::SerializedMessage out;
-  rclcdds::serialize_message(kAllMembers, &msg, out);
-  return rclcdds_test::bytes_of(out);
+  return rclcdds_test::encode(kAllMembers, &msg);
+}
+
+bool decode(const std::vector<uint8_t> & bytes, std::string * error, AllKinds * out)
+{
+  return rclcdds::deserialize_message(kAllMembers, bytes.data(), bytes.size(), out, nullptr, error);
 }
 
 }  // namespace
 
-TEST(CdrFieldKinds, RoundTripOfEveryKind)
+TEST(CdrFieldKinds, EveryKindRoundTripsAndScalarsWideStringsAndFixedArraysMatchTheWire)
 {
   const AllKinds original = sample();
   const std::vector<uint8_t> wire = serialize(original);
   AllKinds decoded;
   std::string error;
-  ASSERT_TRUE(
-    rclcdds::deserialize_message(kAllMembers, wire.data(), wire.size(), &decoded, nullptr, &error))
-    << error;
+  ASSERT_TRUE(decode(wire, &error, &decoded)) << error;
   EXPECT_TRUE(decoded == original);
-}
 
-TEST(CdrFieldKinds, ScalarsWideStringsAndFixedArraysOnTheWire)
-{
-  const std::vector<uint8_t> wire = serialize(sample());
   const std::vector<uint8_t> head = {
     0x00, 0x01, 0x00, 0x00,
     0x01,                                            // flag                 0
@@ -206,39 +203,39 @@ TEST(CdrFieldKinds, ScalarsWideStringsAndFixedArraysOnTheWire)
   EXPECT_EQ(std::vector<uint8_t>(wire.begin(), wire.begin() + head.size()), head);
 }
 
-TEST(CdrFieldKinds, WriterRefusesStringBeyondItsBound)
+TEST(CdrFieldKinds, BoundsAreEnforcedOnBothSides)
 {
   AllKinds msg = sample();
   msg.bounded_text = "abcdef";
   rclcdds::SerializedMessage out;
   EXPECT_THROW(rclcdds::serialize_message(kAllMembers, &msg, out), rclcdds::SerializationError);
-}
 
-TEST(CdrFieldKinds, ReaderRejectsBoundedStringAndSequenceOverflow)
-{
-  // Hand-made payload: the writer cannot produce it, a remote peer can.
-  AllKinds msg = sample();
-  msg.bounded_text = "abcde";
-  std::vector<uint8_t> wire = serialize(msg);
-  // bounded_text length word sits at payload offset 4 + 16.
-  wire[20] = 7;  // claims 6 characters + NUL: beyond the bound of 5 (and beyond the field)
-  AllKinds decoded;
-  std::string error;
-  EXPECT_FALSE(
-    rclcdds::deserialize_message(kAllMembers, wire.data(), wire.size(), &decoded, nullptr, &error));
-  EXPECT_NE(error.find("bounded_text"), std::string::npos) << error;
-
-  // A bounded sequence whose count exceeds its bound.
-  AllKinds small = sample();
-  small.bounded_ints = {1, 2, 3};
-  std::vector<uint8_t> bytes = serialize(small);
-  // Find the count word 03 00 00 00 followed by 01 00 00 00 02 00 00 00 03 00 00 00.
-  const std::vector<uint8_t> needle = {3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
-  auto it = std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end());
-  ASSERT_NE(it, bytes.end());
-  *it = 4;
-  error.clear();
-  EXPECT_FALSE(
-    rclcdds::deserialize_message(kAllMembers, bytes.data(), bytes.size(), &decoded, nullptr, &error));
-  EXPECT_NE(error.find("bound"), std::string::npos) << error;
+  // Hand-made payloads the writer cannot produce, a remote peer can.
+  msg = sample();
+  msg.bounded_ints = {1, 2, 3};
+  const std::vector<uint8_t> wire = serialize(msg);
+  const std::vector<uint8_t> full_ints = {3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
+  struct Case
+  {
+    const char * name;
+    size_t at;
+    uint8_t value;
+    const char * reason;
+  };
+  const Case cases[] = {
+    // Length word of bounded_text at 4 + 16: 6 characters + NUL, one over the bound of 5.
+    {"string one over its bound", 4 + 16, 7, "bounded_text"},
+    {"sequence one over its bound",
+      static_cast<size_t>(std::search(wire.begin(), wire.end(), full_ints.begin(), full_ints.end()) -
+      wire.begin()), 4, "exceeds its bound of 3"},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_LT(c.at, wire.size());
+    std::vector<uint8_t> bytes = wire;
+    bytes[c.at] = c.value;
+    std::string error;
+    EXPECT_FALSE(decode(bytes, &error, &msg));
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
 }
