@@ -24,6 +24,7 @@
 #include "cloud_test_scenes.hpp"
 #include "log_capture.hpp"
 #include "nimbra_demo_scene/ground_truth.hpp"
+#include "nimbra_perception_libs/perception_utils.hpp"
 #include "rclcdds/context.hpp"
 #include "rclcdds/node.hpp"
 #include "rclcdds/tf2_ros/static_transform_broadcaster.hpp"
@@ -48,14 +49,6 @@ std::size_t CountLines(const std::vector<std::string> & lines, const std::string
     [&](const std::string & line) {return line.find(needle) != std::string::npos;}));
 }
 
-builtin_interfaces::msg::Time Stamp(double seconds)
-{
-  builtin_interfaces::msg::Time stamp;
-  stamp.sec = static_cast<int32_t>(std::floor(seconds));
-  stamp.nanosec = static_cast<uint32_t>(std::llround((seconds - std::floor(seconds)) * 1e9));
-  return stamp;
-}
-
 double Now() {return std::chrono::duration<double>(
     std::chrono::system_clock::now().time_since_epoch()).count();}
 
@@ -64,7 +57,7 @@ Image::SharedPtr Colour(
   double stamp, int width = kWidth, int height = kHeight, const std::vector<uint8_t> & pixels = {})
 {
   auto msg = std::make_shared<Image>();
-  msg->header.stamp = Stamp(stamp);
+  msg->header.stamp = orvix::perception::DoubleToStamp(stamp);
   msg->header.frame_id = "t_cam";
   msg->width = static_cast<uint32_t>(width);
   msg->height = static_cast<uint32_t>(height);
@@ -100,7 +93,7 @@ Image::SharedPtr SceneDepth(double stamp, bool metres, int valid_blocks = -1)
         }
         return depth > 1.9 ? 0.0 : (metres ? depth : std::round(depth * unit));
       }));
-  msg->header.stamp = Stamp(stamp);
+  msg->header.stamp = orvix::perception::DoubleToStamp(stamp);
   msg->header.frame_id = "t_cam";
   return msg;
 }
