@@ -64,7 +64,6 @@ if(BUILD_TESTING)
   ament_add_gtest(test_node_runtime
     test/node/test_executor_groups.cpp
     test/node/test_wait_for_message.cpp
-    test/node/test_lifecycle_node.cpp
     test/node/test_services.cpp
     test/node/test_tf_listener.cpp
     TIMEOUT 300)

@@ -56,6 +56,20 @@ struct DocumentCase
 const char * const kMeta =
   "class_mapping: {0: person}\ndefault_confidence_threshold: 0.5\nconfidence_threshold: {}\n";
 
+/// A document with the given class mapping, default 0.5 and no per-class thresholds.
+std::string WithMapping(const std::string & mapping)
+{
+  return "class_mapping: " + mapping +
+         "\ndefault_confidence_threshold: 0.5\nconfidence_threshold: {}\n";
+}
+
+/// A document of three classes, default 0.4, with the given per-class thresholds.
+std::string WithThresholds(const std::string & thresholds)
+{
+  return "class_mapping: {0: person, 1: chair, 2: base}\ndefault_confidence_threshold: 0.4\n"
+         "confidence_threshold: " + thresholds + "\n";
+}
+
 TEST(AiConfigDocuments, EachCase)
 {
   using namespace semantic;
@@ -103,6 +117,49 @@ TEST(AiConfigDocuments, EachCase)
       "default_confidence_threshold: 0.4\nconfidence_threshold: 0.9\n", "{}",
       "ParseFile Err: key 3 repeat, ignore old value, yaml node confidence_threshold is not a map.",
       {}, {}, {}},
+    // Problems of single class-mapping entries are collected in file order.
+    {"unknown class name", WithMapping("{0: unicorn}"), "{}",
+      "ParseFile Err: value unicorn cannot parse into SemanticType.", Types{NO_TYPE},
+      Thresholds(1, 0.5), {}},
+    {"non-scalar mapping value", WithMapping("{0: [person], 1: person}"), "{}",
+      "ParseFile Err: Non-scalar key or value found in class_mapping.", Types{NO_TYPE, PERSON},
+      Thresholds(2, 0.5), {}},
+    {"negative class id", WithMapping("{-1: person, 0: chair}"), "{}",
+      "ParseFile Err: key -1 is smaller than 0, ignore.", Types{CHAIR, NO_TYPE}, Thresholds(2, 0.5),
+      {}},
+    {"leading zero is decimal", WithMapping("{0: person, 07: chair}"), "{}",
+      "ParseFile Err: key 7 is larger than map size, means the keys are not a continuous sequence.",
+      Types{PERSON, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, CHAIR},
+      Thresholds(8, 0.5), {}},
+    {"010 is ten and 0x1 is one", WithMapping("{0: person, 010: chair, 0x1: base}"), "{}",
+      "ParseFile Err: key 10 is larger than map size, means the keys are not a continuous "
+      "sequence.", Types{PERSON, BASE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE,
+        NO_TYPE, NO_TYPE, CHAIR}, Thresholds(11, 0.5), {}},
+    {"repeated id written differently",
+      WithMapping("{0: person, 1: chair, 2: base, 3: carpet, 03: mask}"), "{}",
+      "ParseFile Err: key 3 repeat, ignore old value.",
+      Types{PERSON, CHAIR, BASE, MASK, NO_TYPE}, Thresholds(5, 0.5), {}},
+    {"several entry problems", WithMapping("{0: unicorn, -4: person, 1: [x]}"), "{}",
+      "ParseFile Err: value unicorn cannot parse into SemanticType, key -4 is smaller than 0, "
+      "ignore, Non-scalar key or value found in class_mapping.", Types(3, NO_TYPE),
+      Thresholds(3, 0.5), {}},
+    {"class id above 65535", WithMapping("{0: person, 2000000000: chair}"), "{}",
+      "ParseFile Err: key 2000000000 is larger than 65535, ignore.", Types{PERSON, NO_TYPE},
+      Thresholds(2, 0.5), {}},
+    // Problems of per-class thresholds.
+    {"threshold id beyond the table", WithThresholds("{5: 0.9}"), "{}",
+      "ParseFile Err: key 5 is larger than map size.", {}, Thresholds{0.4, 0.4, 0.4}, {}},
+    {"threshold ids after one beyond the table are read", WithThresholds("{3: 0.9, 2: 0.1}"),
+      "{}", "ParseFile Err: key 3 is larger than map size.", {}, Thresholds{0.4, 0.4, 0.1}, {}},
+    {"negative threshold id", WithThresholds("{-1: 0.9, 0: 0.2}"), "{}",
+      "ParseFile Err: key -1 is smaller than 0, ignore.", {}, Thresholds{0.2, 0.4, 0.4}, {}},
+    {"non-scalar threshold", WithThresholds("{0: [0.9], 1: 0.6}"), "{}",
+      "ParseFile Err: Non-scalar key or value found in confidence_threshold.", {},
+      Thresholds{0.4, 0.6, 0.4}, {}},
+    {"threshold sequence", WithThresholds("[0.9, 0.8]"), "{}",
+      "ParseFile Err: yaml node confidence_threshold is not a map.", {}, Thresholds(3, 0.4), {}},
+    {"threshold scalar", WithThresholds("07"), "{}",
+      "ParseFile Err: yaml node confidence_threshold is not a map.", {}, Thresholds(3, 0.4), {}},
     {"height ranges per class, extra elements ignored", kMeta,
       "{person: [0.1, 1.9], Chair: [0, 1.2, 99], base: [-.inf, 0.05]}", "", {}, {},
       Heights{{BASE, {-inf, 0.05}}, {CHAIR, {0.0, 1.2}}, {PERSON, {0.1, 1.9}}}},
@@ -139,52 +196,6 @@ TEST(AiConfigDocuments, EachCase)
 // ---------------------------------------------------------------------------------------------
 // Class mapping
 
-TEST(AiConfigClassMapping, EntryProblemsAreCollectedInFileOrder)
-{
-  struct Case
-  {
-    const char * mapping;
-    const char * error;
-    Types class_types;
-  };
-  const std::vector<Case> cases = {
-    {"{0: unicorn}", "ParseFile Err: value unicorn cannot parse into SemanticType.",
-      {semantic::NO_TYPE}},
-    {"{0: [person], 1: person}", "ParseFile Err: Non-scalar key or value found in class_mapping.",
-      {semantic::NO_TYPE, semantic::PERSON}},
-    {"{-1: person, 0: chair}", "ParseFile Err: key -1 is smaller than 0, ignore.",
-      {semantic::CHAIR, semantic::NO_TYPE}},
-    {"{0: person, 07: chair}",
-      "ParseFile Err: key 7 is larger than map size, means the keys are not a continuous sequence.",
-      {semantic::PERSON, semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE,
-        semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE, semantic::CHAIR}},
-    {"{0: person, 010: chair, 0x1: base}",
-      "ParseFile Err: key 10 is larger than map size, means the keys are not a continuous "
-      "sequence.",
-      {semantic::PERSON, semantic::BASE, semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE,
-        semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE,
-        semantic::NO_TYPE, semantic::CHAIR}},
-    {"{0: person, 1: chair, 2: base, 3: carpet, 03: mask}",
-      "ParseFile Err: key 3 repeat, ignore old value.",
-      {semantic::PERSON, semantic::CHAIR, semantic::BASE, semantic::MASK, semantic::NO_TYPE}},
-    {"{0: unicorn, -4: person, 1: [x]}",
-      "ParseFile Err: value unicorn cannot parse into SemanticType, key -4 is smaller than 0, "
-      "ignore, Non-scalar key or value found in class_mapping.",
-      {semantic::NO_TYPE, semantic::NO_TYPE, semantic::NO_TYPE}},
-    {"{0: person, 2000000000: chair}",
-      "ParseFile Err: key 2000000000 is larger than 65535, ignore.",
-      {semantic::PERSON, semantic::NO_TYPE}},
-  };
-  for (const auto & c : cases) {
-    const Built built = Build(
-      std::string("class_mapping: ") + c.mapping +
-      "\ndefault_confidence_threshold: 0.5\nconfidence_threshold: {}\n");
-    EXPECT_EQ(built.error, c.error) << c.mapping;
-    EXPECT_EQ(built.class_types, c.class_types) << c.mapping;
-    EXPECT_EQ(built.thresholds, Thresholds(c.class_types.size(), 0.5)) << c.mapping;
-  }
-}
-
 TEST(AiConfigClassMapping, MappingThatIsNotAMapSkipsThresholdsButNotHeights)
 {
   for (const char * mapping : {"[person, chair]", "person", "~"}) {
@@ -213,33 +224,6 @@ TEST(AiConfigClassMapping, DocumentThatIsNotAMapNeverThrows)
 
 // ---------------------------------------------------------------------------------------------
 // Thresholds
-
-TEST(AiConfigThresholds, EntryProblemsAreCollected)
-{
-  struct Case
-  {
-    const char * thresholds;
-    const char * error;
-    Thresholds expected;
-  };
-  const std::vector<Case> cases = {
-    {"{5: 0.9}", "ParseFile Err: key 5 is larger than map size.", {0.4, 0.4, 0.4}},
-    {"{3: 0.9, 2: 0.1}", "ParseFile Err: key 3 is larger than map size.", {0.4, 0.4, 0.1}},
-    {"{-1: 0.9, 0: 0.2}", "ParseFile Err: key -1 is smaller than 0, ignore.", {0.2, 0.4, 0.4}},
-    {"{0: [0.9], 1: 0.6}", "ParseFile Err: Non-scalar key or value found in confidence_threshold.",
-      {0.4, 0.6, 0.4}},
-    {"[0.9, 0.8]", "ParseFile Err: yaml node confidence_threshold is not a map.", {0.4, 0.4, 0.4}},
-    {"07", "ParseFile Err: yaml node confidence_threshold is not a map.", {0.4, 0.4, 0.4}},
-  };
-  for (const auto & c : cases) {
-    const Built built = Build(
-      std::string("class_mapping: {0: person, 1: chair, 2: base}\n"
-      "default_confidence_threshold: 0.4\n"
-      "confidence_threshold: ") + c.thresholds + "\n");
-    EXPECT_EQ(built.error, c.error) << c.thresholds;
-    EXPECT_EQ(built.thresholds, c.expected) << c.thresholds;
-  }
-}
 
 // The default threshold as written in the document (a YAML scalar, sequence, map or null).
 Built WithDefault(const std::string & text)

@@ -1,16 +1,19 @@
-// Two processes: parameter and lifecycle services across processes, and rclcdds_cli against a
-// running node (run inside scripts/netns.sh).
+// Two processes: the parameter and lifecycle services of a peer process, its /parameter_events and
+// transition events, and rclcdds_cli against the same running peer (run inside scripts/netns.sh).
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
 
 #include <geometry_msgs/msg/twist.hpp>
 #include <rcl_interfaces/srv/get_parameters.hpp>
+#include <rcl_interfaces/srv/list_parameters.hpp>
 #include <rcl_interfaces/srv/set_parameters.hpp>
+#include <rcl_interfaces/srv/set_parameters_atomically.hpp>
 #include <std_msgs/msg/string.hpp>
 
 #include "../transport/child_process.hpp"
@@ -26,17 +29,34 @@ namespace
 class NodeProcessesTest : public rclcdds_test::NodeTest
 {
 protected:
+  /// A caller node that publishes no /parameter_events itself.
+  rclcdds::Node::SharedPtr caller(const std::string & name)
+  {
+    auto options = node_options();
+    options.start_parameter_event_publisher(false);
+    return std::make_shared<rclcdds::Node>(name, options);
+  }
+
   template<class ServiceT>
   std::shared_ptr<typename ServiceT::Response> call(
     const rclcdds::Node::SharedPtr & node, const std::string & service,
-    std::shared_ptr<typename ServiceT::Request> request)
+    std::shared_ptr<typename ServiceT::Request> request = nullptr)
   {
     auto client = node->create_client<ServiceT>(service);
     EXPECT_TRUE(client->wait_for_service(10s)) << service;
-    auto future = client->async_send_request(request);
+    auto future = client->async_send_request(
+      request ? request : std::make_shared<typename ServiceT::Request>());
     EXPECT_EQ(
       rclcdds::spin_until_future_complete(node, future, 10s), rclcdds::FutureReturnCode::SUCCESS);
     return future.get();
+  }
+
+  /// Spins `node` until `condition` holds (at most 5 s).
+  bool spin_until(const rclcdds::Node::SharedPtr & node, const std::function<bool()> & condition)
+  {
+    rclcdds::executors::SingleThreadedExecutor executor(executor_options());
+    executor.add_node(node);
+    return wait_until([&] {executor.spin_some(); return condition();});
   }
 
   /// Runs rclcdds_cli to completion and returns its output.
@@ -50,106 +70,85 @@ protected:
   }
 };
 
-TEST_F(NodeProcessesTest, ParametersThroughTheServicesOfAnotherProcess)
+template<typename T>
+rcl_interfaces::msg::Parameter param(const std::string & name, T value)
 {
+  return rclcdds::Parameter(name, value).to_parameter_msg();
+}
+
+TEST_F(NodeProcessesTest, ParameterPeerThroughItsServicesAndTheCli)
+{
+  using rcl_interfaces::srv::GetParameters;
+  using rcl_interfaces::srv::SetParameters;
+  using rcl_interfaces::srv::SetParametersAtomically;
   const std::string name = unique_name("param_peer");
+  const std::string fqn = "/" + name;
   ChildProcess peer({NODE_PEER, "param", name});
   ASSERT_TRUE(peer.wait_for_line("ready", 10s)) << peer.output();
-  auto node = std::make_shared<rclcdds::Node>("param_caller", node_options());
-  const std::string fqn = "/" + name;
+  auto node = caller("param_caller");
+  std::vector<rcl_interfaces::msg::ParameterEvent> events;
+  auto events_sub = node->create_subscription<rcl_interfaces::msg::ParameterEvent>(
+    "/parameter_events", rclcdds::ParameterEventsQoS(),
+    [&events](const rcl_interfaces::msg::ParameterEvent & event) {events.push_back(event);});
+  ASSERT_TRUE(wait_until([&] {return events_sub->get_publisher_count() >= 1;}));
 
-  auto accepted = std::make_shared<rcl_interfaces::srv::SetParameters::Request>();
-  accepted->parameters.push_back(rclcdds::Parameter("gain", 4.25).to_parameter_msg());
-  auto results = call<rcl_interfaces::srv::SetParameters>(node, fqn + "/set_parameters", accepted);
-  ASSERT_EQ(results->results.size(), 1u);
-  EXPECT_TRUE(results->results[0].successful);
+  // Each parameter of a set request is applied or refused on its own.
+  auto set = std::make_shared<SetParameters::Request>();
+  set->parameters = {param("gain", 4.25), param("limit", -3), param("limit", 2.5),
+    param("undeclared", 1)};
+  const auto results = call<SetParameters>(node, fqn + "/set_parameters", set)->results;
+  ASSERT_EQ(results.size(), 4u);
+  EXPECT_TRUE(results[0].successful);
+  EXPECT_FALSE(results[1].successful);
+  EXPECT_EQ(results[1].reason, "limit must not be negative");
+  EXPECT_FALSE(results[2].successful);  // static type integer
+  EXPECT_FALSE(results[3].successful);
+  EXPECT_EQ(results[3].reason, "One or more parameters were not declared before setting");
 
-  auto rejected = std::make_shared<rcl_interfaces::srv::SetParameters::Request>();
-  rejected->parameters.push_back(rclcdds::Parameter("limit", -3).to_parameter_msg());
-  results = call<rcl_interfaces::srv::SetParameters>(node, fqn + "/set_parameters", rejected);
-  ASSERT_EQ(results->results.size(), 1u);
-  EXPECT_FALSE(results->results[0].successful);
-  EXPECT_EQ(results->results[0].reason, "limit must not be negative");
+  // Atomic: one refusal keeps every value unchanged.
+  auto atomic = std::make_shared<SetParametersAtomically::Request>();
+  atomic->parameters = {param("gain", 9.0), param("limit", -1)};
+  EXPECT_FALSE(
+    call<SetParametersAtomically>(node, fqn + "/set_parameters_atomically", atomic)
+    ->result.successful);
 
-  auto wrong_type = std::make_shared<rcl_interfaces::srv::SetParameters::Request>();
-  wrong_type->parameters.push_back(rclcdds::Parameter("limit", 2.5).to_parameter_msg());
-  results = call<rcl_interfaces::srv::SetParameters>(node, fqn + "/set_parameters", wrong_type);
-  EXPECT_FALSE(results->results.at(0).successful);
-
-  auto get = std::make_shared<rcl_interfaces::srv::GetParameters::Request>();
+  auto get = std::make_shared<GetParameters::Request>();
   get->names = {"gain", "limit", "mode", "missing"};
-  auto values = call<rcl_interfaces::srv::GetParameters>(node, fqn + "/get_parameters", get);
   // An undeclared name makes the whole answer empty, as rclcpp answers.
-  EXPECT_TRUE(values->values.empty());
+  EXPECT_TRUE(call<GetParameters>(node, fqn + "/get_parameters", get)->values.empty());
   get->names = {"gain", "limit", "mode"};
-  values = call<rcl_interfaces::srv::GetParameters>(node, fqn + "/get_parameters", get);
-  ASSERT_EQ(values->values.size(), 3u);
-  EXPECT_DOUBLE_EQ(values->values[0].double_value, 4.25);
-  EXPECT_EQ(values->values[1].integer_value, 10);
-  EXPECT_EQ(values->values[2].string_value, "auto");
+  const auto values = call<GetParameters>(node, fqn + "/get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 3u);
+  EXPECT_DOUBLE_EQ(values[0].double_value, 4.25);
+  EXPECT_EQ(values[1].integer_value, 10);
+  EXPECT_EQ(values[2].string_value, "auto");
 
-  peer.signal(SIGINT);
-  EXPECT_EQ(peer.wait(10s), 0) << peer.output();
-}
-
-TEST_F(NodeProcessesTest, LifecycleTransitionsThroughTheServiceOfAnotherProcess)
-{
-  const std::string name = unique_name("lifecycle_peer");
-  ChildProcess peer({NODE_PEER, "lifecycle", name});
-  ASSERT_TRUE(peer.wait_for_line("ready", 10s)) << peer.output();
-  auto node = std::make_shared<rclcdds::Node>("lifecycle_caller", node_options());
-  const std::string fqn = "/" + name;
-  using lifecycle_msgs::msg::State;
-  using lifecycle_msgs::srv::ChangeState;
-  using lifecycle_msgs::srv::GetState;
-
-  auto state = call<GetState>(node, fqn + "/get_state", std::make_shared<GetState::Request>());
-  EXPECT_EQ(state->current_state.id, State::PRIMARY_STATE_UNCONFIGURED);
-
-  // Nothing is published while the peer is not active.
-  std_msgs::msg::String tick;
-  EXPECT_FALSE(rclcdds::wait_for_message(tick, node, "/lc_chatter", 500ms));
-
-  for (const char * label : {"configure", "activate"}) {
-    auto request = std::make_shared<ChangeState::Request>();
-    request->transition.label = label;
-    EXPECT_TRUE(call<ChangeState>(node, fqn + "/change_state", request)->success) << label;
+  const auto names = call<rcl_interfaces::srv::ListParameters>(
+    node, fqn + "/list_parameters")->result.names;
+  for (const char * expected : {"gain", "limit", "mode", "use_sim_time"}) {
+    EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
   }
-  ASSERT_TRUE(peer.wait_for_line("on_activate", 5s)) << peer.output();
-  state = call<GetState>(node, fqn + "/get_state", std::make_shared<GetState::Request>());
-  EXPECT_EQ(state->current_state.id, State::PRIMARY_STATE_ACTIVE);
-  ASSERT_TRUE(rclcdds::wait_for_message(tick, node, "/lc_chatter", 5s));
-  EXPECT_EQ(tick.data.rfind("tick ", 0), 0u);
 
-  auto not_available = std::make_shared<ChangeState::Request>();
-  not_available->transition.id = lifecycle_msgs::msg::Transition::TRANSITION_CONFIGURE;
-  EXPECT_FALSE(call<ChangeState>(node, fqn + "/change_state", not_available)->success);
-
-  peer.signal(SIGINT);
-  EXPECT_EQ(peer.wait(10s), 0) << peer.output();
-  EXPECT_EQ(peer.lines_starting_with("on_").size(), 2u) << peer.output();
-}
-
-TEST_F(NodeProcessesTest, CliAgainstARunningNode)
-{
-  const std::string name = unique_name("cli_peer");
-  ChildProcess peer({NODE_PEER, "param", name});
-  ASSERT_TRUE(peer.wait_for_line("ready", 10s)) << peer.output();
+  // The accepted change, and only it, was announced on /parameter_events.
+  const auto gain_event = [&](const rcl_interfaces::msg::ParameterEvent & event) {
+      return event.node == fqn && event.changed_parameters.size() == 1 &&
+             event.changed_parameters[0].name == "gain";
+    };
+  ASSERT_TRUE(spin_until(node, [&] {return std::any_of(events.begin(), events.end(), gain_event);}));
+  EXPECT_EQ(std::count_if(events.begin(), events.end(), gain_event), 1);
+  EXPECT_EQ(std::find_if(events.begin(), events.end(), gain_event)->changed_parameters[0]
+    .value.double_value, 4.25);
 
   const std::string nodes = cli({"node", "list"});
-  EXPECT_NE(nodes.find("/" + name + "\n"), std::string::npos) << nodes;
-
+  EXPECT_NE(nodes.find(fqn + "\n"), std::string::npos) << nodes;
   const std::string topics = cli({"topic", "list", "-t"});
   EXPECT_NE(topics.find("/chatter [std_msgs/msg/String]"), std::string::npos) << topics;
-
   const std::string echo = cli({"topic", "echo", "/chatter", "--count", "2", "--timeout", "10"});
   EXPECT_NE(echo.find("data: hello "), std::string::npos) << echo;
   EXPECT_NE(echo.find("---"), std::string::npos) << echo;
-
   EXPECT_NE(
     cli({"param", "set", name, "gain", "7.5"}).find("Set parameter successful"), std::string::npos);
-  EXPECT_NE(
-    cli({"param", "get", name, "gain"}).find("Double value is: 7.5"), std::string::npos);
+  EXPECT_NE(cli({"param", "get", name, "gain"}).find("Double value is: 7.5"), std::string::npos);
   const std::string refused = cli({"param", "set", name, "limit", "-1"}, 1);
   EXPECT_NE(refused.find("Setting parameter failed: limit must not be negative"), std::string::npos)
     << refused;
@@ -161,22 +160,80 @@ TEST_F(NodeProcessesTest, CliAgainstARunningNode)
   EXPECT_EQ(peer.wait(10s), 0) << peer.output();
 }
 
-TEST_F(NodeProcessesTest, CliPublishesAndDrivesTheLifecycle)
+TEST_F(NodeProcessesTest, LifecyclePeerThroughItsServicesAndTheCli)
 {
-  const std::string name = unique_name("cli_lifecycle");
+  using lifecycle_msgs::msg::State;
+  using lifecycle_msgs::msg::Transition;
+  using lifecycle_msgs::srv::ChangeState;
+  using lifecycle_msgs::srv::GetState;
+  const std::string name = unique_name("lifecycle_peer");
+  const std::string fqn = "/" + name;
   ChildProcess peer({NODE_PEER, "lifecycle", name});
   ASSERT_TRUE(peer.wait_for_line("ready", 10s)) << peer.output();
+  auto node = caller("lifecycle_caller");
+  std::vector<lifecycle_msgs::msg::TransitionEvent> events;
+  auto event_sub = node->create_subscription<lifecycle_msgs::msg::TransitionEvent>(
+    fqn + "/transition_event", rclcdds::QoS(10),
+    [&events](const lifecycle_msgs::msg::TransitionEvent & event) {events.push_back(event);});
+  ASSERT_TRUE(wait_until([&] {return event_sub->get_publisher_count() == 1;}));
+  const auto change = [&](uint8_t id, const char * label) {
+      auto request = std::make_shared<ChangeState::Request>();
+      request->transition.id = id;
+      request->transition.label = label;
+      return call<ChangeState>(node, fqn + "/change_state", request)->success;
+    };
+
+  EXPECT_EQ(
+    call<GetState>(node, fqn + "/get_state")->current_state.id, State::PRIMARY_STATE_UNCONFIGURED);
   EXPECT_NE(cli({"lifecycle", "get", name}).find("unconfigured [1]"), std::string::npos);
+  std_msgs::msg::String tick;  // nothing is published while the peer is not active
+  EXPECT_FALSE(rclcdds::wait_for_message(tick, node, "/lc_chatter", 500ms));
+
   EXPECT_NE(
     cli({"lifecycle", "set", name, "configure"}).find("Transitioning successful"),
     std::string::npos);
   EXPECT_NE(cli({"lifecycle", "get", name}).find("inactive [2]"), std::string::npos);
+  EXPECT_TRUE(change(0, "activate"));  // by label
+  const auto state = call<GetState>(node, fqn + "/get_state")->current_state;
+  EXPECT_EQ(state.id, State::PRIMARY_STATE_ACTIVE);
+  EXPECT_EQ(state.label, "active");
+  ASSERT_TRUE(rclcdds::wait_for_message(tick, node, "/lc_chatter", 5s));
+  EXPECT_EQ(tick.data.rfind("tick ", 0), 0u);
+
+  // Not available from active: refused, state unchanged.
+  EXPECT_FALSE(change(Transition::TRANSITION_CONFIGURE, ""));
+  EXPECT_FALSE(change(Transition::TRANSITION_CLEANUP, ""));
+  const auto available = call<lifecycle_msgs::srv::GetAvailableTransitions>(
+    node, fqn + "/get_available_transitions");
+  std::vector<std::string> labels;
+  for (const auto & description : available->available_transitions) {
+    labels.push_back(description.transition.label);
+  }
+  EXPECT_NE(std::find(labels.begin(), labels.end(), "deactivate"), labels.end());
+  EXPECT_EQ(std::find(labels.begin(), labels.end(), "configure"), labels.end());
+  EXPECT_TRUE(change(Transition::TRANSITION_DEACTIVATE, ""));  // by id
+  EXPECT_FALSE(rclcdds::wait_for_message(tick, node, "/lc_chatter", 300ms));  // publisher gated
   EXPECT_NE(
     cli({"lifecycle", "set", name, "cleanup"}).find("Transitioning successful"), std::string::npos);
+
+  // Two events per transition: into the transition state, then out of it.
+  ASSERT_TRUE(spin_until(node, [&] {return events.size() >= 8;}));
+  const std::vector<uint8_t> goals = {State::TRANSITION_STATE_CONFIGURING,
+    State::PRIMARY_STATE_INACTIVE, State::TRANSITION_STATE_ACTIVATING, State::PRIMARY_STATE_ACTIVE,
+    State::TRANSITION_STATE_DEACTIVATING, State::PRIMARY_STATE_INACTIVE,
+    State::TRANSITION_STATE_CLEANINGUP, State::PRIMARY_STATE_UNCONFIGURED};
+  for (size_t i = 0; i < goals.size(); ++i) {
+    EXPECT_EQ(events.at(i).goal_state.id, goals[i]) << "event " << i;
+  }
+
   peer.signal(SIGINT);
   EXPECT_EQ(peer.wait(10s), 0) << peer.output();
+  EXPECT_EQ(peer.lines_starting_with("on_"), (std::vector<std::string>{"on_configure",
+    "on_activate", "on_deactivate", "on_cleanup"})) << peer.output();
+}
 
-  // topic pub: one message, received here.
+TEST_F(NodeProcessesTest, CliPublishesATypedMessage)
+{
   auto node = std::make_shared<rclcdds::Node>("pub_listener", node_options());
   const std::string topic = "/" + unique_name("cli_pub");
   std::thread publisher([&topic] {

@@ -1,4 +1,5 @@
-// Services and clients, the parameter services, /parameter_events and node announcements.
+// Services and clients, topic remapping and node announcements (the parameter services are
+// tested across processes in test_node_processes.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,22 +8,15 @@
 #include <vector>
 
 #include <rcl_interfaces/srv/get_parameters.hpp>
-#include <rcl_interfaces/srv/list_parameters.hpp>
-#include <rcl_interfaces/srv/set_parameters.hpp>
-#include <rcl_interfaces/srv/set_parameters_atomically.hpp>
 #include <rmw_dds_common/msg/participant_entities_info.hpp>
 
 #include <std_msgs/msg/string.hpp>
 
 #include "node_test_fixture.hpp"
-#include "rclcdds/parameter_service.hpp"
 #include "rclcdds/raw_reader.hpp"
 
 using namespace std::chrono_literals;
 using rcl_interfaces::srv::GetParameters;
-using rcl_interfaces::srv::ListParameters;
-using rcl_interfaces::srv::SetParameters;
-using rcl_interfaces::srv::SetParametersAtomically;
 
 namespace
 {
@@ -91,90 +85,6 @@ TEST_F(ServiceTest, WaitForServiceTimesOutWithoutAServer)
   EXPECT_FALSE(client->wait_for_service(150ms));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
   EXPECT_FALSE(client->service_is_ready());
-}
-
-TEST_F(ServiceTest, ParameterServicesApplyTheSetCallbacks)
-{
-  auto options = node_options();
-  options.append_parameter_override("gain", 2.0);
-  options.automatically_declare_parameters_from_overrides(true);
-  auto server = std::make_shared<rclcdds::Node>("tuned", options);
-  server->declare_parameter("limit", 10);
-  auto handle = server->add_on_set_parameters_callback(
-    [](const std::vector<rclcdds::Parameter> & parameters) {
-      rcl_interfaces::msg::SetParametersResult result;
-      result.successful = true;
-      for (const auto & parameter : parameters) {
-        if (parameter.get_name() == "limit" && parameter.as_int() < 0) {
-          result.successful = false;
-          result.reason = "limit must not be negative";
-        }
-      }
-      return result;
-    });
-  rclcdds::executors::MultiThreadedExecutor executor(executor_options(), 2);
-  executor.add_node(server);
-  rclcdds_test::SpinThread spin(executor);
-
-  auto client_node = std::make_shared<rclcdds::Node>("tuner", node_options());
-  std::vector<rcl_interfaces::msg::ParameterEvent> events;
-  auto events_sub = client_node->create_subscription<rcl_interfaces::msg::ParameterEvent>(
-    "/parameter_events", rclcdds::ParameterEventsQoS(),
-    [&events](const rcl_interfaces::msg::ParameterEvent & event) {events.push_back(event);});
-  auto set = client_node->create_client<SetParameters>("/tuned/set_parameters");
-  auto get = client_node->create_client<GetParameters>("/tuned/get_parameters");
-  auto list = client_node->create_client<ListParameters>("/tuned/list_parameters");
-  auto atomic = client_node->create_client<SetParametersAtomically>(
-    "/tuned/set_parameters_atomically");
-  ASSERT_TRUE(set->wait_for_service(5s) && get->wait_for_service(5s));
-  ASSERT_TRUE(list->wait_for_service(5s) && atomic->wait_for_service(5s));
-
-  auto set_request = std::make_shared<SetParameters::Request>();
-  set_request->parameters.push_back(rclcdds::Parameter("gain", 3.5).to_parameter_msg());
-  set_request->parameters.push_back(rclcdds::Parameter("limit", -4).to_parameter_msg());
-  set_request->parameters.push_back(rclcdds::Parameter("undeclared", 1).to_parameter_msg());
-  auto results = call(client_node, set->async_send_request(set_request))->results;
-  ASSERT_EQ(results.size(), 3u);
-  EXPECT_TRUE(results[0].successful);
-  EXPECT_FALSE(results[1].successful);
-  EXPECT_EQ(results[1].reason, "limit must not be negative");
-  EXPECT_FALSE(results[2].successful);
-  EXPECT_EQ(results[2].reason, "One or more parameters were not declared before setting");
-
-  auto get_request = std::make_shared<GetParameters::Request>();
-  get_request->names = {"gain", "limit"};
-  auto values = call(client_node, get->async_send_request(get_request))->values;
-  ASSERT_EQ(values.size(), 2u);
-  EXPECT_DOUBLE_EQ(values[0].double_value, 3.5);
-  EXPECT_EQ(values[1].integer_value, 10);  // refused change left it alone
-
-  // Atomic: one refusal keeps every value unchanged.
-  auto atomic_request = std::make_shared<SetParametersAtomically::Request>();
-  atomic_request->parameters.push_back(rclcdds::Parameter("gain", 9.0).to_parameter_msg());
-  atomic_request->parameters.push_back(rclcdds::Parameter("limit", -1).to_parameter_msg());
-  EXPECT_FALSE(call(client_node, atomic->async_send_request(atomic_request))->result.successful);
-  EXPECT_DOUBLE_EQ(server->get_parameter("gain").as_double(), 3.5);
-
-  auto list_request = std::make_shared<ListParameters::Request>();
-  auto names = call(client_node, list->async_send_request(list_request))->result.names;
-  for (const char * expected : {"gain", "limit", "use_sim_time"}) {
-    EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
-  }
-
-  // The accepted change was announced on /parameter_events.
-  rclcdds::executors::SingleThreadedExecutor local(executor_options());
-  local.add_node(client_node);
-  ASSERT_TRUE(
-    wait_until(
-      [&] {
-        local.spin_some();
-        return std::any_of(
-          events.begin(), events.end(), [](const rcl_interfaces::msg::ParameterEvent & event) {
-            return event.node == "/tuned" && event.changed_parameters.size() == 1 &&
-            event.changed_parameters[0].name == "gain" &&
-            event.changed_parameters[0].value.double_value == 3.5;
-          });
-      }));
 }
 
 TEST_F(ServiceTest, TopicRemappingAppliesThroughEveryInterface)
