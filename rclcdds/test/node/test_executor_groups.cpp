@@ -40,153 +40,87 @@ class MultiThreadedExecutorTest : public rclcdds_test::NodeTest
 {
 };
 
-TEST_F(MultiThreadedExecutorTest, MutuallyExclusiveGroupNeverOverlaps)
+/// One scene of timers and subscriptions (one shared topic) in callback groups, spun on four
+/// threads: how many of its callbacks may run at once.
+struct GroupScene
 {
-  auto node = std::make_shared<rclcdds::Node>("mt_exclusive", node_options());
-  auto group = node->create_callback_group(rclcdds::CallbackGroupType::MutuallyExclusive);
-  ConcurrencyProbe probe;
-  auto t1 = node->create_wall_timer(2ms, [&probe] {probe.enter_and_work(10ms);}, group);
-  auto t2 = node->create_wall_timer(2ms, [&probe] {probe.enter_and_work(10ms);}, group);
+  const char * name;
+  std::vector<rclcdds::CallbackGroupType> groups;
+  std::vector<int> timer_groups;         ///< one 1 ms timer per entry, in that group
+  std::vector<int> subscription_groups;  ///< one subscription per entry, in that group
+  int messages;                          ///< queued on the topic before spinning starts
+  std::chrono::milliseconds work;        ///< each callback's duration
+  int calls;                             ///< callbacks to wait for
+  int min_overlap, max_overlap;          ///< bounds of the most callbacks seen running at once
+  int min_timer_calls;                   ///< the timers are not starved by a busy topic
+  bool yield_before_execute;
+};
 
-  rclcdds::executors::MultiThreadedExecutor executor(executor_options(), 4);
-  executor.add_node(node);
-  {
-    rclcdds_test::SpinThread spin(executor);
-    ASSERT_TRUE(wait_until([&probe] {return probe.calls >= 20;}));
-  }
-  EXPECT_EQ(probe.max_running.load(), 1);
-}
-
-TEST_F(MultiThreadedExecutorTest, DifferentGroupsRunInParallel)
+TEST_F(MultiThreadedExecutorTest, CallbackGroupsBoundTheCallbacksRunningAtOnce)
 {
-  auto node = std::make_shared<rclcdds::Node>("mt_parallel", node_options());
-  auto group_a = node->create_callback_group(rclcdds::CallbackGroupType::MutuallyExclusive);
-  auto group_b = node->create_callback_group(rclcdds::CallbackGroupType::MutuallyExclusive);
-  ConcurrencyProbe probe;
-  auto t1 = node->create_wall_timer(2ms, [&probe] {probe.enter_and_work(30ms);}, group_a);
-  auto t2 = node->create_wall_timer(2ms, [&probe] {probe.enter_and_work(30ms);}, group_b);
+  const auto exclusive = rclcdds::CallbackGroupType::MutuallyExclusive;
+  const auto reentrant = rclcdds::CallbackGroupType::Reentrant;
+  const std::vector<GroupScene> scenes = {
+    {"two timers, one exclusive group", {exclusive}, {0, 0}, {}, 0, 10ms, 20, 1, 1, 0, false},
+    {"two timers, two exclusive groups", {exclusive, exclusive}, {0, 1}, {}, 0, 30ms, 10, 2, 2, 0,
+      true},
+    {"one timer, reentrant group", {reentrant}, {0}, {}, 0, 20ms, 12, 2, 4, 0, false},
+    {"two subscriptions, one exclusive group", {exclusive}, {}, {0, 0}, 30, 2ms, 60, 1, 1, 0,
+      false},
+    // Work taken while more is known to be ready must still respect the group.
+    {"busy topic and due timer, one exclusive group", {exclusive}, {0}, {0}, 100, 1ms, 120, 1, 1,
+      5, false},
+    // Threads take samples while others run callbacks.
+    {"busy topic, reentrant group", {reentrant}, {}, {0}, 16, 20ms, 16, 2, 4, 0, false},
+  };
+  for (const GroupScene & scene : scenes) {
+    SCOPED_TRACE(scene.name);
+    auto node = std::make_shared<rclcdds::Node>("mt_groups", node_options());
+    std::vector<rclcdds::CallbackGroup::SharedPtr> groups;
+    for (const auto type : scene.groups) {
+      groups.push_back(node->create_callback_group(type));
+    }
+    ConcurrencyProbe probe;
+    std::atomic<int> timer_calls{0};
+    std::vector<rclcdds::TimerBase::SharedPtr> timers;
+    for (const int g : scene.timer_groups) {
+      timers.push_back(
+        node->create_wall_timer(
+          1ms, [&] {probe.enter_and_work(scene.work); ++timer_calls;}, groups[g]));
+    }
+    const std::string topic = unique_name("mt_groups_" + std::to_string(&scene - scenes.data()));
+    std::vector<rclcdds::SubscriptionBase::SharedPtr> subscriptions;
+    for (const int g : scene.subscription_groups) {
+      rclcdds::SubscriptionOptions options;
+      options.callback_group = groups[g];
+      subscriptions.push_back(
+        node->create_subscription<std_msgs::msg::String>(
+          topic, rclcdds::QoS(200),
+          [&](const std_msgs::msg::String &) {probe.enter_and_work(scene.work);}, options));
+    }
+    auto publisher = node->create_publisher<std_msgs::msg::String>(topic, rclcdds::QoS(200));
+    ASSERT_TRUE(
+      wait_until([&] {return publisher->get_subscription_count() == subscriptions.size();}));
+    std_msgs::msg::String msg;
+    for (int i = 0; i < scene.messages; ++i) {
+      msg.data = std::to_string(i);
+      publisher->publish(msg);
+    }
 
-  rclcdds::executors::MultiThreadedExecutor executor(executor_options(), 4, true);
-  executor.add_node(node);
-  {
-    rclcdds_test::SpinThread spin(executor);
-    ASSERT_TRUE(wait_until([&probe] {return probe.calls >= 10;}));
+    rclcdds::executors::MultiThreadedExecutor executor(
+      executor_options(), 4, scene.yield_before_execute);
+    executor.add_node(node);
+    {
+      rclcdds_test::SpinThread spin(executor);
+      ASSERT_TRUE(wait_until([&] {return probe.calls >= scene.calls;}));
+    }
+    if (timers.empty()) {
+      EXPECT_EQ(probe.calls.load(), scene.calls);  // each sample taken once
+    }
+    EXPECT_GE(probe.max_running.load(), scene.min_overlap);
+    EXPECT_LE(probe.max_running.load(), scene.max_overlap);
+    EXPECT_GE(timer_calls.load(), scene.min_timer_calls);
   }
-  EXPECT_EQ(probe.max_running.load(), 2);
-}
-
-TEST_F(MultiThreadedExecutorTest, ReentrantGroupRunsOneTimerOnSeveralThreads)
-{
-  auto node = std::make_shared<rclcdds::Node>("mt_reentrant", node_options());
-  auto group = node->create_callback_group(rclcdds::CallbackGroupType::Reentrant);
-  ConcurrencyProbe probe;
-  auto t1 = node->create_wall_timer(1ms, [&probe] {probe.enter_and_work(20ms);}, group);
-
-  rclcdds::executors::MultiThreadedExecutor executor(executor_options(), 4);
-  executor.add_node(node);
-  {
-    rclcdds_test::SpinThread spin(executor);
-    ASSERT_TRUE(wait_until([&probe] {return probe.max_running >= 2;}));
-  }
-  EXPECT_GE(probe.max_running.load(), 2);
-  EXPECT_LE(probe.max_running.load(), 4);
-}
-
-TEST_F(MultiThreadedExecutorTest, SubscriptionsOfOneGroupAreSerialisedAcrossThreads)
-{
-  auto node = std::make_shared<rclcdds::Node>("mt_subs", node_options());
-  auto group = node->create_callback_group(rclcdds::CallbackGroupType::MutuallyExclusive);
-  rclcdds::SubscriptionOptions options;
-  options.callback_group = group;
-  ConcurrencyProbe probe;
-  const std::string topic = unique_name("mt_topic");
-  auto sub_a = node->create_subscription<std_msgs::msg::String>(
-    topic, rclcdds::QoS(100), [&probe](const std_msgs::msg::String &) {probe.enter_and_work(2ms);},
-    options);
-  auto sub_b = node->create_subscription<std_msgs::msg::String>(
-    topic, rclcdds::QoS(100), [&probe](const std_msgs::msg::String &) {probe.enter_and_work(2ms);},
-    options);
-  auto publisher = node->create_publisher<std_msgs::msg::String>(topic, rclcdds::QoS(100));
-  ASSERT_TRUE(wait_until([&publisher] {return publisher->get_subscription_count() == 2;}));
-
-  rclcdds::executors::MultiThreadedExecutor executor(executor_options(), 4);
-  executor.add_node(node);
-  rclcdds_test::SpinThread spin(executor);
-  std_msgs::msg::String msg;
-  for (int i = 0; i < 30; ++i) {
-    msg.data = std::to_string(i);
-    publisher->publish(msg);
-  }
-  ASSERT_TRUE(wait_until([&probe] {return probe.calls == 60;}));
-  EXPECT_EQ(probe.max_running.load(), 1);
-}
-
-TEST_F(MultiThreadedExecutorTest, ExclusiveGroupHoldsUnderABusyTopicAndADueTimer)
-{
-  // Work taken while more is known to be ready must still respect the group.
-  auto node = std::make_shared<rclcdds::Node>("mt_busy_exclusive", node_options());
-  auto group = node->create_callback_group(rclcdds::CallbackGroupType::MutuallyExclusive);
-  rclcdds::SubscriptionOptions options;
-  options.callback_group = group;
-  ConcurrencyProbe probe;
-  std::atomic<int> timer_calls{0};
-  const std::string topic = unique_name("mt_busy");
-  auto subscription = node->create_subscription<std_msgs::msg::String>(
-    topic, rclcdds::QoS(200), [&probe](const std_msgs::msg::String &) {probe.enter_and_work(1ms);},
-    options);
-  auto timer = node->create_wall_timer(
-    1ms, [&probe, &timer_calls] {probe.enter_and_work(1ms); ++timer_calls;}, group);
-  auto publisher = node->create_publisher<std_msgs::msg::String>(topic, rclcdds::QoS(200));
-  ASSERT_TRUE(wait_until([&publisher] {return publisher->get_subscription_count() == 1;}));
-  std_msgs::msg::String msg;
-  for (int i = 0; i < 100; ++i) {
-    msg.data = std::to_string(i);
-    publisher->publish(msg);
-  }
-
-  rclcdds::executors::MultiThreadedExecutor executor(executor_options(), 4);
-  executor.add_node(node);
-  {
-    rclcdds_test::SpinThread spin(executor);
-    ASSERT_TRUE(wait_until([&probe] {return probe.calls >= 120;}));
-  }
-  EXPECT_EQ(probe.max_running.load(), 1);
-  EXPECT_GE(timer_calls.load(), 5);  // the busy topic did not starve the timer
-}
-
-TEST_F(MultiThreadedExecutorTest, ReentrantGroupTakesOneBusyTopicOnSeveralThreads)
-{
-  auto node = std::make_shared<rclcdds::Node>("mt_busy_reentrant", node_options());
-  auto group = node->create_callback_group(rclcdds::CallbackGroupType::Reentrant);
-  rclcdds::SubscriptionOptions options;
-  options.callback_group = group;
-  ConcurrencyProbe probe;
-  const std::string topic = unique_name("mt_reentrant");
-  auto subscription = node->create_subscription<std_msgs::msg::String>(
-    topic, rclcdds::QoS(100), [&probe](const std_msgs::msg::String &) {probe.enter_and_work(20ms);},
-    options);
-  auto publisher = node->create_publisher<std_msgs::msg::String>(topic, rclcdds::QoS(100));
-  ASSERT_TRUE(wait_until([&publisher] {return publisher->get_subscription_count() == 1;}));
-
-  rclcdds::executors::MultiThreadedExecutor executor(executor_options(), 4);
-  executor.add_node(node);
-  rclcdds_test::SpinThread spin(executor);
-  std_msgs::msg::String msg;
-  for (int i = 0; i < 16; ++i) {
-    msg.data = std::to_string(i);
-    publisher->publish(msg);
-  }
-  ASSERT_TRUE(wait_until([&probe] {return probe.calls == 16;}));
-  EXPECT_GE(probe.max_running.load(), 2);  // threads took samples while others ran callbacks
-  EXPECT_LE(probe.max_running.load(), 4);
-}
-
-TEST_F(MultiThreadedExecutorTest, ThreadCountDefaultsToTheCores)
-{
-  rclcdds::executors::MultiThreadedExecutor executor(executor_options());
-  EXPECT_GE(executor.get_number_of_threads(), 1u);
-  rclcdds::executors::MultiThreadedExecutor three(executor_options(), 3);
-  EXPECT_EQ(three.get_number_of_threads(), 3u);
 }
 
 TEST_F(MultiThreadedExecutorTest, ShutdownStopsEveryThread)

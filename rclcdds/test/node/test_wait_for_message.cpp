@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include <geometry_msgs/msg/twist.hpp>
@@ -17,28 +18,38 @@ class WaitForMessageTest : public rclcdds_test::NodeTest
 {
 };
 
-TEST_F(WaitForMessageTest, ReturnsTheMessagePublishedDuringTheWait)
+TEST_F(WaitForMessageTest, ReturnsTheMessagePublishedDuringTheWaitEvenWhileTheNodeIsSpun)
 {
-  auto node = std::make_shared<rclcdds::Node>("wfm_reader", node_options());
-  auto talker = std::make_shared<rclcdds::Node>("wfm_talker", node_options());
-  const std::string topic = unique_name("cmd_vel");
-  auto publisher = talker->create_publisher<geometry_msgs::msg::Twist>(topic, rclcdds::QoS(10));
-  std::atomic_bool stop{false};
-  std::thread sender([&] {
-      geometry_msgs::msg::Twist twist;
-      twist.angular.z = 0.75;
-      // Keeps publishing until the temporary subscription has matched and taken one.
-      while (!stop) {
-        publisher->publish(twist);
-        std::this_thread::sleep_for(10ms);
-      }
-    });
-  geometry_msgs::msg::Twist received;
-  const bool got = rclcdds::wait_for_message(received, node, topic, 5s);
-  stop = true;
-  sender.join();
-  ASSERT_TRUE(got);
-  EXPECT_DOUBLE_EQ(received.angular.z, 0.75);
+  for (const bool spun : {false, true}) {
+    SCOPED_TRACE(spun ? "node spun by an executor" : "node not spun");
+    auto node = std::make_shared<rclcdds::Node>("wfm_reader", node_options());
+    rclcdds::executors::SingleThreadedExecutor executor(executor_options());
+    executor.add_node(node);
+    // The node's own executor must not steal the message from the temporary subscription.
+    std::unique_ptr<rclcdds_test::SpinThread> spin;
+    if (spun) {
+      spin = std::make_unique<rclcdds_test::SpinThread>(executor);
+    }
+    auto talker = std::make_shared<rclcdds::Node>("wfm_talker", node_options());
+    const std::string topic = unique_name(spun ? "spun_topic" : "cmd_vel");
+    auto publisher = talker->create_publisher<geometry_msgs::msg::Twist>(topic, rclcdds::QoS(10));
+    std::atomic_bool stop{false};
+    std::thread sender([&] {
+        geometry_msgs::msg::Twist twist;
+        twist.angular.z = spun ? -1.5 : 0.75;
+        // Keeps publishing until the temporary subscription has matched and taken one.
+        while (!stop) {
+          publisher->publish(twist);
+          std::this_thread::sleep_for(10ms);
+        }
+      });
+    geometry_msgs::msg::Twist received;
+    const bool got = rclcdds::wait_for_message(received, node, topic, 5s);
+    stop = true;
+    sender.join();
+    ASSERT_TRUE(got);
+    EXPECT_DOUBLE_EQ(received.angular.z, spun ? -1.5 : 0.75);
+  }
 }
 
 TEST_F(WaitForMessageTest, TimesOutWithFalseAfterTheTimeout)
@@ -64,32 +75,6 @@ TEST_F(WaitForMessageTest, ShutdownEndsAnEndlessWait)
   geometry_msgs::msg::Twist received;
   EXPECT_FALSE(rclcdds::wait_for_message(received, node, unique_name("never"), -1s));
   stopper.join();
-}
-
-TEST_F(WaitForMessageTest, TheNodesExecutorDoesNotStealTheMessage)
-{
-  auto node = std::make_shared<rclcdds::Node>("wfm_spun", node_options());
-  rclcdds::executors::SingleThreadedExecutor executor(executor_options());
-  executor.add_node(node);
-  rclcdds_test::SpinThread spin(executor);
-  auto talker = std::make_shared<rclcdds::Node>("wfm_talker2", node_options());
-  const std::string topic = unique_name("spun_topic");
-  auto publisher = talker->create_publisher<geometry_msgs::msg::Twist>(topic, rclcdds::QoS(10));
-  std::atomic_bool stop{false};
-  std::thread sender([&] {
-      geometry_msgs::msg::Twist twist;
-      twist.linear.y = -1.5;
-      while (!stop) {
-        publisher->publish(twist);
-        std::this_thread::sleep_for(10ms);
-      }
-    });
-  geometry_msgs::msg::Twist received;
-  const bool got = rclcdds::wait_for_message(received, node, topic, 5s);
-  stop = true;
-  sender.join();
-  ASSERT_TRUE(got);
-  EXPECT_DOUBLE_EQ(received.linear.y, -1.5);
 }
 
 }  // namespace
