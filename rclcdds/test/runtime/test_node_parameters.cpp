@@ -110,10 +110,12 @@ TEST(NodeParameters, TypeMismatchThrowsRclcppMessageWithoutConversion)
   }
   NodeParameters ints("/n", auto_declare({"--ros-args", "-p", "cloud_x_leafSize:=1"}), nullptr);
   double leaf = 0.0;
-  EXPECT_THROW(ints.get_parameter("cloud_x_leafSize", leaf), rclcdds::exceptions::InvalidParameterTypeException);
+  EXPECT_THROW(
+    ints.get_parameter("cloud_x_leafSize", leaf), rclcdds::exceptions::InvalidParameterTypeException);
   std::vector<double> as_doubles;
   NodeParameters arrays("/n", auto_declare({"--ros-args", "-p", "a:=[1, 2]"}), nullptr);
-  EXPECT_THROW(arrays.get_parameter("a", as_doubles), rclcdds::exceptions::InvalidParameterTypeException);
+  EXPECT_THROW(
+    arrays.get_parameter("a", as_doubles), rclcdds::exceptions::InvalidParameterTypeException);
 }
 
 TEST(NodeParameters, OverridePrecedence)
@@ -127,14 +129,14 @@ TEST(NodeParameters, OverridePrecedence)
   EXPECT_EQ(params.get_parameter("b").as_int(), 2);
   EXPECT_EQ(params.get_parameter("c").as_int(), 3);
   EXPECT_FALSE(params.has_parameter("x"));
+  // Auto-declared overrides are dynamically typed.
+  EXPECT_TRUE(params.describe_parameter("a").dynamic_typing);
+  EXPECT_TRUE(params.set_parameter(Parameter("a", 0.3)).successful);
+  EXPECT_EQ(params.describe_parameter("a").type, rclcdds::PARAMETER_DOUBLE);
 
   options.use_global_arguments(false);
   NodeParameters local_only("/n", options, &global);
   EXPECT_FALSE(local_only.has_parameter("a"));
-}
-
-TEST(NodeParameters, UnknownLocalRosArgumentThrows)
-{
   EXPECT_THROW(
     NodeParameters("/n", auto_declare({"--ros-args", "--bogus"}), nullptr),
     rclcdds::exceptions::UnknownROSArgsError);
@@ -148,8 +150,10 @@ TEST(NodeParameters, DeclareUsesOverrideAndKeepsStaticType)
   EXPECT_FALSE(params.has_parameter("rate"));  // not auto-declared
   EXPECT_EQ(params.declare_parameter<int>("rate", 10), 30);
   EXPECT_EQ(params.declare_parameter<double>("gain", 0.5), 0.5);
-  EXPECT_THROW(params.declare_parameter<int>("rate", 1), rclcdds::exceptions::ParameterAlreadyDeclaredException);
-  EXPECT_THROW(params.declare_parameter("", ParameterValue(1)), rclcdds::exceptions::InvalidParametersException);
+  EXPECT_THROW(
+    params.declare_parameter<int>("rate", 1), rclcdds::exceptions::ParameterAlreadyDeclaredException);
+  EXPECT_THROW(
+    params.declare_parameter("", ParameterValue(1)), rclcdds::exceptions::InvalidParametersException);
   try {
     params.declare_parameter<int>("wrong", 1);
     FAIL() << "accepted";
@@ -164,7 +168,18 @@ TEST(NodeParameters, DeclareUsesOverrideAndKeepsStaticType)
     r.reason,
     "Wrong parameter type, parameter {rate} is of type {integer}, setting it to {double} is not allowed.");
   EXPECT_EQ(params.get_parameter("rate").as_int(), 30);
-  EXPECT_THROW(params.declare_parameter<int>("no_default"), rclcdds::exceptions::UninitializedStaticallyTypedParameterException);
+  EXPECT_THROW(
+    params.declare_parameter<int>("no_default"),
+    rclcdds::exceptions::UninitializedStaticallyTypedParameterException);
+
+  // Declared by type only: unreadable until set, then typed like the others.
+  params.declare_parameter("count", rclcdds::PARAMETER_INTEGER);
+  EXPECT_THROW(params.get_parameter("count"), rclcdds::exceptions::ParameterUninitializedException);
+  int count = 0;
+  EXPECT_FALSE(params.get_parameter("count", count));
+  EXPECT_TRUE(params.set_parameter(Parameter("count", 5)).successful);
+  EXPECT_EQ(params.get_parameter("count").as_int(), 5);
+  EXPECT_FALSE(params.set_parameter(Parameter("count", "five")).successful);
 }
 
 TEST(NodeParameters, UndeclaredAccessRules)
@@ -229,14 +244,6 @@ TEST(NodeParameters, CallbackRefusalLeavesEveryValueUnchanged)
   seen.clear();
   params.set_parameter(Parameter("cam1_params.min_slope", 0.1));
   EXPECT_TRUE(seen.empty());
-}
-
-TEST(NodeParameters, AutoDeclaredParametersAreDynamicallyTyped)
-{
-  NodeParameters params("/n", auto_declare({"--ros-args", "-p", "cam1_params.max_slope:=1"}), nullptr);
-  EXPECT_TRUE(params.set_parameter(Parameter("cam1_params.max_slope", 0.3)).successful);
-  EXPECT_EQ(params.describe_parameter("cam1_params.max_slope").type, rclcdds::PARAMETER_DOUBLE);
-  EXPECT_TRUE(params.describe_parameter("cam1_params.max_slope").dynamic_typing);
 }
 
 TEST(NodeParameters, SetInsideCallbackIsRefused)
@@ -335,17 +342,6 @@ TEST(NodeParameters, ListDescribeTypesAndPrefix)
   EXPECT_THROW(params.get_parameter_types({"nope"}), rclcdds::exceptions::ParameterNotDeclaredException);
   EXPECT_THROW(params.describe_parameters({"nope"}), rclcdds::exceptions::ParameterNotDeclaredException);
   EXPECT_EQ(params.get_parameters({"debug"}).at(0).as_bool(), true);
-}
-
-TEST(NodeParameters, UninitializedStaticParameter)
-{
-  NodeParameters params("/n", NodeOptions(), nullptr);
-  params.declare_parameter("rate", rclcdds::PARAMETER_INTEGER);
-  EXPECT_THROW(params.get_parameter("rate"), rclcdds::exceptions::ParameterUninitializedException);
-  int rate = 0;
-  EXPECT_FALSE(params.get_parameter("rate", rate));
-  EXPECT_TRUE(params.set_parameter(Parameter("rate", 5)).successful);
-  EXPECT_EQ(params.get_parameter("rate").as_int(), 5);
 }
 
 }  // namespace

@@ -50,70 +50,66 @@ private:
   }
 };
 
-TEST(StateMachine, CallbackReturnValues)
-{
-  EXPECT_EQ(static_cast<int>(CallbackReturn::SUCCESS), 97);
-  EXPECT_EQ(static_cast<int>(CallbackReturn::FAILURE), 98);
-  EXPECT_EQ(static_cast<int>(CallbackReturn::ERROR), 99);
-}
-
 TEST(StateMachine, TransitionResultsFollowTheStandardGraph)
 {
+  constexpr uint8_t unconfigured = S::PRIMARY_STATE_UNCONFIGURED;
+  constexpr uint8_t inactive = S::PRIMARY_STATE_INACTIVE;
+  constexpr uint8_t active = S::PRIMARY_STATE_ACTIVE;
+  constexpr uint8_t finalized = S::PRIMARY_STATE_FINALIZED;
+  constexpr CallbackReturn ok = CallbackReturn::SUCCESS;
+  constexpr CallbackReturn failure = CallbackReturn::FAILURE;
+  constexpr CallbackReturn error = CallbackReturn::ERROR;
   struct Case
   {
-    uint8_t start;        ///< primary state reached first with successful transitions
+    const char * name;
+    uint8_t start;  ///< primary state reached first with successful transitions
     uint8_t transition;
     CallbackReturn result;
     uint8_t expected;
+    CallbackReturn on_error = ok;  ///< result of on_error after an ERROR
   };
   const std::vector<Case> cases = {
-    {S::PRIMARY_STATE_UNCONFIGURED, T::TRANSITION_CONFIGURE, CallbackReturn::SUCCESS, S::PRIMARY_STATE_INACTIVE},
-    {S::PRIMARY_STATE_UNCONFIGURED, T::TRANSITION_CONFIGURE, CallbackReturn::FAILURE, S::PRIMARY_STATE_UNCONFIGURED},
-    {S::PRIMARY_STATE_UNCONFIGURED, T::TRANSITION_CONFIGURE, CallbackReturn::ERROR, S::PRIMARY_STATE_UNCONFIGURED},
-    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_CLEANUP, CallbackReturn::SUCCESS, S::PRIMARY_STATE_UNCONFIGURED},
-    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_CLEANUP, CallbackReturn::FAILURE, S::PRIMARY_STATE_INACTIVE},
-    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_ACTIVATE, CallbackReturn::SUCCESS, S::PRIMARY_STATE_ACTIVE},
-    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_ACTIVATE, CallbackReturn::FAILURE, S::PRIMARY_STATE_INACTIVE},
-    {S::PRIMARY_STATE_ACTIVE, T::TRANSITION_DEACTIVATE, CallbackReturn::SUCCESS, S::PRIMARY_STATE_INACTIVE},
-    {S::PRIMARY_STATE_ACTIVE, T::TRANSITION_DEACTIVATE, CallbackReturn::FAILURE, S::PRIMARY_STATE_ACTIVE},
-    {S::PRIMARY_STATE_UNCONFIGURED, T::TRANSITION_UNCONFIGURED_SHUTDOWN, CallbackReturn::SUCCESS, S::PRIMARY_STATE_FINALIZED},
-    {S::PRIMARY_STATE_INACTIVE, T::TRANSITION_INACTIVE_SHUTDOWN, CallbackReturn::FAILURE, S::PRIMARY_STATE_FINALIZED},
-    {S::PRIMARY_STATE_ACTIVE, T::TRANSITION_ACTIVE_SHUTDOWN, CallbackReturn::SUCCESS, S::PRIMARY_STATE_FINALIZED},
+    {"configure", unconfigured, T::TRANSITION_CONFIGURE, ok, inactive},
+    {"configure fails", unconfigured, T::TRANSITION_CONFIGURE, failure, unconfigured},
+    {"configure errs, error handled", unconfigured, T::TRANSITION_CONFIGURE, error, unconfigured},
+    {"cleanup", inactive, T::TRANSITION_CLEANUP, ok, unconfigured},
+    {"cleanup fails", inactive, T::TRANSITION_CLEANUP, failure, inactive},
+    {"activate", inactive, T::TRANSITION_ACTIVATE, ok, active},
+    {"activate fails", inactive, T::TRANSITION_ACTIVATE, failure, inactive},
+    {"activate errs, error not handled", inactive, T::TRANSITION_ACTIVATE, error, finalized,
+      failure},
+    {"deactivate", active, T::TRANSITION_DEACTIVATE, ok, inactive},
+    {"deactivate fails", active, T::TRANSITION_DEACTIVATE, failure, active},
+    {"deactivate errs, error handled", active, T::TRANSITION_DEACTIVATE, error, unconfigured},
+    {"shutdown from unconfigured", unconfigured, T::TRANSITION_UNCONFIGURED_SHUTDOWN, ok,
+      finalized},
+    {"shutdown from inactive fails", inactive, T::TRANSITION_INACTIVE_SHUTDOWN, failure, finalized},
+    {"shutdown from active", active, T::TRANSITION_ACTIVE_SHUTDOWN, ok, finalized},
   };
   for (const auto & c : cases) {
+    SCOPED_TRACE(c.name);
     ScriptedNode node;
     LifecycleStateMachine machine(&node);
-    if (c.start != S::PRIMARY_STATE_UNCONFIGURED) {
+    if (c.start != unconfigured) {
       machine.configure();
     }
-    if (c.start == S::PRIMARY_STATE_ACTIVE) {
+    if (c.start == active) {
       machine.activate();
     }
     ASSERT_EQ(machine.get_current_state().id(), c.start);
     node.next = c.result;
-    CallbackReturn returned = CallbackReturn::ERROR;
-    const State reached = machine.trigger_transition(c.transition, returned);
-    EXPECT_EQ(reached.id(), c.expected)
-      << "transition " << int(c.transition) << " result " << int(c.result);
+    node.error_result = c.on_error;
+    node.calls.clear();
+    CallbackReturn returned = error;
+    EXPECT_EQ(machine.trigger_transition(c.transition, returned).id(), c.expected);
     EXPECT_EQ(returned, c.result);
+    // on_error runs exactly when the callback reported an error.
+    EXPECT_EQ(node.calls.size(), c.result == error ? 2u : 1u);
+    EXPECT_EQ(node.calls.back() == "error", c.result == error);
+    if (c.expected == finalized) {
+      EXPECT_TRUE(machine.get_available_transitions().empty());
+    }
   }
-}
-
-TEST(StateMachine, ErrorProcessingOutcomes)
-{
-  ScriptedNode recovers;
-  LifecycleStateMachine a(&recovers);
-  recovers.next = CallbackReturn::ERROR;
-  EXPECT_EQ(a.configure().id(), S::PRIMARY_STATE_UNCONFIGURED);
-  EXPECT_EQ(recovers.calls, (std::vector<std::string>{"configure", "error"}));
-
-  ScriptedNode gives_up;
-  gives_up.error_result = CallbackReturn::FAILURE;
-  LifecycleStateMachine b(&gives_up);
-  b.configure();
-  gives_up.next = CallbackReturn::ERROR;
-  EXPECT_EQ(b.activate().id(), S::PRIMARY_STATE_FINALIZED);
-  EXPECT_EQ(b.get_available_transitions().size(), 0u);
 }
 
 TEST(StateMachine, ExceptionInCallbackIsAnError)
@@ -149,17 +145,29 @@ TEST(StateMachine, UnavailableTransitionsAreRefused)
     "available from this state");
 }
 
-TEST(StateMachine, TriggerByLabelAndShortcuts)
+TEST(StateMachine, TriggerByLabelShortcutsAndAvailableTransitions)
 {
   ScriptedNode node;
   LifecycleStateMachine machine(&node);
+  EXPECT_EQ(machine.get_available_states().size(), 10u);
+  EXPECT_EQ(machine.get_transition_graph().size(), 25u);
+  auto available = machine.get_available_transitions();
+  ASSERT_EQ(available.size(), 2u);
+  EXPECT_EQ(available[0].label(), "configure");
+  EXPECT_EQ(available[1].id(), T::TRANSITION_UNCONFIGURED_SHUTDOWN);
+  EXPECT_EQ(available[1].goal_state().label(), "shuttingdown");
+
   EXPECT_EQ(machine.trigger_transition("configure").label(), "inactive");
-  EXPECT_EQ(machine.trigger_transition(rclcdds_lifecycle::Transition(T::TRANSITION_ACTIVATE)).label(), "active");
+  EXPECT_EQ(machine.get_available_transitions().size(), 3u);
+  EXPECT_EQ(
+    machine.trigger_transition(rclcdds_lifecycle::Transition(T::TRANSITION_ACTIVATE)).label(),
+    "active");
   EXPECT_EQ(machine.deactivate().label(), "inactive");
   EXPECT_EQ(machine.cleanup().label(), "unconfigured");
   EXPECT_EQ(machine.shutdown().label(), "finalized");
   EXPECT_EQ(
-    node.calls, (std::vector<std::string>{"configure", "activate", "deactivate", "cleanup", "shutdown"}));
+    node.calls,
+    (std::vector<std::string>{"configure", "activate", "deactivate", "cleanup", "shutdown"}));
   EXPECT_EQ(node.previous_states[1], S::PRIMARY_STATE_INACTIVE);
 }
 
@@ -180,20 +188,6 @@ TEST(StateMachine, EventsForEveryStateChange)
   EXPECT_EQ(events[1].transition.label, "transition_success");
   EXPECT_EQ(events[1].goal_state.id, S::PRIMARY_STATE_INACTIVE);
   EXPECT_GT(events[1].timestamp, 0u);
-}
-
-TEST(StateMachine, AvailableStatesAndTransitions)
-{
-  LifecycleStateMachine machine;  // no node: every callback succeeds
-  EXPECT_EQ(machine.get_available_states().size(), 10u);
-  EXPECT_EQ(machine.get_transition_graph().size(), 25u);
-  auto available = machine.get_available_transitions();
-  ASSERT_EQ(available.size(), 2u);
-  EXPECT_EQ(available[0].label(), "configure");
-  EXPECT_EQ(available[1].id(), T::TRANSITION_UNCONFIGURED_SHUTDOWN);
-  EXPECT_EQ(available[1].goal_state().label(), "shuttingdown");
-  machine.configure();
-  EXPECT_EQ(machine.get_available_transitions().size(), 3u);
 }
 
 TEST(StateMachine, RegisteredCallbackReplacesVirtual)
