@@ -101,14 +101,10 @@ if(BUILD_TESTING)
     TRANSPORT_PEER="$<TARGET_FILE:transport_peer>")
 
   # Interoperability with an independent ROS 2 implementation (npm @foxglove/ros2).
-  add_executable(interop_publisher test/interop/interop_publisher.cpp)
-  target_link_libraries(interop_publisher rclcdds)
-  ament_target_dependencies(interop_publisher sensor_msgs nimbra_protocol)
   ament_add_gtest(test_transport_interop test/interop/test_interop.cpp TIMEOUT 180)
   target_link_libraries(test_transport_interop rclcdds)
   ament_target_dependencies(test_transport_interop sensor_msgs nimbra_protocol)
   target_compile_definitions(test_transport_interop PRIVATE
-    INTEROP_PUBLISHER="$<TARGET_FILE:interop_publisher>"
     INTEROP_DIR="${CMAKE_CURRENT_SOURCE_DIR}/test/interop")
 
   # Bounded fuzzing of the CDR reader inside the tests when clang's libFuzzer is available.

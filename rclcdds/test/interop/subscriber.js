@@ -1,8 +1,7 @@
 // Independent ROS 2 subscriber (@foxglove/ros2 over @foxglove/rtps) for the interoperability
-// tests. Usage: node subscriber.js INTERFACES_DIR TIMEOUT_MS [TOPIC=pkg/Name ...]
-// Subscribes to the given topics (default /interop/{image,cloud,semantic}), decodes each first
-// message with definitions parsed from our .msg files and prints it flattened, one
-// "topic path=value" line per field.
+// tests. Usage: node subscriber.js INTERFACES_DIR TIMEOUT_MS TOPIC=pkg/Name...
+// Subscribes to the given topics, decodes each first message with definitions parsed from our
+// .msg files and prints it flattened, one "topic path=value" line per field.
 "use strict";
 
 const fs = require("fs");
@@ -90,16 +89,11 @@ async function main() {
     addresses: ["127.0.0.1"],
   });
   await node.start();
-  const requested = process.argv.slice(4).map((arg) => {
+  const topics = process.argv.slice(4).map((arg) => {
     const [topic, type] = arg.split("=");
     const [pkg, name] = type.split("/");
     return [topic, pkg, name];
   });
-  const topics = requested.length > 0 ? requested : [
-    ["/interop/image", "sensor_msgs", "Image"],
-    ["/interop/cloud", "sensor_msgs", "PointCloud2"],
-    ["/interop/semantic", "nimbra_protocol", "SemanticPointCloud"],
-  ];
   const pending = new Set(topics.map((t) => t[0]));
   const done = new Promise((resolve) => {
     for (const [topic, pkg, name] of topics) {
