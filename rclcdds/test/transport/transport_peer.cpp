@@ -1,17 +1,18 @@
 // Second process of the publish/subscribe tests.
-//   transport_peer publish   TOPIC COUNT QOS [IMAGE]   QOS: default | transient
-//   transport_peer subscribe TOPIC COUNT QOS [IMAGE] TIMEOUT_S
-// With default QoS the publisher waits for a subscriber and for SIGUSR1 (sent by the test once
-// the subscriber has printed "matched", i.e. both sides know each other); with transient QoS it
-// publishes at once. It then keeps its writer alive until SIGINT/SIGTERM. The subscriber prints
-// "matched" when it sees a publisher, one "received ..." line per message, and exits 0 once COUNT
-// arrived, 1 on timeout.
+//   transport_peer publish   TOPIC COUNT QOS KIND
+//   transport_peer subscribe TOPIC COUNT QOS KIND [TIMEOUT_S]
+// QOS: default | transient; KIND: message (std_msgs/String "message I") | image (640x480 16UC1
+// whose bytes depend on I). With default QoS the publisher waits for a subscriber and for SIGUSR1
+// (sent by the test once the subscriber has printed "matched", i.e. both sides know each other);
+// with transient QoS it publishes at once. It then keeps its writer alive until SIGINT/SIGTERM.
+// The subscriber prints "matched" when it sees a publisher, "received message I" or "received
+// image I intact|CORRUPT" per message and "done N" at the end; it exits 0 once COUNT arrived, 1
+// on timeout or signal.
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -32,15 +33,6 @@ void on_go(int)
   g_go = true;
 }
 
-rclcdds::QoS qos_of(const std::string & name)
-{
-  if (name == "transient") {
-    return rclcdds::QoS(10).transient_local();
-  }
-  return rclcdds::QoS(10);
-}
-
-/// Deterministic image content so the subscriber can check every byte.
 sensor_msgs::msg::Image make_image(int index)
 {
   sensor_msgs::msg::Image image;
@@ -57,16 +49,19 @@ sensor_msgs::msg::Image make_image(int index)
   return image;
 }
 
-bool image_is_intact(const sensor_msgs::msg::Image & image)
+std_msgs::msg::String make_string(int index)
 {
-  const sensor_msgs::msg::Image expected = make_image(image.header.stamp.sec);
-  return image == expected;
+  std_msgs::msg::String msg;
+  msg.data = "message " + std::to_string(index);
+  return msg;
 }
 
-template<class PublisherT, class MakeT>
-int run_publisher(rclcdds::NodeTopics & node, PublisherT publisher, int count, bool wait, MakeT make)
+template<class MessageT>
+int publish(rclcdds::NodeTopics & node, const std::string & topic, int count, rclcdds::QoS qos,
+  MessageT (*make)(int))
 {
-  (void)node;
+  auto publisher = node.create_publisher<MessageT>(topic, qos);
+  const bool wait = qos.durability() != rclcdds::DurabilityPolicy::TransientLocal;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (wait && (publisher->get_subscription_count() == 0 || !g_go) && rclcdds::ok()) {
     if (std::chrono::steady_clock::now() > deadline) {
@@ -86,42 +81,34 @@ int run_publisher(rclcdds::NodeTopics & node, PublisherT publisher, int count, b
   return 0;
 }
 
+void say(const std::string & line)
+{
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char ** argv)
 {
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: transport_peer publish|subscribe TOPIC COUNT QOS [image] [TIMEOUT]\n");
+  if (argc < 6) {
+    std::fprintf(stderr, "usage: transport_peer publish|subscribe TOPIC COUNT QOS KIND [TIMEOUT]\n");
     return 2;
   }
   const std::string mode = argv[1];
   const std::string topic = argv[2];
   const int count = std::atoi(argv[3]);
-  const rclcdds::QoS qos = qos_of(argv[4]);
-  int next = 5;
-  const bool image = argc > next && std::strcmp(argv[next], "image") == 0;
-  if (image) {
-    ++next;
-  }
-  const double timeout = argc > next ? std::atof(argv[next]) : 20.0;
+  const rclcdds::QoS qos =
+    std::string(argv[4]) == "transient" ? rclcdds::QoS(10).transient_local() : rclcdds::QoS(10);
+  const bool image = std::string(argv[5]) == "image";
+  const double timeout = argc > 6 ? std::atof(argv[6]) : 20.0;
 
   std::signal(SIGUSR1, on_go);
   rclcdds::init(argc, argv);
   auto node = std::make_shared<rclcdds::NodeTopics>("transport_peer_" + mode);
-  const bool wait_for_subscriber = qos.durability() != rclcdds::DurabilityPolicy::TransientLocal;
-
   if (mode == "publish") {
-    if (image) {
-      auto publisher = node->create_publisher<sensor_msgs::msg::Image>(topic, qos);
-      return run_publisher(*node, publisher, count, wait_for_subscriber, make_image);
-    }
-    auto publisher = node->create_publisher<std_msgs::msg::String>(topic, qos);
-    return run_publisher(
-      *node, publisher, count, wait_for_subscriber, [](int i) {
-        std_msgs::msg::String msg;
-        msg.data = "message " + std::to_string(i);
-        return msg;
-      });
+    return image ? publish(*node, topic, count, qos, make_image) :
+           publish(*node, topic, count, qos, make_string);
   }
 
   int received = 0;
@@ -130,20 +117,18 @@ int main(int argc, char ** argv)
     subscription = node->create_subscription<sensor_msgs::msg::Image>(
       topic, qos, [&received](const sensor_msgs::msg::Image & msg) {
         ++received;
-        std::printf(
-          "received image %d %s\n", msg.header.stamp.sec, image_is_intact(msg) ? "intact" : "CORRUPT");
-        std::fflush(stdout);
+        const bool intact = msg == make_image(msg.header.stamp.sec);
+        say("received image " + std::to_string(msg.header.stamp.sec) +
+        (intact ? " intact" : " CORRUPT"));
       });
   } else {
     subscription = node->create_subscription<std_msgs::msg::String>(
       topic, qos, [&received](std_msgs::msg::String::ConstSharedPtr msg) {
         ++received;
-        std::printf("received %s\n", msg->data.c_str());
-        std::fflush(stdout);
+        say("received " + msg->data);
       });
   }
-  std::printf("subscribed\n");
-  std::fflush(stdout);
+  say("subscribed");
   rclcdds::executors::SingleThreadedExecutor executor;
   executor.add_node(node);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
@@ -152,10 +137,9 @@ int main(int argc, char ** argv)
     executor.spin_once(std::chrono::milliseconds(20));
     if (!matched && subscription->get_publisher_count() > 0) {
       matched = true;
-      std::printf("matched\n");
-      std::fflush(stdout);
+      say("matched");
     }
   }
-  std::printf("done %d\n", received);
+  say("done " + std::to_string(received));
   return received >= count ? 0 : 1;
 }
