@@ -23,6 +23,17 @@ using std_msgs::msg::String;
 namespace
 {
 
+/// Polls `done` every 5 ms for up to 5 s.
+template<class Pred>
+bool eventually(Pred done)
+{
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  return done();
+}
+
 class ExecutorTest : public ::testing::Test
 {
 protected:
@@ -49,16 +60,9 @@ protected:
     publisher_->publish(msg);
   }
 
-  bool wait_for_subscribers(size_t count)
+  bool wait_for_subscriber()
   {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (publisher_->get_subscription_count() < count) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        return false;
-      }
-      std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return eventually([this] {return publisher_->get_subscription_count() > 0;});
   }
 
   rclcdds::Context::SharedPtr context_;
@@ -68,7 +72,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ExecutorTest, SpinOnceTimesOutWithoutWork)
+TEST_F(ExecutorTest, SpinOnceWaitsItsTimeoutAndSpinSomeServesWhatIsReady)
 {
   auto executor = make_executor();
   executor->add_node(node_);
@@ -77,37 +81,38 @@ TEST_F(ExecutorTest, SpinOnceTimesOutWithoutWork)
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, 100ms);
   EXPECT_LT(elapsed, 1s);
-}
 
-TEST_F(ExecutorTest, SpinSomeRunsWhatIsReadyAndReturns)
-{
+  // A subscription created since the last collection is served by the next spin_some.
   std::vector<std::string> seen;
   auto subscription = node_->create_subscription<String>(
     "work", rclcdds::QoS(100), [&](const String & m) {seen.push_back(m.data);});
-  ASSERT_TRUE(wait_for_subscribers(1));
-  auto executor = make_executor();
-  executor->add_node(node_);
+  ASSERT_TRUE(wait_for_subscriber());
   executor->spin_some();
   EXPECT_TRUE(seen.empty());
-
-  publish("one");
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (seen.empty() && std::chrono::steady_clock::now() < deadline) {
-    executor->spin_some();
-    std::this_thread::sleep_for(5ms);
-  }
-  EXPECT_EQ(seen, std::vector<std::string>{"one"});
+  publish("new");
+  eventually([&] {return subscription->get_publisher_count() > 0;});
+  std::this_thread::sleep_for(20ms);  // delivered to the local reader
+  executor->spin_some();
+  EXPECT_EQ(seen, std::vector<std::string>{"new"});
 }
 
-TEST_F(ExecutorTest, CancelAndShutdownWakeABlockedSpin)
+TEST_F(ExecutorTest, SpinServesNewSubscriptionsAndCancelAndShutdownWakeIt)
 {
   auto executor = make_executor();
   executor->add_node(node_);
   std::thread spinner([&] {executor->spin();});
-  std::this_thread::sleep_for(100ms);
+  std::this_thread::sleep_for(50ms);
   EXPECT_TRUE(executor->is_spinning());
+
+  std::atomic_int count{0};
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String &) {++count;});
+  ASSERT_TRUE(wait_for_subscriber());
+  publish("late subscription");
+  eventually([&] {return count > 0;});
   executor->cancel();
   spinner.join();
+  EXPECT_EQ(count, 1);
   EXPECT_FALSE(executor->is_spinning());
 
   std::atomic_bool returned{false};
@@ -119,46 +124,6 @@ TEST_F(ExecutorTest, CancelAndShutdownWakeABlockedSpin)
   EXPECT_TRUE(returned);
 }
 
-TEST_F(ExecutorTest, SubscriptionCreatedWhileSpinningIsServed)
-{
-  auto executor = make_executor();
-  executor->add_node(node_);
-  std::thread spinner([&] {executor->spin();});
-  std::this_thread::sleep_for(50ms);
-
-  std::atomic_int count{0};
-  auto subscription = node_->create_subscription<String>(
-    "work", rclcdds::QoS(100), [&](const String &) {++count;});
-  ASSERT_TRUE(wait_for_subscribers(1));
-  publish("late subscription");
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (count == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(5ms);
-  }
-  executor->cancel();
-  spinner.join();
-  EXPECT_EQ(count, 1);
-}
-
-TEST_F(ExecutorTest, SpinSomeServesASubscriptionCreatedSinceTheLastCall)
-{
-  auto executor = make_executor();
-  executor->add_node(node_);
-  executor->spin_some();  // the executor has collected the node once
-  std::vector<std::string> seen;
-  auto subscription = node_->create_subscription<String>(
-    "work", rclcdds::QoS(100), [&](const String & m) {seen.push_back(m.data);});
-  ASSERT_TRUE(wait_for_subscribers(1));
-  publish("new");
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!subscription->get_publisher_count() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(5ms);
-  }
-  std::this_thread::sleep_for(20ms);  // delivered to the local reader
-  executor->spin_some();
-  EXPECT_EQ(seen, std::vector<std::string>{"new"});
-}
-
 TEST_F(ExecutorTest, BusyTopicDoesNotStarveAnother)
 {
   std::vector<std::string> seen;
@@ -167,13 +132,8 @@ TEST_F(ExecutorTest, BusyTopicDoesNotStarveAnother)
   auto quiet = node_->create_subscription<String>(
     "quiet", rclcdds::QoS(10), [&](const String & m) {seen.push_back(m.data);});
   auto quiet_publisher = node_->create_publisher<String>("quiet", rclcdds::QoS(10));
-  ASSERT_TRUE(wait_for_subscribers(1));
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (quiet_publisher->get_subscription_count() == 0 &&
-    std::chrono::steady_clock::now() < deadline)
-  {
-    std::this_thread::sleep_for(5ms);
-  }
+  ASSERT_TRUE(wait_for_subscriber());
+  ASSERT_TRUE(eventually([&] {return quiet_publisher->get_subscription_count() > 0;}));
   auto executor = make_executor();
   executor->add_node(node_);
   publish("busy");
@@ -200,7 +160,7 @@ TEST_F(ExecutorTest, GroupsNotAddedWithTheNodeWaitForAddCallbackGroup)
   options.callback_group = own_group;
   auto subscription = node_->create_subscription<String>(
     "work", rclcdds::QoS(100), [&](const String &) {++count;}, options);
-  ASSERT_TRUE(wait_for_subscribers(1));
+  ASSERT_TRUE(wait_for_subscriber());
   auto executor = make_executor();
   executor->add_node(node_);
   publish("x");
@@ -242,7 +202,7 @@ TEST_F(ExecutorTest, CallbackExceptionPropagatesAndReleasesTheGroup)
         throw std::runtime_error("callback failed");
       }
     });
-  ASSERT_TRUE(wait_for_subscribers(1));
+  ASSERT_TRUE(wait_for_subscriber());
   auto executor = make_executor();
   executor->add_node(node_);
   publish("throw");

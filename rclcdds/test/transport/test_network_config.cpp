@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "rclcdds/network_config.hpp"
@@ -9,36 +10,22 @@
 namespace
 {
 
-/// Sets or clears environment variables for one test and restores them afterwards.
+/// Sets or clears an environment variable for one test and restores it afterwards.
 class ScopedEnv
 {
 public:
   ScopedEnv(const char * name, const char * value) : name_(name)
   {
-    const char * old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) {
+    if (const char * old = std::getenv(name)) {
       old_ = old;
     }
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
+    value ? setenv(name, value, 1) : unsetenv(name);
   }
-  ~ScopedEnv()
-  {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() {old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_);}
 
 private:
   const char * name_;
-  bool had_{false};
-  std::string old_;
+  std::optional<std::string> old_;
 };
 
 }  // namespace
