@@ -13,9 +13,9 @@ if(BUILD_TESTING)
   target_link_libraries(test_hostile_input rclcdds)
   target_include_directories(test_hostile_input PRIVATE src)
 
-  # A peer on Cyclone's C API only (no rclcdds), sending raw bytes.
+  # A peer in a process of its own, sending raw bytes.
   add_executable(hostile_peer test/hostile/hostile_peer.cpp)
-  target_link_libraries(hostile_peer CycloneDDS::ddsc)
+  target_link_libraries(hostile_peer rclcdds)
 
   # Opens DDS participants: run inside scripts/netns.sh.
   ament_add_gtest(test_node_hostile_peers test/hostile/test_hostile_peers.cpp TIMEOUT 300)
