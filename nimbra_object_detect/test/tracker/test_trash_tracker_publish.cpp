@@ -160,13 +160,6 @@ TEST_F(TrashTrackerPublish, PublisherFailureIsLoggedNotThrown)
     std::vector<std::string>{"[ERROR] Publishing 0 detected wastes failed: publisher is gone"});
 }
 
-TEST(TrashTrackerPublishSeam, EmptyPublishersAreSkipped)
-{
-  TrashTracker tracker(test::TestConfig(), nullptr, nullptr);
-  tracker.Update({Observation(2.0, 1.0)}, RobotPose(0.0, 0.0));
-  EXPECT_NO_THROW(tracker.Publish());
-}
-
 }  // namespace
 }  // namespace perception
 }  // namespace orvix
