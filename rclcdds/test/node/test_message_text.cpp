@@ -14,7 +14,7 @@ namespace
 using rclcdds_cli::message_from_yaml;
 using rclcdds_cli::message_to_yaml;
 
-TEST(MessageText, TypeLookupFindsTheInstalledIntrospectionLibrary)
+TEST(MessageText, TypeLookupAndDdsTypeNames)
 {
   const auto & members = rclcdds_cli::load_message_members("std_msgs/msg/String");
   EXPECT_EQ(&members, &rclcdds::get_message_members<std_msgs::msg::String>());
@@ -22,10 +22,7 @@ TEST(MessageText, TypeLookupFindsTheInstalledIntrospectionLibrary)
   EXPECT_THROW(rclcdds_cli::load_message_members("std_msgs/msg/NoSuchType"), std::runtime_error);
   EXPECT_THROW(rclcdds_cli::load_message_members("no_such_pkg/msg/X"), std::runtime_error);
   EXPECT_THROW(rclcdds_cli::load_message_members("String"), std::runtime_error);
-}
 
-TEST(MessageText, DdsTypeNamesMapToRosTypeNames)
-{
   EXPECT_EQ(rclcdds_cli::ros_type_from_dds("sensor_msgs::msg::dds_::Image_"), "sensor_msgs/msg/Image");
   EXPECT_EQ(
     rclcdds_cli::ros_type_from_dds("rcl_interfaces::srv::dds_::GetParameters_Request_"),

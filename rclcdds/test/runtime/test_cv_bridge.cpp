@@ -169,14 +169,10 @@ TEST(CvBridge, ToImageMsgRoundTrip)
   EXPECT_THROW(wrong.toImageMsg(), cvb::Exception);
   cvb::CvImage empty(msg.header, "mono8");
   EXPECT_EQ(empty.toImageMsg()->data.size(), 0u);
-}
-
-TEST(CvBridge, EmptyImageIsValid)
-{
-  Image msg;
-  msg.encoding = "mono8";
-  EXPECT_TRUE(cvb::validateImage(msg, nullptr));
-  EXPECT_TRUE(cvb::toCvCopy(msg)->image.empty());
+  Image empty_msg;  // an empty image is valid
+  empty_msg.encoding = "mono8";
+  EXPECT_TRUE(cvb::validateImage(empty_msg, nullptr));
+  EXPECT_TRUE(cvb::toCvCopy(empty_msg)->image.empty());
 }
 
 }  // namespace
