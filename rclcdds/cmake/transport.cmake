@@ -103,7 +103,7 @@ if(BUILD_TESTING)
   # Interoperability with an independent ROS 2 implementation (npm @foxglove/ros2).
   ament_add_gtest(test_transport_interop test/interop/test_interop.cpp TIMEOUT 180)
   target_link_libraries(test_transport_interop rclcdds)
-  ament_target_dependencies(test_transport_interop sensor_msgs nimbra_protocol)
+  ament_target_dependencies(test_transport_interop sensor_msgs)
   target_compile_definitions(test_transport_interop PRIVATE
     INTEROP_DIR="${CMAKE_CURRENT_SOURCE_DIR}/test/interop")
 
