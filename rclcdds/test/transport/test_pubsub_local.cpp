@@ -12,7 +12,6 @@
 #include <std_msgs/msg/string.hpp>
 
 #include "rclcdds/executors.hpp"
-#include "rclcdds/names.hpp"
 #include "rclcdds/node_topics.hpp"
 #include "rclcdds/raw_reader.hpp"
 #include "rclcdds/raw_writer.hpp"
@@ -55,19 +54,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(LocalPubSub, TopicNamesResolveUnderTheNamespace)
-{
-  auto relative = node_->create_publisher<std_msgs::msg::String>("chatter", 10);
-  auto absolute = node_->create_publisher<std_msgs::msg::String>("/chatter", 10);
-  auto private_name = node_->create_publisher<std_msgs::msg::String>("~/status", 10);
-  EXPECT_STREQ(relative->get_topic_name(), "/test/chatter");
-  EXPECT_STREQ(absolute->get_topic_name(), "/chatter");
-  EXPECT_STREQ(private_name->get_topic_name(), "/test/local_test/status");
-  EXPECT_THROW(
-    node_->create_publisher<std_msgs::msg::String>("bad//name", 10),
-    rclcdds::exceptions::InvalidTopicNameError);
-}
 
 TEST_F(LocalPubSub, MalformedSampleIsDroppedAndTheNextOneDelivered)
 {
