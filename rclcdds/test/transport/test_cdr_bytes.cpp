@@ -33,22 +33,6 @@ void expect_wire(const T & msg, const std::vector<uint8_t> & expected)
 
 }  // namespace
 
-TEST(CdrBytes, HeaderWithEmptyFrameId)
-{
-  std_msgs::msg::Header header;
-  header.stamp.sec = 1;
-  header.stamp.nanosec = 2;
-  const std::vector<uint8_t> expected = {
-    0x00, 0x01, 0x00, 0x00,  // encapsulation: CDR little endian
-    0x01, 0x00, 0x00, 0x00,  // stamp.sec
-    0x02, 0x00, 0x00, 0x00,  // stamp.nanosec
-    0x01, 0x00, 0x00, 0x00,  // frame_id length 1 (the NUL)
-    0x00,                    // frame_id ""
-    0x00, 0x00, 0x00,        // padding to a multiple of 4
-  };
-  expect_wire(header, expected);
-}
-
 TEST(CdrBytes, HeaderWithFrameId)
 {
   std_msgs::msg::Header header;
