@@ -44,23 +44,13 @@ if(BUILD_TESTING)
   # Opens DDS participants: run inside scripts/netns.sh (scripts/test.sh does).
   ament_add_gtest(test_bag_processes test/bag/test_bag_processes.cpp TIMEOUT 180)
   target_link_libraries(test_bag_processes rclcdds rclcdds_bag)
-  ament_target_dependencies(test_bag_processes std_msgs sensor_msgs rosgraph_msgs)
+  # Also against @foxglove/rosbag2-web and @mcap/core (npm, installed by scripts/setup.sh).
+  ament_target_dependencies(test_bag_processes std_msgs sensor_msgs geometry_msgs rosgraph_msgs)
   target_compile_definitions(test_bag_processes PRIVATE
     RCLCDDS_CLI="$<TARGET_FILE:rclcdds_cli>"
-    BAG_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/test/bag")
-  add_dependencies(test_bag_processes rclcdds_cli)
-endif()
-
-if(BUILD_TESTING)
-  # Against @foxglove/rosbag2-web and @mcap/core (npm, installed by scripts/setup.sh); plays
-  # through DDS, so it runs inside scripts/netns.sh too.
-  ament_add_gtest(test_bag_interop test/bag/test_bag_interop.cpp TIMEOUT 180)
-  target_link_libraries(test_bag_interop rclcdds rclcdds_bag)
-  ament_target_dependencies(test_bag_interop std_msgs sensor_msgs geometry_msgs)
-  target_compile_definitions(test_bag_interop PRIVATE
-    RCLCDDS_CLI="$<TARGET_FILE:rclcdds_cli>"
+    BAG_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/test/bag"
     BAG_INTEROP_DIR="${CMAKE_CURRENT_SOURCE_DIR}/test/bag/interop")
-  add_dependencies(test_bag_interop rclcdds_cli)
+  add_dependencies(test_bag_processes rclcdds_cli)
 endif()
 
 if(BUILD_TESTING)

@@ -1,11 +1,10 @@
-// Reads and writes rosbag2 bags with independent implementations, for the rclcdds bag
-// interoperability test:
+// Reads and writes rosbag2 bags with independent implementations, for rclcdds's bag process
+// test:
 //   node bag_interop.js read-db3 FILE        @foxglove/rosbag2-web (sql.js) decodes every message
 //   node bag_interop.js read-mcap FILE       @mcap/core (indexed when the file has a summary,
 //                                            streamed otherwise) with CRC checks; messages decoded
 //                                            from the schemas in the file
 //   node bag_interop.js write-mcap OUT lz4|none summary|nosummary
-//   node bag_interop.js write-db3 OUT        sql.js, tables laid out as Humble's sqlite3 storage
 // Readers print one JSON line per message and "total N" at the end; any failure exits 1.
 "use strict";
 
@@ -13,11 +12,6 @@ const fs = require("fs");
 
 const STRING_DEF = "string data\n";
 const VECTOR3_DEF = "float64 x\nfloat64 y\nfloat64 z\n";
-
-/// sql.js would fetch() its WebAssembly file, which Node cannot do from a path: hand it the bytes.
-function sqlJsConfig() {
-  return { wasmBinary: fs.readFileSync(require.resolve("@foxglove/sql.js/dist/sql-wasm.wasm")) };
-}
 
 function summary(type, value) {
   if (type === "std_msgs/msg/String") return value.data;
@@ -35,7 +29,9 @@ function print(topic, type, time, value) {
 async function readDb3(file) {
   const { Rosbag2 } = require("@foxglove/rosbag2");
   const { SqliteSqljs } = require("@foxglove/rosbag2-web");
-  await SqliteSqljs.Initialize(sqlJsConfig());
+  // sql.js would fetch() its WebAssembly file, which Node cannot do from a path: hand it the bytes.
+  await SqliteSqljs.Initialize({
+    wasmBinary: fs.readFileSync(require.resolve("@foxglove/sql.js/dist/sql-wasm.wasm")) });
   const bag = new Rosbag2([new SqliteSqljs(new Uint8Array(fs.readFileSync(file)))]);
   await bag.open();
   let total = 0;
@@ -174,34 +170,11 @@ async function writeMcap(out, compression, summary) {
   fs.writeFileSync(out, Buffer.concat(chunks));
 }
 
-async function writeDb3(out) {
-  const initSqlJs = require("@foxglove/sql.js");
-  const SQL = await initSqlJs(sqlJsConfig());
-  const db = new SQL.Database();
-  db.run("CREATE TABLE schema(schema_version INTEGER PRIMARY KEY, ros_distro TEXT NOT NULL)");
-  db.run("INSERT INTO schema VALUES (3, 'humble')");
-  db.run("CREATE TABLE metadata(id INTEGER PRIMARY KEY, metadata_version INTEGER NOT NULL, metadata TEXT NOT NULL)");
-  db.run("CREATE TABLE topics(id INTEGER PRIMARY KEY, name TEXT NOT NULL, type TEXT NOT NULL, " +
-    "serialization_format TEXT NOT NULL, offered_qos_profiles TEXT NOT NULL)");
-  db.run("CREATE TABLE messages(id INTEGER PRIMARY KEY, topic_id INTEGER NOT NULL, timestamp INTEGER NOT NULL, data BLOB NOT NULL)");
-  db.run("CREATE INDEX timestamp_idx ON messages (timestamp ASC)");
-  db.run("INSERT INTO topics VALUES (1, '/js/chatter', 'std_msgs/msg/String', 'cdr', ?)", [QOS_RELIABLE]);
-  db.run("INSERT INTO topics VALUES (2, '/js/vector', 'geometry_msgs/msg/Vector3', 'cdr', ?)", [QOS_RELIABLE]);
-  const insert = db.prepare("INSERT INTO messages (topic_id, timestamp, data) VALUES (?, CAST(? AS INTEGER), ?)");
-  for (const m of sampleMessages()) {
-    insert.run([m.topic + 1, m.time.toString(), m.data]);
-  }
-  insert.free();
-  fs.writeFileSync(out, Buffer.from(db.export()));
-  db.close();
-}
-
 async function main() {
   const [mode, file, ...rest] = process.argv.slice(2);
   if (mode === "read-db3") await readDb3(file);
   else if (mode === "read-mcap") await readMcap(file);
   else if (mode === "write-mcap") await writeMcap(file, rest[0], rest[1] !== "nosummary");
-  else if (mode === "write-db3") await writeDb3(file);
   else throw new Error(`unknown mode ${mode}`);
 }
 
