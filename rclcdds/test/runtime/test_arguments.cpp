@@ -16,7 +16,7 @@ using rclcdds::Arguments;
 using rclcdds::ParameterValue;
 using rclcdds::RemapRule;
 
-TEST(Arguments, SeparatesRosAndNonRosArguments)
+TEST(Arguments, SeparatesRosAndNonRosArgumentsAndReadsLogSwitches)
 {
   const auto args = Arguments::parse(
     {"object_detect", "--verbose", "--ros-args", "-p", "executors:=4", "--", "file.txt",
@@ -28,6 +28,16 @@ TEST(Arguments, SeparatesRosAndNonRosArguments)
   EXPECT_EQ(args.parameter_overrides()[0].parameter.get_parameter_value(), ParameterValue(4));
   ASSERT_TRUE(args.log_level().has_value());
   EXPECT_EQ(*args.log_level(), "debug");
+
+  const char * argv[] = {"prog", "a", "--ros-args", "-r", "__node:=n", "--", "b"};
+  EXPECT_EQ(rclcdds::remove_ros_arguments(7, argv), (std::vector<std::string>{"prog", "a", "b"}));
+  const auto logging = Arguments::parse(
+    {"x", "--ros-args", "--log-level", "WARN", "--log-level", "object_detect:=error",
+      "--disable-rosout-logs", "-e", "/secure"});
+  EXPECT_EQ(*logging.log_level(), "warn");
+  EXPECT_EQ(logging.logger_levels().at("object_detect"), "error");
+  EXPECT_EQ(logging.log_flags(), std::vector<std::string>{"--disable-rosout-logs"});
+  EXPECT_EQ(logging.enclave(), "/secure");
 }
 
 TEST(Arguments, ParameterRulesAreTyped)
@@ -79,17 +89,6 @@ TEST(Arguments, RemapRules)
   EXPECT_EQ(r[4].kind, RemapRule::Kind::kService);
 }
 
-TEST(Arguments, LogLevelsAndSwitches)
-{
-  const auto args = Arguments::parse(
-    {"x", "--ros-args", "--log-level", "WARN", "--log-level", "object_detect:=error",
-      "--disable-rosout-logs", "-e", "/secure"});
-  EXPECT_EQ(*args.log_level(), "warn");
-  EXPECT_EQ(args.logger_levels().at("object_detect"), "error");
-  EXPECT_EQ(args.log_flags(), std::vector<std::string>{"--disable-rosout-logs"});
-  EXPECT_EQ(args.enclave(), "/secure");
-}
-
 TEST(Arguments, UnknownRosArgumentsAreCollectedOrThrown)
 {
   const std::vector<std::string> cmd = {"x", "--ros-args", "--foo", "-p", "a:=1", "--bar"};
@@ -136,12 +135,6 @@ TEST(Arguments, MalformedRulesThrowClearErrors)
   EXPECT_THROW(
     Arguments::parse({"x", "--ros-args", "--params-file", "/nonexistent.yaml"}),
     rclcdds::exceptions::ParameterFileError);
-}
-
-TEST(Arguments, RemoveRosArguments)
-{
-  const char * argv[] = {"prog", "a", "--ros-args", "-r", "__node:=n", "--", "b"};
-  EXPECT_EQ(rclcdds::remove_ros_arguments(7, argv), (std::vector<std::string>{"prog", "a", "b"}));
 }
 
 TEST(Remap, NodeNameAndNamespaceLocalRulesFirst)

@@ -112,7 +112,7 @@ TEST(StateMachine, TransitionResultsFollowTheStandardGraph)
   }
 }
 
-TEST(StateMachine, ExceptionInCallbackIsAnError)
+TEST(StateMachine, ExceptionInCallbackIsAnErrorAndRegisteredCallbacksReplaceVirtuals)
 {
   ScriptedNode node;
   LifecycleStateMachine machine(&node);
@@ -124,6 +124,12 @@ TEST(StateMachine, ExceptionInCallbackIsAnError)
   EXPECT_EQ(returned, CallbackReturn::ERROR);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("camera failed"), std::string::npos);
+
+  node.calls.clear();  // a registered callback replaces the virtual one
+  machine.register_on_configure([](const State &) {return CallbackReturn::FAILURE;});
+  EXPECT_EQ(machine.configure(returned).id(), S::PRIMARY_STATE_UNCONFIGURED);
+  EXPECT_EQ(returned, CallbackReturn::FAILURE);
+  EXPECT_TRUE(node.calls.empty());
 }
 
 TEST(StateMachine, UnavailableTransitionsAreRefused)
@@ -188,15 +194,6 @@ TEST(StateMachine, EventsForEveryStateChange)
   EXPECT_EQ(events[1].transition.label, "transition_success");
   EXPECT_EQ(events[1].goal_state.id, S::PRIMARY_STATE_INACTIVE);
   EXPECT_GT(events[1].timestamp, 0u);
-}
-
-TEST(StateMachine, RegisteredCallbackReplacesVirtual)
-{
-  ScriptedNode node;
-  LifecycleStateMachine machine(&node);
-  machine.register_on_configure([](const State &) {return CallbackReturn::FAILURE;});
-  EXPECT_EQ(machine.configure().id(), S::PRIMARY_STATE_UNCONFIGURED);
-  EXPECT_TRUE(node.calls.empty());
 }
 
 TEST(StateMachine, TransitionFromInsideCallbackFails)
