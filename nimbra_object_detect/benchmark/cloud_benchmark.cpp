@@ -95,7 +95,8 @@ const DemoFrame & demoFrame()
         f.clusters.push_back(entry.second);
       }
       const cv::Mat labels(height, width, CV_16UC1, const_cast<uint16_t *>(rendered.labels.data()));
-      for (const auto & region : nimbra_demo_scene::labelRegions(rendered.labels, k.width, k.height)) {
+      const auto regions = nimbra_demo_scene::labelRegions(rendered.labels, k.width, k.height);
+      for (const auto & region : regions) {
         semantic::SemanticType type = semantic::NO_TYPE;
         if (semantic::ParseSemanticType(objects[region.id].semantic_class, type)) {
           f.ai_result.detections.push_back(makeDetection(type, labels == region.id));

@@ -64,7 +64,8 @@ if(BUILD_TESTING)
   )
   target_link_libraries(logger_probe nimbra_od_common)
   ament_add_gtest(test_logger test/common/test_logger.cpp)
-  target_include_directories(test_logger PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/transport)
+  target_include_directories(test_logger PRIVATE
+    ${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/transport)
   target_compile_definitions(test_logger PRIVATE
     LOGGER_PROBE_PATH="$<TARGET_FILE:logger_probe>")
   add_dependencies(test_logger logger_probe)

@@ -126,7 +126,8 @@ TEST(CloudLabellingMatch, EachCase)
     {"detections without a usable mask never match",
       {no_mask, makeDetection(semantic::CHAIR, cv::Mat::zeros(kDepthSize, CV_8UC1))},
       {{semantic::NO_TYPE, 20, 29, false}}},
-    {"mask just past its box is found by the margin", {box_short}, {{semantic::CHAIR, 20, 29, true}}},
+    {"mask just past its box is found by the margin", {box_short},
+      {{semantic::CHAIR, 20, 29, true}}},
     {"box in reverse order searches the whole mask", {box_reversed},
       {{semantic::CHAIR, 20, 29, true}}},
   };

@@ -129,7 +129,8 @@ TEST(DepthToCloudScan, EachCase)
       {{0, 0, 0.1F}, {1, 0, 0.2F}, {2, 0, 0.3F}, {0, 1, 0.4F}, {1, 1, 0.5F}, {2, 1, 0.6F},
         {0, 2, 0.7F}, {1, 2, 0.8F}, {2, 2, 0.9F}},
       [](sensor_msgs::msg::Image & d, RegionCloudRequest &) {
-        d = makeDepthMessage(3, 3, "16UC1", [](int u, int v) { return 100.0 * (1 + u + 3 * v); }, 6);
+        d = makeDepthMessage(
+          3, 3, "16UC1", [](int u, int v) { return 100.0 * (1 + u + 3 * v); }, 6);
       }},
   };
   for (const Case & c : cases) {

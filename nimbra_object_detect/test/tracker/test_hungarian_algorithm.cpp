@@ -87,7 +87,8 @@ Matrix RandomMatrix(std::mt19937 & rng, std::size_t rows, std::size_t cols, bool
 
 // Planar distances between random tracks and observations, as the tracker builds them; in a
 // corridor the tracks lie along a 6 m wall line and the observations 0.5 m from it.
-Matrix DistanceMatrix(std::mt19937 & rng, std::size_t tracks, std::size_t observations, bool corridor)
+Matrix DistanceMatrix(
+  std::mt19937 & rng, std::size_t tracks, std::size_t observations, bool corridor)
 {
   std::uniform_real_distribution<double> coordinate(-5.0, 5.0);
   std::uniform_real_distribution<double> along_wall(0.0, 6.0);
