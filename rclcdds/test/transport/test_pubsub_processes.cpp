@@ -50,14 +50,13 @@ TEST(PubSubProcesses, DefaultQosDeliversStringsInOrderAndLargeImagesIntact)
   for (const Case & c : cases) {
     const std::string topic = unique_topic(c.kind);
     const std::string count = std::to_string(c.count);
-    subscribers.push_back(std::make_unique<ChildProcess>(
-        std::vector<std::string>{TRANSPORT_PEER, "subscribe", topic, count, "default", c.kind,
-          "40"}));
-    ASSERT_TRUE(subscribers.back()->wait_for_line("subscribed", 10s)) << subscribers.back()->output();
-    publishers.push_back(std::make_unique<ChildProcess>(
-        std::vector<std::string>{TRANSPORT_PEER, "publish", topic, count, "default", c.kind}));
-    ASSERT_TRUE(subscribers.back()->wait_for_line("matched", 10s)) << subscribers.back()->output();
-    publishers.back()->signal(SIGUSR1);
+    auto & subscriber = *subscribers.emplace_back(new ChildProcess(
+        {TRANSPORT_PEER, "subscribe", topic, count, "default", c.kind, "40"}));
+    ASSERT_TRUE(subscriber.wait_for_line("subscribed", 10s)) << subscriber.output();
+    auto & publisher = *publishers.emplace_back(new ChildProcess(
+        {TRANSPORT_PEER, "publish", topic, count, "default", c.kind}));
+    ASSERT_TRUE(subscriber.wait_for_line("matched", 10s)) << subscriber.output();
+    publisher.signal(SIGUSR1);
   }
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].kind);

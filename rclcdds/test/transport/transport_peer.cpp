@@ -49,6 +49,12 @@ sensor_msgs::msg::Image make_image(int index)
   return image;
 }
 
+void say(const std::string & line)
+{
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
 std_msgs::msg::String make_string(int index)
 {
   std_msgs::msg::String msg;
@@ -65,7 +71,7 @@ int publish(rclcdds::NodeTopics & node, const std::string & topic, int count, rc
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (wait && (publisher->get_subscription_count() == 0 || !g_go) && rclcdds::ok()) {
     if (std::chrono::steady_clock::now() > deadline) {
-      std::printf("no subscriber\n");
+      say("no subscriber");
       return 1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -74,17 +80,10 @@ int publish(rclcdds::NodeTopics & node, const std::string & topic, int count, rc
     publisher->publish(make(i));
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  std::printf("published %d\n", count);
-  std::fflush(stdout);
+  say("published " + std::to_string(count));
   while (rclcdds::sleep_for(std::chrono::milliseconds(100))) {
   }
   return 0;
-}
-
-void say(const std::string & line)
-{
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
 }
 
 }  // namespace
