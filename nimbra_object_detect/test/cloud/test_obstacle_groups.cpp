@@ -44,6 +44,11 @@ TEST(ObstacleGroupsSort, ClassesGoToTheirGroups)
   const ObstacleGroups groups = sortObstacleGroups(
     {piece(semantic::PERSON, 5, true), piece(semantic::CHAIR, 4, true), piece(semantic::NO_TYPE, 3)},
     {piece(semantic::CARPET, 6, true)}, MotionSplitter());
+  // Labelled pieces are never split by motion, even when every point moves.
+  const ObstacleGroups moving =
+    sortObstacleGroups({piece(semantic::CHAIR, 10, true)}, {}, firstPointsMove(10));
+  ASSERT_EQ(moving.static_cloud_info.size(), 1U);
+  EXPECT_TRUE(moving.dynamic_cloud_info.empty());
   ASSERT_EQ(groups.dynamic_cloud_info.size(), 1U);
   EXPECT_EQ(groups.dynamic_cloud_info[0].type, semantic::PERSON);
   ASSERT_EQ(groups.static_cloud_info.size(), 3U);
@@ -79,14 +84,6 @@ TEST(ObstacleGroupsSort, MovingShareDecidesUnlabelledPieces)
       EXPECT_EQ(groups.static_cloud_info[0].cloud.points.size(), c.static_points);
     }
   }
-}
-
-TEST(ObstacleGroupsSort, LabelledPiecesAreNeverSplitByMotion)
-{
-  const ObstacleGroups groups =
-    sortObstacleGroups({piece(semantic::CHAIR, 10, true)}, {}, firstPointsMove(10));
-  ASSERT_EQ(groups.static_cloud_info.size(), 1U);
-  EXPECT_TRUE(groups.dynamic_cloud_info.empty());
 }
 
 TEST(ObstacleGroupsDetector, ReadyFlagGatesTheSplitAndIsCleared)
