@@ -2,15 +2,16 @@
 
 #include <filesystem>
 #include <fstream>
-#include <opencv2/dnn.hpp>
 #include <thread>
+
+#include <opencv2/dnn.hpp>
 
 #include "nimbra_model_zoo/yolov8_seg.hpp"
 
 // Whole Infer calls on the generated fixed-output models (scripts/generate_test_models.py).
-// Letterbox geometry, suppression, capping and mask placement are pinned by the unit tests; here
-// the pieces must be wired: keys reach the decoder, boxes come back through the padding, the
-// network sees the image as described.
+// Letterbox geometry, suppression, capping and mask placement are pinned by the unit tests, boxes
+// and masks through the padding by the export-style network; here the pieces must be wired: keys
+// reach the decoder, the network sees the image as described, errors name file and cause.
 
 namespace orvix::model {
 namespace {
