@@ -170,7 +170,7 @@ struct Mover
 struct MovingCase
 {
   std::string name;
-  Scene scene;                ///< static part: corridor walls, a static cylinder and a static box
+  Scene scene;                ///< static part (the family's: corridor walls, a static cylinder and box)
   std::vector<Mover> movers;
   float robot_speed = 0.0F;   ///< m/s
   float robot_turn = 0.0F;    ///< rad/s
