@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <std_msgs/msg/string.hpp>
@@ -29,55 +30,38 @@ TopicEndpoint writer(const std::string & topic, const std::string & type, bool r
   return endpoint;
 }
 
-TEST(CliTopicType, SeveralAnnouncedTypesAreNamedAndNoneIsPicked)
+TEST(CliTopicType, AmbiguousMissingOrInvalidTypesAreOneClearError)
 {
-  const std::vector<TopicEndpoint> endpoints = {
-    writer("/chatter", "std_msgs/msg/String"), writer("/chatter", "evil/msg/String", false),
+  const std::vector<TopicEndpoint> two_types = {
+    writer("/t", "std_msgs/msg/String"), writer("/t", "evil/msg/String", false),
     writer("/other", "geometry_msgs/msg/Twist")};
-  try {
-    rclcdds_cli::choose_topic_type(endpoints, "/chatter", "");
-    FAIL() << "a type was picked";
-  } catch (const std::runtime_error & error) {
-    EXPECT_STREQ(
-      error.what(),
-      "'/chatter' is published with 2 types (evil/msg/String, std_msgs/msg/String): give the one "
-      "to use");
-  }
-  // With the user's choice: that type, QoS from its own publishers, the others named.
-  const auto choice = rclcdds_cli::choose_topic_type(endpoints, "/chatter", "std_msgs/msg/String");
-  EXPECT_EQ(choice.type, "std_msgs/msg/String");
-  EXPECT_TRUE(choice.all_reliable);
-  EXPECT_EQ(
-    choice.note, "'/chatter' also has publishers of evil/msg/String: only std_msgs/msg/String is read");
-  EXPECT_EQ(rclcdds_cli::choose_topic_type(endpoints, "/other", "").type, "geometry_msgs/msg/Twist");
-}
-
-TEST(CliTopicType, MissingOrInvalidTypesAreOneClearError)
-{
-  struct Case
-  {
-    std::vector<TopicEndpoint> endpoints;
-    std::string given;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
+  const char * invalid = "which is not a valid message type name (pkg/msg/Type)";
+  const std::vector<std::tuple<std::vector<TopicEndpoint>, std::string, std::string>> cases = {
+    {two_types, "", "'/t' is published with 2 types (evil/msg/String, std_msgs/msg/String): give "
+      "the one to use"},
     {{}, "", "no publisher of '/t' found: give the message type (pkg/msg/Type)"},
-    {{writer("/t", "")}, "", "'/t' has type '', which is not a valid message type name (pkg/msg/Type)"},
-    {{writer("/t", "a/../b/X")}, "",
-      "'/t' has type 'a/../b/X', which is not a valid message type name (pkg/msg/Type)"},
-    {{writer("/t", "pkg/msg/T\x1b[2J")}, "",
-      "'/t' has type 'pkg/msg/T\\x1b[2J', which is not a valid message type name (pkg/msg/Type)"},
-    {{}, "std_msgs/msg/", "'/t' has type 'std_msgs/msg/', which is not a valid message type name "
-      "(pkg/msg/Type)"},
+    {{writer("/t", "")}, "", std::string("'/t' has type '', ") + invalid},
+    {{writer("/t", "a/../b/X")}, "", std::string("'/t' has type 'a/../b/X', ") + invalid},
+    {{writer("/t", "pkg/msg/T\x1b[2J")}, "", std::string("'/t' has type 'pkg/msg/T\\x1b[2J', ") +
+      invalid},
+    {{}, "std_msgs/msg/", std::string("'/t' has type 'std_msgs/msg/', ") + invalid},
   };
-  for (const Case & c : cases) {
+  for (const auto & [endpoints, given, message] : cases) {
     try {
-      rclcdds_cli::choose_topic_type(c.endpoints, "/t", c.given);
-      ADD_FAILURE() << c.message;
+      rclcdds_cli::choose_topic_type(endpoints, "/t", given);
+      ADD_FAILURE() << "a type was picked: " << message;
     } catch (const std::runtime_error & error) {
-      EXPECT_EQ(error.what(), c.message);
+      EXPECT_EQ(error.what(), message);
     }
   }
+  // With the user's choice: that type, QoS from its own publishers, the others named.
+  const auto choice = rclcdds_cli::choose_topic_type(two_types, "/t", "std_msgs/msg/String");
+  EXPECT_EQ(choice.type, "std_msgs/msg/String");
+  EXPECT_TRUE(choice.all_reliable);
+  EXPECT_EQ(choice.note,
+    "'/t' also has publishers of evil/msg/String: only std_msgs/msg/String is read");
+  EXPECT_EQ(rclcdds_cli::choose_topic_type(two_types, "/other", "").type,
+    "geometry_msgs/msg/Twist");
 }
 
 TEST(CliTopicType, OnlyPlainIdentifiersAreTypeNames)
@@ -159,7 +143,8 @@ TEST(CliParam, StringsFromANodeAreEscapedAndDumpedAsValidYaml)
 {
   const std::vector<std::pair<std::string, std::string>> cases = {
     // text, as param get and list print it (param dump quotes every string: read back below)
-    {"auto", "auto"}, {"it's", "it's"}, {"a\nb: c", "\"a\\nb: c\""}, {"\x1b]0;x\x07", "\"\\e]0;x\\a\""}};
+    {"auto", "auto"}, {"it's", "it's"}, {"a\nb: c", "\"a\\nb: c\""},
+    {"\x1b]0;x\x07", "\"\\e]0;x\\a\""}};
   for (const auto & [text, escaped] : cases) {
     EXPECT_EQ(rclcdds_cli::escaped_text(text), escaped);
     const std::string quoted = rclcdds_cli::quoted_text(text);
