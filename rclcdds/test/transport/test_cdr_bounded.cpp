@@ -215,6 +215,7 @@ TEST(CdrFieldKinds, BoundsAreEnforcedOnBothSides)
   msg.bounded_ints = {1, 2, 3};
   const std::vector<uint8_t> wire = serialize(msg);
   const std::vector<uint8_t> full_ints = {3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
+  const auto ints_at = std::search(wire.begin(), wire.end(), full_ints.begin(), full_ints.end());
   struct Case
   {
     const char * name;
@@ -225,9 +226,8 @@ TEST(CdrFieldKinds, BoundsAreEnforcedOnBothSides)
   const Case cases[] = {
     // Length word of bounded_text at 4 + 16: 6 characters + NUL, one over the bound of 5.
     {"string one over its bound", 4 + 16, 7, "bounded_text"},
-    {"sequence one over its bound",
-      static_cast<size_t>(std::search(wire.begin(), wire.end(), full_ints.begin(), full_ints.end()) -
-      wire.begin()), 4, "exceeds its bound of 3"},
+    {"sequence one over its bound", static_cast<size_t>(ints_at - wire.begin()), 4,
+      "exceeds its bound of 3"},
   };
   for (const Case & c : cases) {
     SCOPED_TRACE(c.name);
