@@ -10,7 +10,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include <zstd.h>
@@ -103,37 +102,19 @@ uint64_t le(const std::vector<uint8_t> & bytes, size_t pos, int n)
   return v;
 }
 
-void put_le(std::vector<uint8_t> & out, uint64_t v, int n)
+/// The top-level records of an MCAP file with this opcode, up to the footer: (offset, length).
+std::vector<std::pair<size_t, size_t>> records_of(
+  const std::vector<uint8_t> & bytes, uint8_t opcode)
 {
-  for (int i = 0; i < n; ++i) {
-    out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-}
-
-/// The top-level records of an MCAP file up to the footer: (opcode, offset, length).
-std::vector<std::tuple<uint8_t, size_t, size_t>> records_of(const std::vector<uint8_t> & bytes)
-{
-  std::vector<std::tuple<uint8_t, size_t, size_t>> out;
-  for (size_t pos = 8; pos + 9 <= bytes.size(); ) {
-    const size_t length = le(bytes, pos + 1, 8);
-    out.emplace_back(bytes[pos], pos, length);
-    if (bytes[pos] == 0x02) {
-      break;
+  std::vector<std::pair<size_t, size_t>> out;
+  for (size_t pos = 8; pos + 9 <= bytes.size() && bytes[pos] != 0x02;
+    pos += 9 + le(bytes, pos + 1, 8))
+  {
+    if (bytes[pos] == opcode) {
+      out.emplace_back(pos, le(bytes, pos + 1, 8));
     }
-    pos += 9 + length;
   }
   return out;
-}
-
-std::vector<std::pair<size_t, size_t>> chunks_of(const std::vector<uint8_t> & bytes)
-{
-  std::vector<std::pair<size_t, size_t>> chunks;
-  for (const auto & [opcode, offset, length] : records_of(bytes)) {
-    if (opcode == 0x06) {
-      chunks.emplace_back(offset, length);
-    }
-  }
-  return chunks;
 }
 
 struct Layout
@@ -214,18 +195,15 @@ TEST(McapFile, SummaryOffsetsAndCrcPointAtTheRecordsTheyName)
     EXPECT_EQ(bytes[start], bytes[pos + 9]);
   }
   EXPECT_EQ(groups, 4u);  // schemas, channels, statistics, chunk indexes
-  EXPECT_GT(chunks_of(bytes).size(), 1u);
+  EXPECT_GT(records_of(bytes, 0x06).size(), 1u);  // chunks
 }
 
 TEST(McapFile, CutAnywhereYieldsAPrefixAndSaysWhereItStopped)
 {
   const Written w = sample(60);
   const auto bytes = mcap_bytes(w, mcap_options("lz4", 8 * 1024));
-  size_t data_end = 0;
-  for (const auto & [opcode, offset, length] : records_of(bytes)) {
-    data_end = opcode == 0x0F ? offset : data_end;
-  }
-  ASSERT_GT(data_end, 0u);
+  ASSERT_EQ(records_of(bytes, 0x0F).size(), 1u);
+  const size_t data_end = records_of(bytes, 0x0F)[0].first;
   size_t previous = 0;
   const size_t step = std::max<size_t>(1, bytes.size() / 400);
   for (size_t cut = 0; cut <= bytes.size(); cut += (cut < 64 ? 1 : step)) {
@@ -256,7 +234,7 @@ TEST(McapFile, ChunkWithBadCrcIsSkippedAndTheRestPlays)
 {
   const Written w = sample(80);
   auto bytes = mcap_bytes(w, mcap_options("", 16 * 1024));
-  const auto chunks = chunks_of(bytes);
+  const auto chunks = records_of(bytes, 0x06);
   ASSERT_GE(chunks.size(), 3u);
   // Flip the last byte of the second chunk's records (its payload, not its framing).
   bytes[chunks[1].first + 9 + chunks[1].second - 1] ^= 0x5A;
@@ -334,11 +312,16 @@ TEST(McapRecords, ChunkHeadersThatLieAreRefused)
   };
   for (const auto & c : cases) {
     std::vector<uint8_t> content(8 + 8, 0);  // start and end time
-    put_le(content, c.uncompressed, 8);
-    put_le(content, 0, 4);  // CRC
-    put_le(content, c.compression.size(), 4);
+    const auto put_le = [&content](uint64_t v, int n) {
+        for (int i = 0; i < n; ++i) {
+          content.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        }
+      };
+    put_le(c.uncompressed, 8);
+    put_le(0, 4);  // CRC
+    put_le(c.compression.size(), 4);
     content.insert(content.end(), c.compression.begin(), c.compression.end());
-    put_le(content, c.records_field, 8);
+    put_le(c.records_field, 8);
     content.insert(content.end(), 4, 0x42);
     rclcdds_bag::mcap::Chunk chunk;
     std::string error;
