@@ -92,7 +92,6 @@ if(BUILD_TESTING)
 
   ament_add_gtest(test_transport_dds
     test/transport/test_pubsub_local.cpp
-    test/transport/test_executor.cpp
     test/transport/test_pubsub_processes.cpp
     TIMEOUT 240)
   target_link_libraries(test_transport_dds rclcdds)

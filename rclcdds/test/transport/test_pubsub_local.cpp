@@ -1,12 +1,18 @@
-// Publish/subscribe inside one process: the DDS path, malformed samples, raw endpoints and the
-// node's entity registry (run inside scripts/netns.sh). The callback shapes are checked without
-// DDS in test_any_subscription_callback.cpp.
+// Inside one process (run inside scripts/netns.sh): the dispatch core (wait set wake-ups for
+// work, cancel, shutdown, signals and new entities, callback groups, spin variants) and the DDS
+// path (malformed samples, raw endpoints, the node's entity registry). The callback shapes are
+// checked without DDS in test_any_subscription_callback.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <std_msgs/msg/string.hpp>
@@ -17,67 +23,228 @@
 #include "rclcdds/raw_writer.hpp"
 
 using namespace std::chrono_literals;
+using std_msgs::msg::String;
 
 namespace
 {
 
+/// Runs `step` (by default a 5 ms sleep) until `done` holds, for up to 5 s.
+template<class Pred>
+bool eventually(Pred done, const std::function<void()> & step = [] {std::this_thread::sleep_for(5ms);})
+{
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    step();
+  }
+  return done();
+}
+
 /// A context of its own per test (one participant each), shut down at the end.
-class LocalPubSub : public ::testing::Test
+class ExecutorTest : public ::testing::Test
 {
 protected:
   void SetUp() override
   {
     context_ = std::make_shared<rclcdds::Context>();
     context_->init(0, nullptr);
-    node_ = std::make_shared<rclcdds::NodeTopics>("local_test", "/test", context_);
-    executor_ = std::make_unique<rclcdds::executors::SingleThreadedExecutor>(
-      rclcdds::ExecutorOptions{context_});
-    executor_->add_node(node_);
+    node_ = std::make_shared<rclcdds::NodeTopics>("executor_test", "", context_);
+    publisher_ = node_->create_publisher<String>("work", rclcdds::QoS(100));
   }
 
   void TearDown() override {context_->shutdown("test done");}
 
-  /// Spins until `done` holds or `timeout` passes.
-  template<class Pred>
-  bool spin_until(Pred done, std::chrono::milliseconds timeout = 5000ms)
+  std::unique_ptr<rclcdds::executors::SingleThreadedExecutor> make_executor()
   {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-      executor_->spin_once(20ms);
-    }
-    return done();
+    return std::make_unique<rclcdds::executors::SingleThreadedExecutor>(
+      rclcdds::ExecutorOptions{context_});
+  }
+
+  void publish(const std::string & text)
+  {
+    String msg;
+    msg.data = text;
+    publisher_->publish(msg);
+  }
+
+  bool wait_for_subscriber()
+  {
+    return eventually([this] {return publisher_->get_subscription_count() > 0;});
   }
 
   rclcdds::Context::SharedPtr context_;
   rclcdds::NodeTopics::SharedPtr node_;
-  std::unique_ptr<rclcdds::executors::SingleThreadedExecutor> executor_;
+  rclcdds::Publisher<String>::SharedPtr publisher_;
 };
 
+using LocalPubSub = ExecutorTest;
+
 }  // namespace
+
+TEST_F(ExecutorTest, SpinOnceWaitsItsTimeoutAndSpinSomeServesWhatIsReady)
+{
+  auto executor = make_executor();
+  executor->add_node(node_);
+  const auto start = std::chrono::steady_clock::now();
+  executor->spin_once(100ms);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 100ms);
+  EXPECT_LT(elapsed, 1s);
+
+  // A subscription created since the last collection is served by the next spin_some.
+  std::vector<std::string> seen;
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String & m) {seen.push_back(m.data);});
+  ASSERT_TRUE(wait_for_subscriber());
+  executor->spin_some();
+  EXPECT_TRUE(seen.empty());
+  publish("new");
+  eventually([&] {return subscription->get_publisher_count() > 0;});
+  std::this_thread::sleep_for(20ms);  // delivered to the local reader
+  executor->spin_some();
+  EXPECT_EQ(seen, std::vector<std::string>{"new"});
+}
+
+TEST_F(ExecutorTest, SpinServesNewSubscriptionsAndCancelAndShutdownWakeIt)
+{
+  auto executor = make_executor();
+  executor->add_node(node_);
+  std::thread spinner([&] {executor->spin();});
+  std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(executor->is_spinning());
+
+  std::atomic_int count{0};
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String &) {++count;});
+  ASSERT_TRUE(wait_for_subscriber());
+  publish("late subscription");
+  eventually([&] {return count > 0;});
+  executor->cancel();
+  spinner.join();
+  EXPECT_EQ(count, 1);
+  EXPECT_FALSE(executor->is_spinning());
+
+  std::atomic_bool returned{false};
+  std::thread second([&] {executor->spin(); returned = true;});
+  std::this_thread::sleep_for(100ms);
+  EXPECT_FALSE(returned);
+  context_->shutdown("stop");
+  second.join();
+  EXPECT_TRUE(returned);
+}
+
+TEST_F(ExecutorTest, BusyTopicDoesNotStarveAnother)
+{
+  std::vector<std::string> seen;
+  auto busy = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String & m) {seen.push_back(m.data);});
+  auto quiet = node_->create_subscription<String>(
+    "quiet", rclcdds::QoS(10), [&](const String & m) {seen.push_back(m.data);});
+  auto quiet_publisher = node_->create_publisher<String>("quiet", rclcdds::QoS(10));
+  ASSERT_TRUE(wait_for_subscriber());
+  ASSERT_TRUE(eventually([&] {return quiet_publisher->get_subscription_count() > 0;}));
+  auto executor = make_executor();
+  executor->add_node(node_);
+  publish("busy");
+  executor->spin_once(1s);  // from here on the executor knows work is ready and polls
+  for (int i = 0; i < 40; ++i) {
+    publish("busy");
+  }
+  String msg;
+  msg.data = "quiet";
+  quiet_publisher->publish(msg);
+  for (int i = 0; i < 10; ++i) {
+    executor->spin_once(1s);
+  }
+  ASSERT_EQ(seen.size(), 11u);
+  const auto quiet_at = std::find(seen.begin(), seen.end(), "quiet") - seen.begin();
+  EXPECT_LE(quiet_at, 2);  // served in the first round after it arrived, not after the 40
+}
+
+TEST_F(ExecutorTest, GroupsAndNodesServeOneExecutorAtATime)
+{
+  // A group created without automatic adding waits for add_callback_group.
+  auto own_group = node_->create_callback_group(rclcdds::CallbackGroupType::MutuallyExclusive, false);
+  int count = 0;
+  rclcdds::SubscriptionOptions options;
+  options.callback_group = own_group;
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String &) {++count;}, options);
+  ASSERT_TRUE(wait_for_subscriber());
+  auto executor = make_executor();
+  executor->add_node(node_);
+  publish("x");
+  for (int i = 0; i < 10; ++i) {
+    executor->spin_once(20ms);
+  }
+  EXPECT_EQ(count, 0);
+  auto group_executor = make_executor();
+  group_executor->add_callback_group(own_group, node_);
+  for (int i = 0; i < 50 && count == 0; ++i) {
+    group_executor->spin_once(20ms);
+  }
+  EXPECT_EQ(count, 1);
+  EXPECT_THROW(group_executor->add_callback_group(own_group, node_), std::runtime_error);
+
+  // The node's default group was claimed by `executor` when it spun.
+  auto second = make_executor();
+  EXPECT_THROW(second->add_node(node_), std::runtime_error);
+  EXPECT_THROW(executor->add_node(node_), std::runtime_error);
+  executor->remove_node(node_);
+  EXPECT_NO_THROW(second->add_node(node_));
+}
+
+TEST_F(ExecutorTest, CallbackExceptionPropagatesAndReleasesTheGroup)
+{
+  int calls = 0;
+  auto subscription = node_->create_subscription<String>(
+    "work", rclcdds::QoS(100), [&](const String & m) {
+      ++calls;
+      if (m.data == "throw") {
+        throw std::runtime_error("callback failed");
+      }
+    });
+  ASSERT_TRUE(wait_for_subscriber());
+  auto executor = make_executor();
+  executor->add_node(node_);
+  publish("throw");
+  publish("after");
+  bool thrown = false;
+  for (int i = 0; i < 100 && calls < 2; ++i) {
+    try {
+      executor->spin_once(20ms);
+    } catch (const std::runtime_error &) {
+      thrown = true;
+    }
+  }
+  EXPECT_TRUE(thrown);
+  EXPECT_EQ(calls, 2);
+}
 
 TEST_F(LocalPubSub, MalformedSampleIsDroppedAndTheNextOneDelivered)
 {
   std::vector<std::string> received;
-  auto subscription = node_->create_subscription<std_msgs::msg::String>(
-    "guarded", 10, [&](const std_msgs::msg::String & m) {received.push_back(m.data);});
+  auto subscription = node_->create_subscription<String>(
+    "guarded", 10, [&](const String & m) {received.push_back(m.data);});
   rclcdds::EndpointDescription description;
-  description.topic_name = "rt/test/guarded";
+  description.topic_name = "rt/guarded";
   description.type_name = "std_msgs::msg::dds_::String_";
   rclcdds::RawWriter raw(context_, description);
-  ASSERT_TRUE(spin_until([&] {return raw.matched_subscription_count() == 1;}));
+  ASSERT_TRUE(eventually([&] {return raw.matched_subscription_count() == 1;}));
 
   // Length 0x40 but only 4 bytes follow: truncated.
   const uint8_t bad[] = {0x00, 0x01, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 'a', 'b', 'c', 'd'};
   rclcdds::SerializedMessage garbage;
   garbage.assign(bad, sizeof(bad));
   raw.write(std::move(garbage));
-  std_msgs::msg::String good;
+  String good;
   good.data = "fine";
   rclcdds::SerializedMessage payload;
-  rclcdds::Serialization<std_msgs::msg::String>().serialize_message(good, payload);
+  rclcdds::Serialization<String>().serialize_message(good, payload);
   raw.write(std::move(payload));
 
-  ASSERT_TRUE(spin_until([&] {return !received.empty();}));
+  auto executor = make_executor();
+  executor->add_node(node_);
+  ASSERT_TRUE(eventually([&] {return !received.empty();}, [&] {executor->spin_once(20ms);}));
   EXPECT_EQ(received, std::vector<std::string>{"fine"});
   EXPECT_EQ(subscription->dropped_count(), 1u);
 }
@@ -91,7 +258,7 @@ TEST_F(LocalPubSub, RawEndpointsCarryUserDataAndPayloads)
   rclcdds::RawReader reader(context_, reply);
   reply.user_data = "serviceid=05.06;";
   rclcdds::RawWriter writer(context_, reply);
-  ASSERT_TRUE(spin_until([&] {return writer.matched_subscription_count() == 1;}));
+  ASSERT_TRUE(eventually([&] {return writer.matched_subscription_count() == 1;}));
 
   const auto readers = writer.matched_subscriptions();
   ASSERT_EQ(readers.size(), 1u);
@@ -106,7 +273,7 @@ TEST_F(LocalPubSub, RawEndpointsCarryUserDataAndPayloads)
   payload.assign(bytes, sizeof(bytes));
   writer.write(std::move(payload));
   std::vector<uint8_t> seen;
-  spin_until([&] {
+  eventually([&] {
       reader.take([&](const uint8_t * data, size_t size, const rclcdds::SampleInfo &) {
           seen.assign(data, data + size);
         });
@@ -121,11 +288,12 @@ TEST_F(LocalPubSub, RawEndpointsCarryUserDataAndPayloads)
 
 TEST_F(LocalPubSub, NodeTracksReaderAndWriterGids)
 {
+  publisher_.reset();
   int changes = 0;
   node_->get_node_entities()->set_listener([&changes] {++changes;});
-  auto publisher = node_->create_publisher<std_msgs::msg::String>("gids", 10);
-  auto subscription = node_->create_subscription<std_msgs::msg::String>(
-    "gids", 10, [](const std_msgs::msg::String &) {});
+  auto publisher = node_->create_publisher<String>("gids", 10);
+  auto subscription = node_->create_subscription<String>(
+    "gids", 10, [](const String &) {});
   EXPECT_EQ(node_->get_node_entities()->writer_gids(), std::vector<rclcdds::Gid>{publisher->get_gid()});
   EXPECT_EQ(node_->get_node_entities()->reader_gids(), std::vector<rclcdds::Gid>{subscription->get_gid()});
   EXPECT_EQ(node_->get_subscriptions().size(), 1u);
@@ -139,7 +307,25 @@ TEST_F(LocalPubSub, NodeTracksReaderAndWriterGids)
 
 TEST_F(LocalPubSub, PublishAfterShutdownIsSilentlyIgnored)
 {
-  auto publisher = node_->create_publisher<std_msgs::msg::String>("late", 10);
   context_->shutdown("early");
-  EXPECT_NO_THROW(publisher->publish(std_msgs::msg::String()));
+  EXPECT_NO_THROW(publish("late"));
+}
+
+// The global context, shut down by SIGINT: last, after the tests with contexts of their own.
+TEST(ExecutorSignals, SigintShutsTheGlobalContextDownAndStopsSpin)
+{
+  const char * argv[] = {"test_executor", "--ros-args", "-p", "x:=1"};
+  rclcdds::init(4, argv);
+  EXPECT_EQ(rclcdds::get_global_default_context()->get_init_arguments().size(), 4u);
+  auto node = std::make_shared<rclcdds::NodeTopics>("signal_test");
+  int shutdown_callbacks = 0;
+  rclcdds::on_shutdown([&shutdown_callbacks] {++shutdown_callbacks;});
+  std::thread spinner([&] {rclcdds::spin(node);});
+  std::this_thread::sleep_for(100ms);
+  std::raise(SIGINT);
+  spinner.join();
+  EXPECT_FALSE(rclcdds::ok());
+  EXPECT_EQ(shutdown_callbacks, 1);
+  EXPECT_NE(rclcdds::get_global_default_context()->shutdown_reason().find("SIGINT"), std::string::npos);
+  EXPECT_TRUE(rclcdds::uninstall_signal_handlers());
 }
