@@ -31,6 +31,15 @@ SetParametersResult result(bool ok, const std::string & reason = "")
   return r;
 }
 
+/// The typed read of `name` into a T; a failed read is a test failure.
+template<typename T>
+T read(const NodeParameters & params, const std::string & name)
+{
+  T value{};
+  EXPECT_TRUE(params.get_parameter(name, value)) << name;
+  return value;
+}
+
 TEST(NodeParameters, TypedReadsOfOverrides)
 {
   NodeParameters params("/object_detect", auto_declare(
@@ -38,39 +47,19 @@ TEST(NodeParameters, TypedReadsOfOverrides)
         "-p", "camera_1_camera_rgb:=/cam/rgb", "-p", "dangerous_class_type:=[person, chair]",
         "-p", "ids:=[1, 2]", "-p", "weights:=[0.5, 1.5]", "-p", "flags:=[true, false]"}),
     nullptr);
-  int executors = 0;
-  int64_t executors64 = 0;
-  bool debug = true;
-  double diff = 0.0;
-  float diff_f = 0.0f;
-  std::string rgb;
-  std::vector<std::string> classes;
-  std::vector<int64_t> ids;
-  std::vector<int> ids_int;
-  std::vector<double> weights;
-  std::vector<bool> flags;
-  EXPECT_TRUE(params.get_parameter("executors", executors));
-  EXPECT_TRUE(params.get_parameter("executors", executors64));
-  EXPECT_TRUE(params.get_parameter("debug", debug));
-  EXPECT_TRUE(params.get_parameter("depth_rgb_time_diff", diff));
-  EXPECT_TRUE(params.get_parameter("depth_rgb_time_diff", diff_f));
-  EXPECT_TRUE(params.get_parameter("camera_1_camera_rgb", rgb));
-  EXPECT_TRUE(params.get_parameter("dangerous_class_type", classes));
-  EXPECT_TRUE(params.get_parameter("ids", ids));
-  EXPECT_TRUE(params.get_parameter("ids", ids_int));
-  EXPECT_TRUE(params.get_parameter("weights", weights));
-  EXPECT_TRUE(params.get_parameter("flags", flags));
-  EXPECT_EQ(executors, 4);
-  EXPECT_EQ(executors64, 4);
-  EXPECT_FALSE(debug);
-  EXPECT_DOUBLE_EQ(diff, 0.08);
-  EXPECT_FLOAT_EQ(diff_f, 0.08f);
-  EXPECT_EQ(rgb, "/cam/rgb");
-  EXPECT_EQ(classes, (std::vector<std::string>{"person", "chair"}));
-  EXPECT_EQ(ids, (std::vector<int64_t>{1, 2}));
-  EXPECT_EQ(ids_int, (std::vector<int>{1, 2}));
-  EXPECT_EQ(weights, (std::vector<double>{0.5, 1.5}));
-  EXPECT_EQ(flags, (std::vector<bool>{true, false}));
+  EXPECT_EQ(read<int>(params, "executors"), 4);
+  EXPECT_EQ(read<int64_t>(params, "executors"), 4);
+  EXPECT_FALSE(read<bool>(params, "debug"));
+  EXPECT_DOUBLE_EQ(read<double>(params, "depth_rgb_time_diff"), 0.08);
+  EXPECT_FLOAT_EQ(read<float>(params, "depth_rgb_time_diff"), 0.08f);
+  EXPECT_EQ(read<std::string>(params, "camera_1_camera_rgb"), "/cam/rgb");
+  EXPECT_EQ(
+    read<std::vector<std::string>>(params, "dangerous_class_type"),
+    (std::vector<std::string>{"person", "chair"}));
+  EXPECT_EQ(read<std::vector<int64_t>>(params, "ids"), (std::vector<int64_t>{1, 2}));
+  EXPECT_EQ(read<std::vector<int>>(params, "ids"), (std::vector<int>{1, 2}));
+  EXPECT_EQ(read<std::vector<double>>(params, "weights"), (std::vector<double>{0.5, 1.5}));
+  EXPECT_EQ(read<std::vector<bool>>(params, "flags"), (std::vector<bool>{true, false}));
 }
 
 TEST(NodeParameters, AbsentParameterLeavesValueAndReturnsFalse)
