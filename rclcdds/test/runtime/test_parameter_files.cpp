@@ -104,7 +104,7 @@ TEST(NodePattern, Matching)
   }
 }
 
-TEST(ParameterFile, NestedKeysWildcardsAndLaterOverridesWin)
+TEST(ParameterFile, NestedKeysArraysWildcardsAndLaterOverridesWin)
 {
   const std::string yaml =
     "/**:\n"
@@ -119,6 +119,10 @@ TEST(ParameterFile, NestedKeysWildcardsAndLaterOverridesWin)
     "      trash_class_type: [PAPER, 'CUP']\n"
     "    cam1:\n"
     "      max_slope: 0.3\n"
+    "    b: [true, off]\n"
+    "    i: [1, -2, 0x10]\n"
+    "    d: [0.5, 1e2, .inf]\n"
+    "    s: [a, '1', \"true\"]\n"
     "robot:\n"
     "  other_node:\n"
     "    ros__parameters:\n"
@@ -135,27 +139,14 @@ TEST(ParameterFile, NestedKeysWildcardsAndLaterOverridesWin)
     resolved.at("trash_detection.trash_class_type"),
     ParameterValue(std::vector<std::string>{"PAPER", "CUP"}));
   EXPECT_EQ(resolved.at("cam1.max_slope"), ParameterValue(0.3));
+  EXPECT_EQ(resolved.at("b"), ParameterValue(std::vector<bool>{true, false}));
+  EXPECT_EQ(resolved.at("i"), ParameterValue(std::vector<int64_t>{1, -2, 16}));
+  EXPECT_EQ(resolved.at("d").get<std::vector<double>>()[1], 100.0);
+  EXPECT_EQ(resolved.at("s"), ParameterValue(std::vector<std::string>{"a", "1", "true"}));
 
   const auto other = rclcdds::resolve_parameter_overrides("/robot/other_node", assignments);
   EXPECT_EQ(other.at("executors"), ParameterValue(9));
   EXPECT_EQ(other.count("trash_detection.close_cam1"), 0u);
-}
-
-TEST(ParameterFile, ArraysOfEachType)
-{
-  const std::string yaml =
-    "n:\n"
-    "  ros__parameters:\n"
-    "    b: [true, off]\n"
-    "    i: [1, -2, 0x10]\n"
-    "    d: [0.5, 1e2, .inf]\n"
-    "    s: [a, '1', \"true\"]\n";
-  const auto map = rclcdds::resolve_parameter_overrides(
-    "/n", rclcdds::parse_parameter_yaml(yaml, "arrays.yaml"));
-  EXPECT_EQ(map.at("b"), ParameterValue(std::vector<bool>{true, false}));
-  EXPECT_EQ(map.at("i"), ParameterValue(std::vector<int64_t>{1, -2, 16}));
-  EXPECT_EQ(map.at("d").get<std::vector<double>>()[1], 100.0);
-  EXPECT_EQ(map.at("s"), ParameterValue(std::vector<std::string>{"a", "1", "true"}));
 }
 
 TEST(ParameterFile, ReadsRealFileAndMapsByNodeEmptyFilesHoldNothing)
