@@ -7,6 +7,7 @@
 #include <Eigen/Geometry>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -78,7 +79,8 @@ void expectPiece(
 
 TEST(CloudLabellingMatch, EachCase)
 {
-  // rowCluster() holds columns 20..29; a piece is given by the columns of its points, in order.
+  // The cluster is one image row of points 2 m ahead; a piece is given by the columns of its
+  // points, in order.
   struct Piece
   {
     semantic::SemanticType type;
@@ -92,6 +94,7 @@ TEST(CloudLabellingMatch, EachCase)
     std::vector<Detection> detections;
     std::vector<Piece> pieces;
     bool origin_point = false;  ///< the cluster also holds a point at the origin
+    std::array<int, 3> row = {20, 29, 24};  ///< the cluster's first and last column, its row
   };
   const cv::Mat right_part = rectangleMask(kDepthSize, 29, 29, 24, 24);  // dilates over 24..34
   Detection no_mask = makeDetection(semantic::CHAIR, maskCoveringFirst(9));
@@ -104,6 +107,11 @@ TEST(CloudLabellingMatch, EachCase)
   std::swap(box_reversed.x1, box_reversed.x2);
   const auto chair = [](int covered) {
       return makeDetection(semantic::CHAIR, maskCoveringFirst(covered));
+    };
+  // Colour masks at twice the depth resolution: depth pixel u maps to mask column 2u + 1.
+  const auto colour = [](int last_column) {
+      return makeDetection(semantic::CHAIR,
+        rectangleMask(cv::Size(2 * kWidth, 2 * kHeight), 81, last_column, 61, 61));
     };
   const std::vector<Case> cases = {
     // Coverage 0.9 > 0.5 and share 0.1 < obstacle_percent 0.2.
@@ -130,10 +138,15 @@ TEST(CloudLabellingMatch, EachCase)
       {{semantic::CHAIR, 20, 29, true}}},
     {"box in reverse order searches the whole mask", {box_reversed},
       {{semantic::CHAIR, 20, 29, true}}},
+    // Colour columns 81..99 cover all ten points; 81..89 dilate to 94 and cover depth 40..46.
+    {"larger mask compared at scale covers the cluster", {colour(99)},
+      {{semantic::CHAIR, 40, 49, true}}, false, {40, 49, 30}},
+    {"larger mask compared at scale covers part of it", {colour(89)},
+      {{semantic::CHAIR, 40, 46, true}, {semantic::NO_TYPE, 47, 49, false}}, false, {40, 49, 30}},
   };
   for (const Case & c : cases) {
     SCOPED_TRACE(c.name);
-    PointCloud::Ptr cluster = rowCluster();
+    PointCloud::Ptr cluster = rowCluster(c.row[0], c.row[1], c.row[2]);
     if (c.origin_point) {
       cluster->points.emplace_back(0.0F, 0.0F, 0.0F);
       cluster->width = static_cast<uint32_t>(cluster->points.size());
@@ -147,7 +160,8 @@ TEST(CloudLabellingMatch, EachCase)
       EXPECT_EQ(pieces[i].cloud.header.frame_id, "base_footprint");
       for (std::size_t k = 0; k < pieces[i].cloud.points.size(); ++k) {
         const int u = want.u0 + static_cast<int>(k);
-        EXPECT_FLOAT_EQ(pieces[i].cloud.points[k].x, pointAtPixel(kIntrinsics, u, 24, 2.0F).x)
+        EXPECT_FLOAT_EQ(
+          pieces[i].cloud.points[k].x, pointAtPixel(kIntrinsics, u, c.row[2], 2.0F).x)
           << "piece " << i << " point " << k;
       }
       if (want.has_detection) {
@@ -193,27 +207,6 @@ TEST(CloudLabellingClusters, PiecesOfOneDetectionMergeByCentroidDistance)
       expectPiece(pieces[1], semantic::PERSON, 20, true);
       EXPECT_NEAR(pieces[0].cloud.points[0].x, 0.1F + c.far_depth, 1e-5F);
     }
-  }
-}
-
-TEST(CloudLabellingFrames, MasksLargerThanTheDepthImageAreComparedAtScale)
-{
-  // Colour masks at twice the depth resolution: depth pixel u maps to mask column 2u + 1.
-  const cv::Size colour(2 * kWidth, 2 * kHeight);
-  const PointCloud::Ptr cluster = rowCluster(40, 49, 30);
-  struct Case
-  {
-    int mask_last_column;
-    std::size_t chair_points;
-    std::size_t pieces;
-  };
-  // Columns 81..99 cover all ten points; 81..89 dilate to 94 and cover depth columns 40..46.
-  for (const Case & c : {Case{99, 10, 1}, Case{89, 7, 2}}) {
-    const cv::Mat mask = rectangleMask(colour, 81, c.mask_last_column, 61, 61);
-    const auto pieces =
-      label(labellingConfig(), {cluster}, {makeDetection(semantic::CHAIR, mask)});
-    ASSERT_EQ(pieces.size(), c.pieces);
-    expectPiece(pieces[0], semantic::CHAIR, c.chair_points, true);
   }
 }
 
