@@ -7,7 +7,6 @@
 #include <string>
 
 #include "common/logger.hpp"
-#include "common/semantic_type.hpp"
 
 namespace
 {
@@ -32,25 +31,6 @@ void BM_EnabledStatement(benchmark::State & state)
   }
 }
 BENCHMARK(BM_EnabledStatement);
-
-void BM_ParseSemanticType(benchmark::State & state)
-{
-  const std::string name = "escalator_entrance";
-  for (auto _ : state) {
-    semantic::SemanticType value = semantic::NO_TYPE;
-    benchmark::DoNotOptimize(semantic::ParseSemanticType(name, value));
-    benchmark::DoNotOptimize(value);
-  }
-}
-BENCHMARK(BM_ParseSemanticType);
-
-void BM_SemanticTypeName(benchmark::State & state)
-{
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(semantic::SemanticTypeName(semantic::HOSPITAL_BED));
-  }
-}
-BENCHMARK(BM_SemanticTypeName);
 
 }  // namespace
 

@@ -51,6 +51,7 @@ struct DocumentCase
   std::optional<Types> class_types;
   std::optional<Thresholds> thresholds;
   std::optional<Heights> heights;
+  std::vector<std::string> log = {};  ///< every line logged while building
 };
 
 const char * const kMeta =
@@ -74,6 +75,16 @@ TEST(AiConfigDocuments, EachCase)
 {
   using namespace semantic;
   const double inf = std::numeric_limits<double>::infinity();
+  const auto not_a_map = [](const std::string & mapping) {
+      return "class_mapping: " + mapping +
+             "\ndefault_confidence_threshold: nonsense\nconfidence_threshold: 3\n";
+    };
+  const std::string mapping_error = "ParseFile Err: yaml node class_mapping is not a map.";
+  const std::string missing_all =
+    "ParseFile Err: Failed to parse class_mapping, invalid node; first invalid key: "
+    "\"class_mapping\", Failed to parse default_confidence_threshold, invalid node; first "
+    "invalid key: \"default_confidence_threshold\", Failed to parse "
+    "default_confidence_threshold, invalid node; first invalid key: \"confidence_threshold\".";
   const std::vector<DocumentCase> cases = {
     {"well-formed file gives no error",
       "class_mapping: {0: person, 1: chair, 2: coffee}\ndefault_confidence_threshold: 0.4\n"
@@ -174,10 +185,39 @@ TEST(AiConfigDocuments, EachCase)
     {"height entries that are not name and list are skipped", kMeta,
       "{base: 5, [a]: [1, 2], carpet: {min: 0}, ~: [1, 2], mask: [0.0, 0.1]}", {}, {}, {},
       Heights{{MASK, {0.0, 0.1}}}},
+    {"unknown height names are logged and skipped", kMeta,
+      "{unicorn: [0, 1], paper: [0, 0.1], '{}': [0, 1]}", "", {}, {}, Heights{{PAPER, {0.0, 0.1}}},
+      {"[WARN] AiConfig: height_yaml_node get key unicorn cannot parse into SemanticType",
+        "[WARN] AiConfig: height_yaml_node get key {} cannot parse into SemanticType"}},
+    {"height sequence gives no heights", kMeta, "[1, 2]", "", {}, {}, Heights{}},
+    {"height scalar gives no heights", kMeta, "text", "", {}, {}, Heights{}},
+    {"height null gives no heights", kMeta, "~", "", {}, {}, Heights{}},
+    // A mapping that is not a map skips the thresholds, whatever they hold, but not the heights.
+    {"mapping sequence", not_a_map("[person, chair]"), "{chair: [0.1, 0.9]}", mapping_error,
+      Types{}, Thresholds{}, Heights{{CHAIR, {0.1, 0.9}}}},
+    {"mapping scalar", not_a_map("person"), "{chair: [0.1, 0.9]}", mapping_error, Types{},
+      Thresholds{}, Heights{{CHAIR, {0.1, 0.9}}}},
+    {"mapping null", not_a_map("~"), "{chair: [0.1, 0.9]}", mapping_error, Types{}, Thresholds{},
+      Heights{{CHAIR, {0.1, 0.9}}}},
+    // Documents that are not maps at all never throw.
+    {"empty documents", "", "", missing_all, Types{}, Thresholds{}, Heights{}},
+    {"null documents", "~", "~", missing_all, Types{}, Thresholds{}, Heights{}},
+    {"sequence documents", "[1, 2, 3]", "[1, 2, 3]", missing_all, Types{}, Thresholds{},
+      Heights{}},
+    {"text documents", "just text", "just text",
+      "ParseFile Err: Failed to parse class_mapping, yaml-cpp: error at line 1, column 1: "
+      "operator[] call on a scalar (key: \"class_mapping\"), Failed to parse "
+      "default_confidence_threshold, yaml-cpp: error at line 1, column 1: operator[] call on a "
+      "scalar (key: \"default_confidence_threshold\"), Failed to parse "
+      "default_confidence_threshold, yaml-cpp: error at line 1, column 1: operator[] call on a "
+      "scalar (key: \"confidence_threshold\").", Types{}, Thresholds{}, Heights{}},
   };
   for (const DocumentCase & c : cases) {
     SCOPED_TRACE(c.name);
-    const Built built = Build(c.meta, c.height);
+    nimbra::test::LogCapture capture;
+    Built built;
+    ASSERT_NO_THROW(built = Build(c.meta, c.height));
+    EXPECT_EQ(capture.Lines(), c.log);
     if (c.error) {
       EXPECT_EQ(built.error, *c.error);
     }
@@ -190,35 +230,6 @@ TEST(AiConfigDocuments, EachCase)
     if (c.heights) {
       EXPECT_EQ(built.heights, *c.heights);
     }
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Class mapping
-
-TEST(AiConfigClassMapping, MappingThatIsNotAMapSkipsThresholdsButNotHeights)
-{
-  for (const char * mapping : {"[person, chair]", "person", "~"}) {
-    const Built built = Build(
-      std::string("class_mapping: ") + mapping +
-      "\ndefault_confidence_threshold: nonsense\nconfidence_threshold: 3\n",
-      "{chair: [0.1, 0.9]}");
-    EXPECT_EQ(built.error, "ParseFile Err: yaml node class_mapping is not a map.") << mapping;
-    EXPECT_TRUE(built.class_types.empty()) << mapping;
-    EXPECT_TRUE(built.thresholds.empty()) << mapping;
-    EXPECT_EQ(built.heights, (Heights{{semantic::CHAIR, {0.1, 0.9}}})) << mapping;
-  }
-}
-
-TEST(AiConfigClassMapping, DocumentThatIsNotAMapNeverThrows)
-{
-  for (const char * document : {"", "~", "just text", "[1, 2, 3]"}) {
-    Built built;
-    EXPECT_NO_THROW(built = Build(document, document)) << document;
-    EXPECT_EQ(built.error.rfind("ParseFile Err: ", 0), 0U) << document << ": " << built.error;
-    EXPECT_EQ(built.error.back(), '.') << document;
-    EXPECT_TRUE(built.class_types.empty()) << document;
-    EXPECT_TRUE(built.heights.empty()) << document;
   }
 }
 
@@ -265,33 +276,6 @@ TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
       "column 31: bad conversion.")
       << text;
     EXPECT_EQ(built.thresholds, (Thresholds{0.5})) << text;
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Heights
-
-TEST(AiConfigHeights, UnknownNamesAreLoggedAndSkipped)
-{
-  nimbra::test::LogCapture capture;
-  const Built built = Build(kMeta, "{unicorn: [0, 1], paper: [0, 0.1], '{}': [0, 1]}");
-  EXPECT_EQ(built.heights, (Heights{{semantic::PAPER, {0.0, 0.1}}}));
-  EXPECT_EQ(
-    capture.Lines(),
-    (std::vector<std::string>{
-      "[WARN] AiConfig: height_yaml_node get key unicorn cannot parse into SemanticType",
-      "[WARN] AiConfig: height_yaml_node get key {} cannot parse into SemanticType"}));
-}
-
-TEST(AiConfigHeights, DocumentsWithoutAMapGiveNoHeights)
-{
-  for (const YAML::Node & height : {YAML::Node(), YAML::Load("[1, 2]"), YAML::Load("text"),
-      YAML::Node(YAML::NodeType::Undefined)})
-  {
-    std::string error;
-    const AiConfig config(YAML::Load(kMeta), height, error);
-    EXPECT_EQ(error, "");
-    EXPECT_TRUE(config.height_ranges.empty());
   }
 }
 

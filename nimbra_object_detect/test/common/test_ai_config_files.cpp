@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 
 #include "common/semantic_type.hpp"
+#include "package_prefix.hpp"
 
 namespace
 {
@@ -18,56 +17,12 @@ namespace fs = std::filesystem;
 
 const fs::path kConfigDir = NIMBRA_OD_CONFIG_DIR;
 
-/// A private ament prefix holding nimbra_object_detect's share directory, set as the only entry of
-/// AMENT_PREFIX_PATH for the lifetime of the fixture.
-class AmentPrefixTest : public ::testing::Test
+TEST(ModelFiles, HeightFileIsLookedUpInTheShareConfigDirectory)
 {
-protected:
-  void SetUp() override
-  {
-    std::string pattern = (fs::temp_directory_path() / "nimbra_od_prefix_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    prefix_ = pattern;
-    const fs::path marker = prefix_ / "share/ament_index/resource_index/packages";
-    fs::create_directories(marker);
-    std::ofstream(marker / "nimbra_object_detect").close();
-    config_dir_ = prefix_ / "share/nimbra_object_detect/config";
-    fs::create_directories(config_dir_);
-    if (const char * previous = std::getenv("AMENT_PREFIX_PATH")) {
-      previous_prefix_path_ = previous;
-      had_prefix_path_ = true;
-    }
-    setenv("AMENT_PREFIX_PATH", prefix_.c_str(), 1);
-  }
-
-  void TearDown() override
-  {
-    if (had_prefix_path_) {
-      setenv("AMENT_PREFIX_PATH", previous_prefix_path_.c_str(), 1);
-    } else {
-      unsetenv("AMENT_PREFIX_PATH");
-    }
-    std::error_code ignored;
-    fs::remove_all(prefix_, ignored);
-  }
-
-  void WriteConfig(const std::string & name, const std::string & text)
-  {
-    std::ofstream(config_dir_ / name) << text;
-  }
-
-  fs::path prefix_;
-  fs::path config_dir_;
-  std::string previous_prefix_path_;
-  bool had_prefix_path_ = false;
-};
-
-TEST_F(AmentPrefixTest, HeightFileIsLookedUpInTheShareConfigDirectory)
-{
-  EXPECT_EQ(
-    semantic::ModelHeightFilePath("heights.yaml"),
-    (prefix_ / "share/nimbra_object_detect/config/heights.yaml").string());
-  WriteConfig("heights.yaml", "person: [0.2, 2.1]\n");
+  const nimbra::test::PackagePrefix prefix;
+  const fs::path config_dir = prefix.configDir();
+  EXPECT_EQ(semantic::ModelHeightFilePath("heights.yaml"), (config_dir / "heights.yaml").string());
+  prefix.write(config_dir / "heights.yaml", "person: [0.2, 2.1]\n");
   const YAML::Node heights = semantic::LoadModelHeightFile("heights.yaml");
   ASSERT_TRUE(heights.IsMap());
   EXPECT_EQ(heights["person"][1].as<double>(), 2.1);
@@ -75,20 +30,20 @@ TEST_F(AmentPrefixTest, HeightFileIsLookedUpInTheShareConfigDirectory)
   EXPECT_THROW(semantic::LoadModelHeightFile("absent.yaml"), YAML::BadFile);
   // An empty name points at the config directory itself.
   EXPECT_THROW(semantic::LoadModelHeightFile(""), YAML::BadFile);
-  WriteConfig("broken.yaml", "person: [0.2, 2.1\nchair: {\n");
+  prefix.write(config_dir / "broken.yaml", "person: [0.2, 2.1\nchair: {\n");
   try {
     semantic::LoadModelHeightFile("broken.yaml");
     ADD_FAILURE() << "no exception";
   } catch (const YAML::ParserException & e) {
-    EXPECT_NE(std::string(e.what()).find((config_dir_ / "broken.yaml").string()), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find((config_dir / "broken.yaml").string()), std::string::npos)
       << e.what();
   }
-  setenv("AMENT_PREFIX_PATH", (prefix_ / "nowhere").c_str(), 1);
+  setenv("AMENT_PREFIX_PATH", (prefix.root() / "nowhere").c_str(), 1);
   EXPECT_THROW(
     semantic::LoadModelHeightFile("heights.yaml"), ament_index_cpp::PackageNotFoundError);
 }
 
-TEST(ModelMetaFile, MissingFileThrowsBadFileNamingIt)
+TEST(ModelFiles, MissingMetaFileThrowsBadFileNamingIt)
 {
   try {
     semantic::LoadModelMetaFile("/nonexistent/model.yaml");
