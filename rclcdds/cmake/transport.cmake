@@ -77,11 +77,7 @@ if(BUILD_TESTING)
   target_link_libraries(test_transport_cdr rclcdds)
   ament_target_dependencies(test_transport_cdr ${_msg_packages})
 
-  ament_add_gtest(test_transport_api
-    test/transport/test_names.cpp
-    test/transport/test_qos.cpp
-    test/transport/test_network_config.cpp
-    test/transport/test_any_subscription_callback.cpp)
+  ament_add_gtest(test_transport_api test/transport/test_transport_api.cpp)
   target_link_libraries(test_transport_api rclcdds)
   ament_target_dependencies(test_transport_api std_msgs)
 
