@@ -63,20 +63,13 @@ if(BUILD_TESTING)
   target_compile_definitions(test_runtime_parameters PRIVATE
     RUNTIME_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/test/runtime/data")
 
-  ament_add_gtest(test_runtime_lifecycle
-    test/runtime/test_state_machine.cpp
-    test/runtime/test_lifecycle_publisher.cpp)
+  ament_add_gtest(test_runtime_lifecycle test/runtime/test_state_machine.cpp)
   target_link_libraries(test_runtime_lifecycle rclcdds)
 
-  ament_add_gtest(test_runtime_time
-    test/runtime/test_clock.cpp
-    test/runtime/test_time_source.cpp)
+  ament_add_gtest(test_runtime_time test/runtime/test_clock.cpp)
   target_link_libraries(test_runtime_time rclcdds)
 
-  ament_add_gtest(test_runtime_tf2
-    test/runtime/test_buffer_core.cpp
-    test/runtime/test_buffer_wait.cpp
-    test/runtime/test_tf2_eigen.cpp)
+  ament_add_gtest(test_runtime_tf2 test/runtime/test_buffer_core.cpp)
   target_link_libraries(test_runtime_tf2 rclcdds)
 
   ament_add_gtest(test_runtime_conversions

@@ -1,11 +1,16 @@
-// Transform tree: chains, interpolation, extrapolation errors, static links, bad input.
+// Transform tree (chains, interpolation, extrapolation errors, static links, bad input), timed
+// lookups and the Eigen conversions. A lookup that ends when the transform arrives is in
+// test_tf_listener.cpp.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 
+#include "rclcdds/tf2/buffer.hpp"
 #include "rclcdds/tf2/buffer_core.hpp"
 #include "rclcdds/tf2/eigen.hpp"
 
@@ -14,6 +19,7 @@ namespace
 
 using rclcdds::tf2::BufferCore;
 using rclcdds::tf2::TimePoint;
+using namespace std::chrono_literals;
 namespace tf2 = rclcdds::tf2;
 
 constexpr int64_t kSec = 1000000000LL;
@@ -213,6 +219,51 @@ TEST(BufferCore, RandomChainsComposeLikeEigen)
   }
   const auto got = buffer.lookupTransform("root", parent, at(3.0));
   EXPECT_TRUE(tf2::transformToEigen(got).matrix().isApprox(expected.matrix(), 1e-9));
+}
+
+TEST(BufferWait, TimedLookupsThrowTheUnderlyingErrorAndCanTransformWaitsWithItsReason)
+{
+  rclcdds::tf2_ros::Buffer buffer(std::make_shared<rclcdds::Clock>(), tf2::durationFromSec(10.0));
+  std::string error;
+  EXPECT_FALSE(buffer.canTransform("base_footprint", "camera", tf2::TimePointZero, 10ms, &error));
+  EXPECT_EQ(
+    error,
+    "canTransform: target_frame base_footprint does not exist. canTransform: source_frame camera "
+    "does not exist.");
+  std::thread publisher([&buffer] {
+      std::this_thread::sleep_for(30ms);
+      buffer.setTransform(link("base_footprint", "camera", 10.0, 0.3, 0, 0), "publisher");
+    });
+  EXPECT_TRUE(buffer.canTransform("base_footprint", "camera", tf2::TimePointZero, 2s, &error));
+  publisher.join();
+  EXPECT_TRUE(buffer.canTransform("base_footprint", "camera", rclcdds::Time(10, 0)));
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(
+    buffer.lookupTransform("base_footprint", "camera", at(11.0), 50ms),
+    tf2::ExtrapolationException);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+  EXPECT_THROW(
+    buffer.lookupTransform("map", "camera", tf2::TimePointZero, 20ms), tf2::LookupException);
+}
+
+TEST(Tf2Eigen, MessageIsometryAndMatrixConversionsAgree)
+{
+  const Eigen::Quaterniond q(Eigen::AngleAxisd(0.7, Eigen::Vector3d(1, 2, 3).normalized()));
+  const Eigen::Isometry3d expected = Eigen::Translation3d(0.1, -0.2, 0.9) * q;
+  geometry_msgs::msg::Transform msg = link("a", "b", 0.0, 0.1, -0.2, 0.9).transform;
+  msg.rotation.x = 2.0 * q.x();  // an unnormalised quaternion is normalised
+  msg.rotation.y = 2.0 * q.y();
+  msg.rotation.z = 2.0 * q.z();
+  msg.rotation.w = 2.0 * q.w();
+  EXPECT_TRUE(tf2::transformToEigen(msg).isApprox(expected, 1e-12));
+  const auto back = tf2::eigenToTransform(expected);
+  EXPECT_TRUE(tf2::transformToEigen(back).isApprox(expected, 1e-12));
+  EXPECT_NEAR(std::abs(back.transform.rotation.w), std::abs(q.w()), 1e-12);
+
+  const Eigen::Matrix4f m = tf2::transformToMatrix4f(msg);
+  EXPECT_TRUE(m.isApprox(expected.matrix().cast<float>(), 1e-6f));
+  EXPECT_TRUE(tf2::transformToEigen(tf2::matrix4fToTransform(m)).isApprox(expected, 1e-6));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Clocks (override, sleeps, jumps) and rates.
+// Clocks (override, sleeps, jumps), rates, and use_sim_time with /clock driving ROS clocks.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,13 +8,16 @@
 
 #include "rclcdds/clock.hpp"
 #include "rclcdds/rate.hpp"
+#include "rclcdds/time_source.hpp"
 
 namespace
 {
 
 using rclcdds::Clock;
 using rclcdds::Duration;
+using rclcdds::Parameter;
 using rclcdds::Time;
+using rclcdds::TimeSource;
 using namespace std::chrono_literals;
 
 TEST(Clock, RosTimeFollowsOverrideOnlyWhenActive)
@@ -117,6 +120,54 @@ TEST(Rate, KeepsPeriodAndReportsLateness)
   EXPECT_TRUE(rate.sleep());
   EXPECT_THROW(rclcdds::Rate(0.0), std::invalid_argument);
   EXPECT_THROW(rclcdds::WallRate(std::chrono::nanoseconds(0)), std::invalid_argument);
+}
+
+rosgraph_msgs::msg::Clock clock_msg(int32_t sec)
+{
+  rosgraph_msgs::msg::Clock msg;
+  msg.clock.sec = sec;
+  return msg;
+}
+
+TEST(TimeSource, UseSimTimeFromOverrideDrivesAttachedClocksAndMustBeABool)
+{
+  rclcdds::NodeOptions options;
+  options.arguments({"--ros-args", "-p", "use_sim_time:=true"});
+  rclcdds::node_interfaces::NodeParameters params("/n", options, nullptr);
+  TimeSource source;
+  auto clock = std::make_shared<Clock>(rclcdds::RCL_ROS_TIME);
+  source.attachClock(clock);
+  std::vector<bool> subscription_needed;
+  source.set_clock_subscription_handler([&](bool needed) {subscription_needed.push_back(needed);});
+  source.attachParameters(params);
+
+  EXPECT_TRUE(source.get_use_sim_time());
+  EXPECT_TRUE(clock->ros_time_is_active());
+  EXPECT_EQ(clock->now().nanoseconds(), 0);  // no /clock yet
+  source.clock_callback(clock_msg(42));
+  EXPECT_EQ(clock->now().nanoseconds(), 42000000000LL);
+  EXPECT_EQ(subscription_needed, (std::vector<bool>{false, true}));
+
+  EXPECT_FALSE(params.set_parameter(Parameter("use_sim_time", 0)).successful);
+  EXPECT_TRUE(source.get_use_sim_time());
+  EXPECT_TRUE(params.set_parameter(Parameter("use_sim_time", false)).successful);
+  EXPECT_FALSE(clock->ros_time_is_active());
+  EXPECT_EQ(subscription_needed.back(), false);
+}
+
+TEST(TimeSource, OnlyRosClocksAttach)
+{
+  TimeSource source;
+  EXPECT_THROW(
+    source.attachClock(std::make_shared<Clock>(rclcdds::RCL_STEADY_TIME)), std::invalid_argument);
+  auto late = std::make_shared<Clock>(rclcdds::RCL_ROS_TIME);
+  source.set_use_sim_time(true);
+  source.clock_callback(clock_msg(7));
+  source.attachClock(late);
+  EXPECT_EQ(late->now().nanoseconds(), 7000000000LL);
+  source.detachClock(late);
+  source.clock_callback(clock_msg(8));
+  EXPECT_EQ(late->now().nanoseconds(), 7000000000LL);
 }
 
 }  // namespace
