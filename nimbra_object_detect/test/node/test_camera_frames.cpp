@@ -1,13 +1,11 @@
 // A DepthCamera inside this process, driven through its callbacks with constructed messages:
-// pairing, alarms, staleness, malformed input, the pipeline's stage rules, the segmentation worker
-// and the trash worker. Opens DDS participants: runs in the private network namespace.
+// pairing, alarms, staleness, malformed input, the segmentation worker and the trash worker. Opens DDS participants: runs in the private network namespace.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,18 +66,12 @@ Image::SharedPtr Colour(
   return msg;
 }
 
-/// Depth of a floor 0.5 m below a forward-looking camera, with a 30 cm box face 1.2 m ahead, in
-/// 32FC1 metres or 16UC1 millimetres. With `valid_blocks` >= 0 only the first that many 2x2
-/// blocks (row-major) hold one reading each, 1 m.
-Image::SharedPtr SceneDepth(double stamp, bool metres, int valid_blocks = -1)
+/// Depth in millimetres of a floor 0.5 m below a forward-looking camera, with a 30 cm box face
+/// 1.2 m ahead.
+Image::SharedPtr SceneDepth(double stamp)
 {
-  const double unit = metres ? 1.0 : 1000.0;
-  auto msg = std::make_shared<Image>(nimbra::test::makeDepthMessage(kWidth, kHeight,
-      metres ? "32FC1" : "16UC1", [&](int u, int v) {
-        if (valid_blocks >= 0) {
-          const bool origin = u % 2 == 0 && v % 2 == 0;
-          return origin && (v / 2) * (kWidth / 2) + u / 2 < valid_blocks ? unit : 0.0;
-        }
+  auto msg = std::make_shared<Image>(nimbra::test::makeDepthMessage(kWidth, kHeight, "16UC1",
+      [](int u, int v) {
         // Optical ray (x right, y down, z forward) in the base frame: x = z, y = -x, z = -y.
         const double rx = (u - kWidth / 2.0) / kF;
         const double ry = (v - kHeight / 2.0) / kF;
@@ -91,7 +83,7 @@ Image::SharedPtr SceneDepth(double stamp, bool metres, int valid_blocks = -1)
         {
           depth = box_x;
         }
-        return depth > 1.9 ? 0.0 : (metres ? depth : std::round(depth * unit));
+        return depth > 1.9 ? 0.0 : std::round(depth * 1000.0);
       }));
   msg->header.stamp = orvix::perception::DoubleToStamp(stamp);
   msg->header.frame_id = "t_cam";
@@ -192,7 +184,7 @@ TEST_F(CameraFramesTest, PairingPicksTheNearestColourFrameWithinTheBudget)
   MakeCamera({rclcdds::Parameter("depth_rgb_time_diff", 0.25)});
   nimbra::test::LogCapture log;
   // Empty ring: five scans, the frame is kept but flagged, with the depth stamp standing in.
-  camera_->depthCallback(SceneDepth(100.0, false));
+  camera_->depthCallback(SceneDepth(100.0));
   EXPECT_EQ(camera_->lastPairingScans(), 5);
   EXPECT_TRUE(camera_->tradOnly());
   EXPECT_EQ(camera_->pairedRgb(), nullptr);
@@ -201,13 +193,13 @@ TEST_F(CameraFramesTest, PairingPicksTheNearestColourFrameWithinTheBudget)
   // Equal distances: the lower slot wins; a difference equal to the limit is accepted.
   camera_->rgbCallback(Colour(99.75));
   camera_->rgbCallback(Colour(100.25));
-  camera_->depthCallback(SceneDepth(100.0, false));
+  camera_->depthCallback(SceneDepth(100.0));
   ASSERT_NE(camera_->pairedRgb(), nullptr);
   EXPECT_EQ(camera_->pairedRgb()->header.stamp.nanosec, 750000000u);
   EXPECT_FALSE(camera_->tradOnly());
   EXPECT_EQ(camera_->lastPairingScans(), 1);
   // Just beyond the limit: flagged after the full budget, the best frame still paired.
-  camera_->depthCallback(SceneDepth(100.5000001, false));
+  camera_->depthCallback(SceneDepth(100.5000001));
   EXPECT_TRUE(camera_->tradOnly());
   EXPECT_EQ(camera_->lastPairingScans(), 5);
   ASSERT_NE(camera_->pairedRgb(), nullptr);
@@ -219,7 +211,7 @@ TEST_F(CameraFramesTest, PairingPicksTheNearestColourFrameWithinTheBudget)
   TearDown();
   MakeCamera({rclcdds::Parameter("depth_rgb_wait_time_ms", 0)});
   camera_->rgbCallback(Colour(100.0));
-  camera_->depthCallback(SceneDepth(100.0, false));
+  camera_->depthCallback(SceneDepth(100.0));
   EXPECT_EQ(camera_->lastPairingScans(), 0);
   EXPECT_TRUE(camera_->tradOnly());
   EXPECT_EQ(camera_->pairedRgb(), nullptr);
@@ -249,7 +241,7 @@ TEST_F(CameraFramesTest, AlarmsInactivityTaskStateAndStatistics)
   // A frame 1.5 s old is dropped with the alarm, even with a matching colour frame.
   const double old = Now() - 1.5;
   camera_->rgbCallback(Colour(old));
-  camera_->depthCallback(SceneDepth(old, false));
+  camera_->depthCallback(SceneDepth(old));
   EXPECT_TRUE(rclcdds::wait_for_message(alarm, alarms, node_->get_context(), 2s));
   EXPECT_EQ(CountLines(log.Lines(),
     "[WARN] ErrorCo:100700003, depth or rgb long time without update data of cam_1"), 1u);
@@ -261,23 +253,19 @@ TEST_F(CameraFramesTest, AlarmsInactivityTaskStateAndStatistics)
   }
   EXPECT_EQ(CountLines(log.Lines(), "rgbCallback time fly even"), 1u);  // 1 old + 74 new
 
-  // Task state: state 8 switches the segmentation result off unless the sub-state is 400.
+  // The task state reaches the switch (its rule: FramePairing.TaskStateClosesAiInState8...).
   nimbra_protocol::msg::TaskCenterFsmStatus fsm;
   fsm.fsm_state = 8;
-  fsm.fsm_sub_state = 1;
   camera_->fsmStatusCallback(std::make_shared<nimbra_protocol::msg::TaskCenterFsmStatus>(fsm));
   EXPECT_TRUE(camera_->fsmCloseAi());
-  fsm.fsm_sub_state = 400;
-  camera_->fsmStatusCallback(std::make_shared<nimbra_protocol::msg::TaskCenterFsmStatus>(fsm));
-  EXPECT_FALSE(camera_->fsmCloseAi());
 
   // While inactive both streams are ignored: the colour frame never reaches the ring.
   camera_->activated_.store(false);
   camera_->rgbCallback(Colour(200.0));
-  camera_->depthCallback(SceneDepth(200.0, false));
+  camera_->depthCallback(SceneDepth(200.0));
   EXPECT_EQ(CountLines(log.Lines(), "depth=200"), 0u);
   camera_->activated_.store(true);
-  camera_->depthCallback(SceneDepth(200.0, false));
+  camera_->depthCallback(SceneDepth(200.0));
   EXPECT_EQ(camera_->pairedRgb(), nullptr);
   EXPECT_TRUE(camera_->tradOnly());
 }
@@ -306,7 +294,7 @@ TEST_F(CameraFramesTest, MalformedInputIsDroppedWithOneLineAndTheNextFrameWorks)
   };
   for (const auto & c : cases) {
     const std::size_t before = log.Lines().size();
-    auto msg = c.colour ? Colour(Now()) : SceneDepth(Now(), false);
+    auto msg = c.colour ? Colour(Now()) : SceneDepth(Now());
     c.spoil(*msg);
     c.colour ? camera_->rgbCallback(msg) : camera_->depthCallback(msg);
     const auto lines = log.Lines();
@@ -317,7 +305,7 @@ TEST_F(CameraFramesTest, MalformedInputIsDroppedWithOneLineAndTheNextFrameWorks)
   EXPECT_EQ(camera_->malformedFrames(), cases.size());
   EXPECT_EQ(camera_->processedFrames(), 0u);
   // A flood stays visible without flooding the log: the first 16 drops, then the 32nd, 64th ...
-  auto short_depth = SceneDepth(Now(), false);
+  auto short_depth = SceneDepth(Now());
   short_depth->data.pop_back();
   for (int i = 0; i < 36; ++i) {
     camera_->depthCallback(short_depth);
@@ -329,52 +317,18 @@ TEST_F(CameraFramesTest, MalformedInputIsDroppedWithOneLineAndTheNextFrameWorks)
   // The ring holds no malformed colour frame, and a good frame goes through the pipeline.
   const double now = Now();
   camera_->rgbCallback(Colour(now));
-  camera_->depthCallback(SceneDepth(now, false));
+  camera_->depthCallback(SceneDepth(now));
   EXPECT_EQ(camera_->processedFrames(), 1u);
   ASSERT_NE(camera_->pairedRgb(), nullptr);
   EXPECT_EQ(camera_->pairedRgb()->encoding, "rgb8");
   // A colour image twice the depth image's size is processed too.
   const double later = Now();
   camera_->rgbCallback(Colour(later, 2 * kWidth, 2 * kHeight));
-  camera_->depthCallback(SceneDepth(later, false));
+  camera_->depthCallback(SceneDepth(later));
   EXPECT_EQ(camera_->processedFrames(), 2u);
   EXPECT_EQ(camera_->pairedRgb()->width, 2u * kWidth);
   EXPECT_EQ(CountLines(log.Lines(), "frame dropped"), 0u);
   EXPECT_EQ(CountLines(log.Lines(), "failed"), 0u);
-}
-
-/// Obstacle count of the last "base_cloud size=..." line, or -1.
-int LastObstacleCount(const std::vector<std::string> & lines)
-{
-  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-    const auto at = it->find("obstacleCloud size=");
-    if (at != std::string::npos) {
-      return std::stoi(it->substr(at + std::strlen("obstacleCloud size=")));
-    }
-  }
-  return -1;
-}
-
-TEST_F(CameraFramesTest, PipelineStageRules)
-{
-  // (Live ground parameters are checked on the executable by test_node_process.)
-  MakeCamera({});
-  nimbra::test::LogCapture log;
-  // 480 valid blocks end the frame before the base transform; 501 are downsampled and processed.
-  camera_->depthCallback(SceneDepth(Now(), false, 480));
-  EXPECT_EQ(CountLines(log.Lines(), "cam_1 encounter an empty depth cloud"), 1u);
-  EXPECT_EQ(CountLines(log.Lines(), "base_cloud size="), 0u);
-  camera_->depthCallback(SceneDepth(Now(), false, 501));
-  EXPECT_EQ(CountLines(log.Lines(), "cam_1 encounter an empty depth cloud"), 1u);
-  EXPECT_EQ(CountLines(log.Lines(), "base_cloud size="), 1u);
-
-  // The same scene in millimetres and in metres gives the same obstacles.
-  camera_->depthCallback(SceneDepth(Now(), false));
-  const int from_millimetres = LastObstacleCount(log.Lines());
-  camera_->depthCallback(SceneDepth(Now(), true));
-  const int from_metres = LastObstacleCount(log.Lines());
-  EXPECT_GE(from_millimetres, 10);
-  EXPECT_EQ(from_millimetres, from_metres);
 }
 
 TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
@@ -419,7 +373,7 @@ TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
   for (int n = 1; n <= 2; ++n) {
     const double now = Now();
     camera_->rgbCallback(Colour(now, 640, 480, frame.rgb8));
-    camera_->depthCallback(SceneDepth(now, false));
+    camera_->depthCallback(SceneDepth(now));
     ASSERT_EQ(camera_->processedFrames(), static_cast<uint64_t>(n));
     EXPECT_TRUE(WaitUntil([&] {return publications.load() >= n;}, 5s)) << "frame " << n;
   }
