@@ -48,7 +48,6 @@ if(BUILD_TESTING)
   ament_target_dependencies(test_bag_processes std_msgs sensor_msgs geometry_msgs rosgraph_msgs)
   target_compile_definitions(test_bag_processes PRIVATE
     RCLCDDS_CLI="$<TARGET_FILE:rclcdds_cli>"
-    BAG_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/test/bag"
     BAG_INTEROP_DIR="${CMAKE_CURRENT_SOURCE_DIR}/test/bag/interop")
   add_dependencies(test_bag_processes rclcdds_cli)
 endif()

@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,12 +76,7 @@ std::vector<std::string> node(const std::vector<std::string> & args)
   argv.insert(argv.end(), args.begin(), args.end());
   ChildProcess process(argv);
   EXPECT_EQ(process.wait(60s), 0) << process.output();
-  std::vector<std::string> out;
-  std::stringstream stream(process.output());
-  for (std::string line; std::getline(stream, line); ) {
-    out.push_back(line);
-  }
-  return out;
+  return process.lines_starting_with("");
 }
 
 class BagProcessesTest : public rclcdds_test::NodeTest
@@ -251,29 +245,12 @@ TEST_F(BagProcessesTest, RecordsAndPlaysBackByteIdenticalInBothFormats)
 
 TEST_F(BagProcessesTest, BadBagsSayWhatIsWrongAndPlayWhatTheyCan)
 {
-  const auto & string_members = rclcdds::get_message_members<std_msgs::msg::String>();
-  // A Humble-layout database made by SQL, without metadata.yaml: played with a note.
-  const std::string humble = temp_dir();
-  const std::string make = "sqlite3 " + humble + "/humble_0.db3 < " BAG_TEST_DATA "/humble_bag.sql";
-  ASSERT_EQ(std::system(make.c_str()), 0);
-  {
-    Receiver receiver(context_, {{"/chatter", &string_members}});
-    const auto [code, output] = cli({"bag", "play", humble, "--delay", "1.0"});
-    ASSERT_EQ(code, 0) << output;
-    EXPECT_NE(output.find("no metadata.yaml"), std::string::npos) << output;
-    std::this_thread::sleep_for(200ms);
-    const auto got = receiver.received()["/chatter"];
-    ASSERT_EQ(got.size(), 2u) << output;
-    EXPECT_EQ(deserialize<std_msgs::msg::String>(got[1].data).data, "world!");
-    const auto [info_code, info] = cli({"bag", "info", humble});
-    ASSERT_EQ(info_code, 0) << info;
-    EXPECT_NE(info.find("Messages:          4"), std::string::npos) << info;
-  }
   // An empty directory: one line, non-zero exit.
   const auto [empty_code, empty_output] = cli({"bag", "play", temp_dir(), "--delay", "0"});
   EXPECT_EQ(empty_code, 1) << empty_output;
   EXPECT_NE(empty_output.find("no .db3 or .mcap"), std::string::npos) << empty_output;
-  // A topic whose type is not installed beside one that is: the other still plays.
+  // A topic whose type is not installed beside one that is: the other still plays. (The bag has
+  // no metadata.yaml, which is said; Humble's layout without it is read in test_bag_storage.)
   const std::string mixed = temp_dir();
   auto writer = rclcdds_bag::open_mcap_writer(mixed + "/mixed_0.mcap");
   const size_t unknown =
@@ -285,11 +262,13 @@ TEST_F(BagProcessesTest, BadBagsSayWhatIsWrongAndPlayWhatTheyCan)
     writer->write(known, 1000000000 + i * 10000000 + 1, hello.data(), hello.size());
   }
   writer->close();
-  Receiver receiver(context_, {{"/chatter", &string_members}});
+  Receiver receiver(
+    context_, {{"/chatter", &rclcdds::get_message_members<std_msgs::msg::String>()}});
   const auto [code, output] = cli({"bag", "play", mixed, "--delay", "1.0"});
   ASSERT_EQ(code, 0) << output;
   EXPECT_NE(output.find("'nonexistent_pkg/msg/Nope' cannot be loaded"), std::string::npos)
     << output;
+  EXPECT_NE(output.find("no metadata.yaml"), std::string::npos) << output;
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(receiver.received()["/chatter"].size(), 3u) << output;
 }

@@ -69,7 +69,7 @@ TEST_F(ParameterRequests, AnUnknownValueTypeIsRefusedAloneOrAtomicallyWhole)
   EXPECT_DOUBLE_EQ(gain(), 2.0);
 }
 
-TEST_F(ParameterRequests, EveryTypeByteIsAnsweredWithoutThrowing)
+TEST_F(ParameterRequests, EveryTypeByteAndUnknownNamesAreAnsweredWithoutThrowing)
 {
   for (int type = 0; type <= 255; ++type) {
     rcl_interfaces::srv::SetParameters::Request set;
@@ -86,20 +86,16 @@ TEST_F(ParameterRequests, EveryTypeByteIsAnsweredWithoutThrowing)
   rcl_interfaces::srv::ListParameters::Response list_response;
   std::string error;
   ASSERT_NO_THROW(rclcdds::detail::answer_list_parameters(store_, list, list_response, error));
-}
-
-TEST_F(ParameterRequests, GetsOfUnknownNamesAnswerEmptyWithTheReason)
-{
-  rcl_interfaces::srv::GetParameters::Request request;
-  request.names = {"gain", std::string("\x1b[2J", 4)};
-  rcl_interfaces::srv::GetParameters::Response response;
-  std::string error;
-  rclcdds::detail::answer_get_parameters(store_, request, response, error);
-  EXPECT_TRUE(response.values.empty());
+  // A get naming an unknown parameter answers empty, with the reason.
+  rcl_interfaces::srv::GetParameters::Request get;
+  get.names = {"gain", std::string("\x1b[2J", 4)};
+  rcl_interfaces::srv::GetParameters::Response get_response;
+  rclcdds::detail::answer_get_parameters(store_, get, get_response, error);
+  EXPECT_TRUE(get_response.values.empty());
   EXPECT_FALSE(error.empty());
 }
 
-TEST(WarningLimiter, PrintsOncePerPeriodAndCountsWhatItHeldBack)
+TEST(WarningLimiter, PrintsOncePerPeriodCountsWhatItHeldBackAndBoundsUntrustedText)
 {
   using std::chrono::milliseconds;
   rclcdds::detail::WarningLimiter limiter(milliseconds(1000));
@@ -120,10 +116,7 @@ TEST(WarningLimiter, PrintsOncePerPeriodAndCountsWhatItHeldBack)
   }
   EXPECT_EQ(rclcdds::detail::WarningLimiter::suffix(0), "");
   EXPECT_EQ(rclcdds::detail::WarningLimiter::suffix(3), " (3 similar warnings suppressed)");
-}
-
-TEST(WarningLimiter, UntrustedTextIsPrintableAndBounded)
-{
+  // Untrusted text in a warning is printable and bounded.
   EXPECT_EQ(rclcdds::detail::printable("plain"), "plain");
   EXPECT_EQ(rclcdds::detail::printable("a\nb\x1b[0m"), "a\\x0ab\\x1b[0m");
   EXPECT_EQ(rclcdds::detail::printable(std::string(10, 'x'), 4), "xxxx...");

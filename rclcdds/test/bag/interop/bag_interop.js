@@ -67,7 +67,13 @@ async function readMcap(file) {
   const footerStart = bytes.length - 8 - 29;
   const view = new DataView(bytes.buffer, bytes.byteOffset);
   const hasSummary = footerStart > 8 && view.getBigUint64(footerStart + 9, true) !== 0n;
+  const decoders = new Map();
   let total = 0;
+  const show = (channel, schema, message) => {
+    if (!decoders.has(schema.id)) decoders.set(schema.id, decoderFor(schema));
+    print(channel.topic, schema.name, message.logTime, decoders.get(schema.id).readMessage(message.data));
+    ++total;
+  };
   const readable = {
     size: async () => BigInt(bytes.length),
     read: async (offset, size) => bytes.subarray(Number(offset), Number(offset + size)),
@@ -76,33 +82,25 @@ async function readMcap(file) {
   const reader = hasSummary ?
     await McapIndexedReader.Initialize({ readable, decompressHandlers: decompressHandlers() }) : undefined;
   if (reader !== undefined && reader.chunkIndexes.length > 0) {
-    const decoders = new Map();
     for await (const message of reader.readMessages({ validateCrcs: true })) {
       const channel = reader.channelsById.get(message.channelId);
-      const schema = reader.schemasById.get(channel.schemaId);
-      if (!decoders.has(schema.id)) decoders.set(schema.id, decoderFor(schema));
-      print(channel.topic, schema.name, message.logTime, decoders.get(schema.id).readMessage(message.data));
-      ++total;
+      show(channel, reader.schemasById.get(channel.schemaId), message);
     }
     console.log("reader indexed");
   } else {
-    const reader = new McapStreamReader({ decompressHandlers: decompressHandlers(), validateCrcs: true });
-    reader.append(bytes);
+    const stream = new McapStreamReader({ decompressHandlers: decompressHandlers(), validateCrcs: true });
+    stream.append(bytes);
     const schemas = new Map();
     const channels = new Map();
-    const decoders = new Map();
-    for (let record; (record = reader.nextRecord()); ) {
+    for (let record; (record = stream.nextRecord()); ) {
       if (record.type === "Schema") schemas.set(record.id, record);
       else if (record.type === "Channel") channels.set(record.id, record);
       else if (record.type === "Message") {
         const channel = channels.get(record.channelId);
-        const schema = schemas.get(channel.schemaId);
-        if (!decoders.has(schema.id)) decoders.set(schema.id, decoderFor(schema));
-        print(channel.topic, schema.name, record.logTime, decoders.get(schema.id).readMessage(record.data));
-        ++total;
+        show(channel, schemas.get(channel.schemaId), record);
       }
     }
-    if (!reader.done()) throw new Error("stream reader did not reach the end of the file");
+    if (!stream.done()) throw new Error("stream reader did not reach the end of the file");
     console.log("reader stream");
   }
   console.log(`total ${total}`);
