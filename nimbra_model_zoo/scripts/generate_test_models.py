@@ -1,18 +1,13 @@
 #!/usr/bin/python3
 """Writes the ONNX models that the nimbra_model_zoo tests load.
 
-Run with Debian's interpreter (/usr/bin/python3), which owns the python3-onnx module:
+Run with Debian's interpreter, which owns the python3-onnx module:
+/usr/bin/python3 generate_test_models.py --output-dir DIR
 
-    /usr/bin/python3 generate_test_models.py --output-dir DIR
-
-Test models have the YOLOv8-seg output layout, predictions [1, 4 + classes + 32, anchors] and
-prototypes [1, 32, H/4, W/4], but their outputs are fixed by the initializers: the image is reduced
-to its three channel means, which a fully connected layer multiplies by a weight matrix (zero unless
+The models have the YOLOv8-seg output layout, but their outputs are fixed: the image is reduced to
+its three channel means, which a fully connected layer multiplies by a weight matrix (zero unless
 stated) before adding a bias that holds the intended output. The C++ tests therefore know every
 box, score and prototype pixel the network returns.
-
-The benchmark's YOLOv8n-seg network with random weights is written by
-benchmark/generate_yolov8n_seg.py.
 """
 
 import argparse
@@ -88,10 +83,8 @@ def save_model(path, graph_name, input_size, nodes, initializers, outputs):
 def save_head(path, head, prediction_weights=None, outputs=("predictions", "prototypes")):
     nodes, initializers = [], []
     reduce_to_channel_means(nodes)
-    infos = []
-    if "predictions" in outputs:
-        infos.append(fully_connected_output(nodes, initializers, "output0", head.predictions,
-                                            prediction_weights))
+    infos = [fully_connected_output(nodes, initializers, "output0", head.predictions,
+                                    prediction_weights)]
     if "prototypes" in outputs:
         infos.append(fully_connected_output(nodes, initializers, "output1", head.prototypes))
     save_model(path, os.path.basename(path), (head.input_w, head.input_h), nodes, initializers,
@@ -135,26 +128,22 @@ def probe_model():
     head.set_anchor(0, (16, 16, 48, 48), 0, 0.0)
     head.predictions[4:7, 0] = 0.0
     weights = np.zeros((head.predictions.size, 3), np.float32)
-    for channel in range(3):
-        weights[(4 + channel) * 1 + 0, channel] = 1.0  # row (4 + c), anchor 0 of a [C, 1] output
+    weights[4:7, :] = np.eye(3)  # rows 4 + c of a [C, 1] output
     return head, weights
 
 
 def write_test_models(out_dir):
-    save_head(os.path.join(out_dir, "boxes.onnx"), boxes_model())
-    save_head(os.path.join(out_dir, "masks.onnx"), masks_model())
-    head, weights = probe_model()
-    save_head(os.path.join(out_dir, "probe.onnx"), head, prediction_weights=weights)
-
-    # Malformed layouts.
-    bad_channels = Head((64, 64), classes=3, anchors=8)
-    bad_channels.predictions = np.zeros((30, 8), np.float32)  # 4 + 32 rows needed at least
-    save_head(os.path.join(out_dir, "bad_channels.onnx"), bad_channels)
-    bad_rank = Head((64, 64), classes=3, anchors=8)
+    path = lambda name: os.path.join(out_dir, name + ".onnx")  # noqa: E731
+    save_head(path("boxes"), boxes_model())
+    save_head(path("masks"), masks_model())
+    save_head(path("probe"), *probe_model())
+    # Malformed layouts: 4 + 32 prediction rows needed at least; prototypes of rank 3; no prototypes.
+    bad_channels, bad_rank = Head((64, 64), 3, 8), Head((64, 64), 3, 8)
+    bad_channels.predictions = np.zeros((30, 8), np.float32)
+    save_head(path("bad_channels"), bad_channels)
     bad_rank.prototypes = np.zeros((MASK_CHANNELS, 256), np.float32)
-    save_head(os.path.join(out_dir, "bad_proto_rank.onnx"), bad_rank)
-    save_head(os.path.join(out_dir, "one_output.onnx"), Head((64, 64), classes=3, anchors=8),
-              outputs=("predictions",))
+    save_head(path("bad_proto_rank"), bad_rank)
+    save_head(path("one_output"), Head((64, 64), 3, 8), outputs=("predictions",))
 
 
 def main():

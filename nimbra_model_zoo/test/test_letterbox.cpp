@@ -7,43 +7,34 @@
 namespace orvix::model {
 namespace {
 
-struct Geometry {
-  cv::Size image;
-  cv::Size input;
-  double scale;
-  cv::Size scaled;
-  int pad_x;
-  int pad_y;
-};
-
-class LetterboxGeometry : public ::testing::TestWithParam<Geometry> {};
-
-TEST_P(LetterboxGeometry, ScalesUniformlyAndCentres) {
-  Geometry const& g = GetParam();
-  Letterbox const letterbox(g.image, g.input);
-  EXPECT_DOUBLE_EQ(letterbox.Scale(), g.scale);
-  EXPECT_EQ(letterbox.ScaledSize(), g.scaled);
-  EXPECT_EQ(letterbox.PadX(), g.pad_x);
-  EXPECT_EQ(letterbox.PadY(), g.pad_y);
-  // Image corners land on the scaled area's corners.
-  EXPECT_DOUBLE_EQ(letterbox.ToInputX(0.0), g.pad_x);
-  EXPECT_DOUBLE_EQ(letterbox.ToInputY(0.0), g.pad_y);
-  EXPECT_NEAR(letterbox.ToImageX(letterbox.ToInputX(17.25)), 17.25, 1e-9);
-  EXPECT_NEAR(letterbox.ToImageY(letterbox.ToInputY(3.5)), 3.5, 1e-9);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, LetterboxGeometry,
-    ::testing::Values(Geometry{{640, 480}, {640, 640}, 1.0, {640, 480}, 0, 80},
-                      Geometry{{1280, 720}, {640, 640}, 0.5, {640, 360}, 0, 140},
-                      Geometry{{480, 640}, {640, 640}, 1.0, {480, 640}, 80, 0},
-                      Geometry{{256, 128}, {64, 64}, 0.25, {64, 32}, 0, 16},
-                      Geometry{{100, 100}, {64, 64}, 0.64, {64, 64}, 0, 0},
-                      Geometry{{320, 240}, {640, 640}, 2.0, {640, 480}, 0, 80},
-                      // A one-pixel-high strip keeps at least one row.
-                      Geometry{{3200, 1}, {64, 64}, 0.02, {64, 1}, 0, 31}));
-
-TEST(Letterbox, RejectsEmptySizes) {
+TEST(Letterbox, ScalesUniformlyAndCentres) {
+  struct Geometry {
+    cv::Size image;
+    cv::Size input;
+    double scale;
+    cv::Size scaled;
+    int pad_x;
+    int pad_y;
+  };
+  for (Geometry const& g : {Geometry{{640, 480}, {640, 640}, 1.0, {640, 480}, 0, 80},
+                            Geometry{{1280, 720}, {640, 640}, 0.5, {640, 360}, 0, 140},
+                            Geometry{{480, 640}, {640, 640}, 1.0, {480, 640}, 80, 0},
+                            Geometry{{256, 128}, {64, 64}, 0.25, {64, 32}, 0, 16},
+                            Geometry{{100, 100}, {64, 64}, 0.64, {64, 64}, 0, 0},
+                            Geometry{{320, 240}, {640, 640}, 2.0, {640, 480}, 0, 80},
+                            // A one-pixel-high strip keeps at least one row.
+                            Geometry{{3200, 1}, {64, 64}, 0.02, {64, 1}, 0, 31}}) {
+    SCOPED_TRACE(::testing::Message() << g.image << " into " << g.input);
+    Letterbox const letterbox(g.image, g.input);
+    EXPECT_DOUBLE_EQ(letterbox.Scale(), g.scale);
+    EXPECT_EQ(letterbox.ScaledSize(), g.scaled);
+    EXPECT_EQ(cv::Point(letterbox.PadX(), letterbox.PadY()), cv::Point(g.pad_x, g.pad_y));
+    // Image corners land on the scaled area's corners.
+    EXPECT_DOUBLE_EQ(letterbox.ToInputX(0.0), g.pad_x);
+    EXPECT_DOUBLE_EQ(letterbox.ToInputY(0.0), g.pad_y);
+    EXPECT_NEAR(letterbox.ToImageX(letterbox.ToInputX(17.25)), 17.25, 1e-9);
+    EXPECT_NEAR(letterbox.ToImageY(letterbox.ToInputY(3.5)), 3.5, 1e-9);
+  }
   EXPECT_THROW(Letterbox(cv::Size(0, 10), cv::Size(64, 64)), std::invalid_argument);
   EXPECT_THROW(Letterbox(cv::Size(10, 10), cv::Size(64, -1)), std::invalid_argument);
 }

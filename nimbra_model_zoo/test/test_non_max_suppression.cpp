@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <random>
 
@@ -9,66 +8,57 @@
 namespace orvix::model {
 namespace {
 
-struct IouCase {
-  cv::Rect2f a;
-  cv::Rect2f b;
-  float iou;
-};
-
-class IouTable : public ::testing::TestWithParam<IouCase> {};
-
-TEST_P(IouTable, MatchesTheArea) {
-  IouCase const& c = GetParam();
-  EXPECT_FLOAT_EQ(IntersectionOverUnion(c.a, c.b), c.iou);
-  EXPECT_FLOAT_EQ(IntersectionOverUnion(c.b, c.a), c.iou);
+TEST(IntersectionOverUnion, IsSymmetricAndMatchesTheArea) {
+  struct Case {
+    const char* name;
+    cv::Rect2f a;
+    cv::Rect2f b;
+    float iou;
+  };
+  for (Case const& c : {Case{"identical", {0, 0, 10, 10}, {0, 0, 10, 10}, 1.0F},
+                        Case{"apart", {0, 0, 10, 10}, {20, 0, 10, 10}, 0.0F},
+                        Case{"touching", {0, 0, 10, 10}, {10, 0, 10, 10}, 0.0F},
+                        Case{"half", {0, 0, 10, 10}, {5, 0, 10, 10}, 50.0F / 150.0F},
+                        Case{"contained", {0, 0, 10, 10}, {2, 2, 5, 5}, 25.0F / 100.0F},
+                        Case{"empty", {0, 0, 0, 0}, {0, 0, 0, 0}, 0.0F}}) {
+    EXPECT_FLOAT_EQ(IntersectionOverUnion(c.a, c.b), c.iou) << c.name;
+    EXPECT_FLOAT_EQ(IntersectionOverUnion(c.b, c.a), c.iou) << c.name;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Boxes, IouTable,
-    ::testing::Values(IouCase{{0, 0, 10, 10}, {0, 0, 10, 10}, 1.0F},        // identical
-                      IouCase{{0, 0, 10, 10}, {20, 0, 10, 10}, 0.0F},       // apart
-                      IouCase{{0, 0, 10, 10}, {10, 0, 10, 10}, 0.0F},       // touching
-                      IouCase{{0, 0, 10, 10}, {5, 0, 10, 10}, 50.0F / 150.0F},
-                      IouCase{{0, 0, 10, 10}, {2, 2, 5, 5}, 25.0F / 100.0F},  // contained
-                      IouCase{{0, 0, 0, 0}, {0, 0, 0, 0}, 0.0F}));           // empty
-
-std::vector<ScoredBox> Boxes(std::initializer_list<ScoredBox> boxes) { return boxes; }
-
-TEST(SuppressNonMaxima, DropsOverlapsWithinAClassOnly) {
-  auto const boxes = Boxes({{{0, 0, 10, 10}, 0.6F, 0},
-                            {{1, 0, 10, 10}, 0.9F, 0},    // IoU 0.82 with box 0: wins over it
-                            {{1, 0, 10, 10}, 0.5F, 1},    // same place, other class: kept
-                            {{30, 30, 5, 5}, 0.4F, 0}});  // apart: kept
-  EXPECT_EQ(SuppressNonMaxima(boxes, 0.45F, 10), (std::vector<std::size_t>{1, 2, 3}));
-}
-
-TEST(SuppressNonMaxima, KeepsAnOverlapEqualToTheThreshold) {
-  auto const boxes = Boxes({{{0, 0, 10, 10}, 0.9F, 0}, {{0, 0, 10, 5}, 0.8F, 0}});  // IoU 0.5
-  EXPECT_EQ(SuppressNonMaxima(boxes, 0.5F, 10).size(), 2U);
-  EXPECT_EQ(SuppressNonMaxima(boxes, 0.49F, 10).size(), 1U);
-}
-
-TEST(SuppressNonMaxima, OrdersByScoreAndKeepsInputOrderOnTies) {
-  auto const boxes = Boxes({{{0, 0, 1, 1}, 0.5F, 0},
-                            {{10, 0, 1, 1}, 0.7F, 0},
-                            {{20, 0, 1, 1}, 0.5F, 0},
-                            {{30, 0, 1, 1}, 0.9F, 0}});
-  EXPECT_EQ(SuppressNonMaxima(boxes, 0.45F, 10), (std::vector<std::size_t>{3, 1, 0, 2}));
-}
-
-TEST(SuppressNonMaxima, StopsAtMaxKept) {
-  auto const boxes = Boxes({{{0, 0, 1, 1}, 0.5F, 0},
-                            {{10, 0, 1, 1}, 0.7F, 0},
-                            {{20, 0, 1, 1}, 0.6F, 1}});
-  EXPECT_EQ(SuppressNonMaxima(boxes, 0.45F, 2), (std::vector<std::size_t>{1, 2}));
-  EXPECT_TRUE(SuppressNonMaxima(boxes, 0.45F, 0).empty());
-  EXPECT_TRUE(SuppressNonMaxima({}, 0.45F, 10).empty());
-}
-
-TEST(SuppressNonMaxima, RanksNanScoresLast) {
+TEST(SuppressNonMaxima, Table) {
   float const nan = std::numeric_limits<float>::quiet_NaN();
-  auto const boxes = Boxes({{{0, 0, 1, 1}, nan, 0}, {{10, 0, 1, 1}, 0.1F, 0}});
-  EXPECT_EQ(SuppressNonMaxima(boxes, 0.45F, 10), (std::vector<std::size_t>{1, 0}));
+  struct Case {
+    const char* name;
+    std::vector<ScoredBox> boxes;
+    float threshold;
+    std::size_t max_kept;
+    std::vector<std::size_t> kept;
+  };
+  Case const cases[] = {
+      // Box 1 has IoU 0.82 with box 0 and wins; box 2 is in the same place, other class.
+      {"overlaps within a class only",
+       {{{0, 0, 10, 10}, 0.6F, 0}, {{1, 0, 10, 10}, 0.9F, 0}, {{1, 0, 10, 10}, 0.5F, 1},
+        {{30, 30, 5, 5}, 0.4F, 0}},
+       0.45F, 10, {1, 2, 3}},
+      {"IoU 0.5 equal to the threshold: kept",
+       {{{0, 0, 10, 10}, 0.9F, 0}, {{0, 0, 10, 5}, 0.8F, 0}}, 0.5F, 10, {0, 1}},
+      {"IoU 0.5 over the threshold: dropped",
+       {{{0, 0, 10, 10}, 0.9F, 0}, {{0, 0, 10, 5}, 0.8F, 0}}, 0.49F, 10, {0}},
+      {"by score, input order on ties",
+       {{{0, 0, 1, 1}, 0.5F, 0}, {{10, 0, 1, 1}, 0.7F, 0}, {{20, 0, 1, 1}, 0.5F, 0},
+        {{30, 0, 1, 1}, 0.9F, 0}},
+       0.45F, 10, {3, 1, 0, 2}},
+      {"stops at max kept",
+       {{{0, 0, 1, 1}, 0.5F, 0}, {{10, 0, 1, 1}, 0.7F, 0}, {{20, 0, 1, 1}, 0.6F, 1}}, 0.45F, 2,
+       {1, 2}},
+      {"max kept 0", {{{0, 0, 1, 1}, 0.5F, 0}}, 0.45F, 0, {}},
+      {"no boxes", {}, 0.45F, 10, {}},
+      {"NaN score last", {{{0, 0, 1, 1}, nan, 0}, {{10, 0, 1, 1}, 0.1F, 0}}, 0.45F, 10, {1, 0}},
+  };
+  for (Case const& c : cases) {
+    EXPECT_EQ(SuppressNonMaxima(c.boxes, c.threshold, c.max_kept), c.kept) << c.name;
+  }
 }
 
 TEST(SuppressNonMaxima, RandomBoxesMeetTheDefinition) {
@@ -99,10 +89,7 @@ TEST(SuppressNonMaxima, RandomBoxesMeetTheDefinition) {
     }
     // Every dropped box overlaps a stronger kept box of its class.
     for (std::size_t i = 0; i < boxes.size(); ++i) {
-      if (is_kept[i]) {
-        continue;
-      }
-      bool explained = false;
+      bool explained = is_kept[i];
       for (std::size_t const k : kept) {
         explained |= boxes[k].class_id == boxes[i].class_id && boxes[k].score >= boxes[i].score &&
                      IntersectionOverUnion(boxes[k].box, boxes[i].box) > threshold;

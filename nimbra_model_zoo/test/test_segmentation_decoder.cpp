@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <tuple>
 
 #include <opencv2/imgproc.hpp>
 
@@ -57,49 +58,44 @@ struct RawOutputs {
 // row r image y [4r - 80, 4r - 76).
 Letterbox const kCamera(cv::Size(640, 480), cv::Size(640, 640));
 
-struct MaskCase {
-  cv::Rect proto_region;  ///< prototype pixels set on, in prototype pixels
-  cv::Rect2f box;         ///< instance box in input pixels
-  cv::Rect expected;      ///< bounding rectangle of the mask, image pixels
-  int rounded_corners;    ///< region corners inside the box and the prototype grid
-};
-
-class MaskPlacement : public ::testing::TestWithParam<MaskCase> {};
-
-TEST_P(MaskPlacement, FollowsThePrototypesInsideTheBox) {
-  MaskCase const& c = GetParam();
-  RawOutputs raw(2, 1, 32, cv::Size(160, 160));
-  raw.SetAnchor(0, c.box, 1, 0.9F);
-  raw.SetCoefficient(0, 5, 2.0F);
-  raw.Plane(5).setTo(-5.0F);
-  raw.Plane(5)(c.proto_region).setTo(5.0F);
-
-  SegmentationDecoder decoder;
-  std::vector<ModelDetection> detections;
-  ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, kCamera, detections));
-  ASSERT_EQ(detections.size(), 1U);
-  cv::Mat const& mask = detections[0].mask;
-  ASSERT_EQ(mask.type(), CV_8UC1);
-  ASSERT_EQ(mask.size(), cv::Size(640, 480));
-  // Bilinear upsampling by 4 leaves the outermost pixel of such a corner below 0.5.
-  int const on_pixels = c.expected.area() - c.rounded_corners;
-  EXPECT_EQ(cv::boundingRect(mask), c.expected);
-  EXPECT_EQ(cv::countNonZero(mask), on_pixels);
-  EXPECT_EQ(cv::countNonZero(mask == 255), on_pixels);
+TEST(SegmentationDecoder, MaskFollowsThePrototypesInsideTheBox) {
+  struct Case {
+    const char* name;
+    cv::Rect proto_region;  ///< prototype pixels set on, in prototype pixels
+    cv::Rect2f box;         ///< instance box in input pixels
+    cv::Rect expected;      ///< bounding rectangle of the mask, image pixels
+    int rounded_corners;    ///< region corners inside the box and the prototype grid
+  };
+  for (Case const& c : {
+           Case{"region inside the box", {10, 30, 20, 15}, {20, 100, 200, 200}, {40, 40, 80, 60}, 4},
+           // Pixel centres inside the box.
+           Case{"region cropped by the box", {0, 20, 160, 120}, {100.2F, 150.7F, 50.0F, 40.0F},
+                {100, 71, 50, 40}, 0},
+           // The prototype grid ends at the image's right edge; its rows go on into the padding.
+           Case{"bottom-right image corner", {150, 130, 10, 10}, {560, 480, 80, 80},
+                {600, 440, 40, 40}, 2},
+           Case{"box beyond the image: clipped", {0, 0, 160, 160}, {-30, 60, 100, 30},
+                {0, 0, 70, 10}, 0}}) {
+    SCOPED_TRACE(c.name);
+    RawOutputs raw(2, 1, 32, cv::Size(160, 160));
+    raw.SetAnchor(0, c.box, 1, 0.9F);
+    raw.SetCoefficient(0, 5, 2.0F);
+    raw.Plane(5).setTo(-5.0F);
+    raw.Plane(5)(c.proto_region).setTo(5.0F);
+    SegmentationDecoder decoder;
+    std::vector<ModelDetection> detections;
+    ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, kCamera, detections));
+    ASSERT_EQ(detections.size(), 1U);
+    cv::Mat const& mask = detections[0].mask;
+    ASSERT_EQ(mask.type(), CV_8UC1);
+    ASSERT_EQ(mask.size(), cv::Size(640, 480));
+    // Bilinear upsampling by 4 leaves the outermost pixel of such a corner below 0.5.
+    int const on_pixels = c.expected.area() - c.rounded_corners;
+    EXPECT_EQ(cv::boundingRect(mask), c.expected);
+    EXPECT_EQ(cv::countNonZero(mask), on_pixels);
+    EXPECT_EQ(cv::countNonZero(mask == 255), on_pixels);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Regions, MaskPlacement,
-    ::testing::Values(
-        // Region inside the box: the mask is the region.
-        MaskCase{{10, 30, 20, 15}, {20, 100, 200, 200}, {40, 40, 80, 60}, 4},
-        // Region larger than the box: the box crops it (pixel centres inside the box).
-        MaskCase{{0, 20, 160, 120}, {100.2F, 150.7F, 50.0F, 40.0F}, {100, 71, 50, 40}, 0},
-        // Region at the image's bottom-right corner; the prototype grid ends at its right edge
-        // (prototype rows go on below the image, into the padding).
-        MaskCase{{150, 130, 10, 10}, {560, 480, 80, 80}, {600, 440, 40, 40}, 2},
-        // Box reaching beyond the image: clipped like the box.
-        MaskCase{{0, 0, 160, 160}, {-30, 60, 100, 30}, {0, 0, 70, 10}, 0}));
 
 TEST(SegmentationDecoder, MapsBoxesBackAndClipsThem) {
   RawOutputs raw(3, 3, 32, cv::Size(160, 160));
@@ -109,12 +105,12 @@ TEST(SegmentationDecoder, MapsBoxesBackAndClipsThem) {
   SegmentationDecoder decoder;
   std::vector<ModelDetection> detections;
   ASSERT_TRUE(decoder.Decode(raw.predictions, raw.prototypes, kCamera, detections));
-  ASSERT_EQ(detections.size(), 2U);
-  auto const box = [](ModelDetection const& d) { return cv::Rect2f(d.x, d.y, d.width, d.height); };
-  EXPECT_EQ(box(detections[0]), cv::Rect2f(100, 100, 40, 60));
-  EXPECT_EQ(detections[0].class_id, 2);
-  EXPECT_FLOAT_EQ(detections[0].score, 0.8F);
-  EXPECT_EQ(box(detections[1]), cv::Rect2f(600, 0, 40, 30));
+  std::vector<std::tuple<cv::Rect2f, int, float>> boxes;
+  for (ModelDetection const& d : detections) {
+    boxes.emplace_back(cv::Rect2f(d.x, d.y, d.width, d.height), d.class_id, d.score);
+  }
+  EXPECT_EQ(boxes, (std::vector<std::tuple<cv::Rect2f, int, float>>{
+                       {{100, 100, 40, 60}, 2, 0.8F}, {{600, 0, 40, 30}, 0, 0.7F}}));
 }
 
 TEST(SegmentationDecoder, MaskThresholdAppliesToTheProbability) {
@@ -133,44 +129,37 @@ TEST(SegmentationDecoder, MaskThresholdAppliesToTheProbability) {
   }
 }
 
-cv::Mat Tensor(std::vector<int> const& shape, int type = CV_32F) {
-  return cv::Mat(static_cast<int>(shape.size()), shape.data(), type, cv::Scalar::all(0));
-}
-
-struct ShapeCase {
-  std::vector<int> predictions;
-  std::vector<int> prototypes;
-  int type;
-  bool valid;
-};
-
-class ShapeCheck : public ::testing::TestWithParam<ShapeCase> {};
-
-TEST_P(ShapeCheck, AcceptsOnlyTheYoloV8SegLayout) {
-  ShapeCase const& c = GetParam();
-  cv::Mat const predictions = Tensor(c.predictions, c.type);
-  cv::Mat const prototypes = Tensor(c.prototypes);
-  std::string error;
-  EXPECT_EQ(SegmentationDecoder::CheckShapes(predictions, prototypes, &error), c.valid);
-  if (!c.valid) {
-    EXPECT_NE(error.find(SegmentationDecoder::ShapeText(predictions)), std::string::npos) << error;
-    EXPECT_NE(error.find(SegmentationDecoder::ShapeText(prototypes)), std::string::npos) << error;
-    SegmentationDecoder decoder;
-    std::vector<ModelDetection> detections(2);
-    EXPECT_FALSE(decoder.Decode(predictions, prototypes, kCamera, detections));
-    EXPECT_TRUE(detections.empty());
+TEST(SegmentationDecoder, AcceptsOnlyTheYoloV8SegLayout) {
+  struct Case {
+    std::vector<int> predictions;
+    std::vector<int> prototypes;
+    int type;
+    bool valid;
+  };
+  for (Case const& c : {Case{{1, 116, 8400}, {1, 32, 160, 160}, CV_32F, true},
+                        Case{{1, 37, 5}, {1, 32, 160, 160}, CV_32F, true},       // one class
+                        Case{{1, 36, 5}, {1, 32, 160, 160}, CV_32F, false},      // no class
+                        Case{{2, 116, 8400}, {2, 32, 160, 160}, CV_32F, false},  // batch 2
+                        Case{{116, 8400}, {1, 32, 160, 160}, CV_32F, false},     // rank 2
+                        Case{{1, 116, 8400}, {1, 32, 25600}, CV_32F, false},     // rank 3
+                        Case{{1, 116, 8400}, {1, 32, 160, 160}, CV_64F, false}}) {
+    cv::Mat const predictions(static_cast<int>(c.predictions.size()), c.predictions.data(), c.type,
+                              cv::Scalar::all(0));
+    cv::Mat const prototypes(static_cast<int>(c.prototypes.size()), c.prototypes.data(), CV_32F,
+                             cv::Scalar::all(0));
+    std::string error;
+    SCOPED_TRACE(SegmentationDecoder::ShapeText(predictions));
+    EXPECT_EQ(SegmentationDecoder::CheckShapes(predictions, prototypes, &error), c.valid);
+    if (!c.valid) {
+      EXPECT_NE(error.find(SegmentationDecoder::ShapeText(predictions)), std::string::npos) << error;
+      EXPECT_NE(error.find(SegmentationDecoder::ShapeText(prototypes)), std::string::npos) << error;
+      SegmentationDecoder decoder;
+      std::vector<ModelDetection> detections(2);
+      EXPECT_FALSE(decoder.Decode(predictions, prototypes, kCamera, detections));
+      EXPECT_TRUE(detections.empty());
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, ShapeCheck,
-    ::testing::Values(ShapeCase{{1, 116, 8400}, {1, 32, 160, 160}, CV_32F, true},
-                      ShapeCase{{1, 37, 5}, {1, 32, 160, 160}, CV_32F, true},    // one class
-                      ShapeCase{{1, 36, 5}, {1, 32, 160, 160}, CV_32F, false},   // no class
-                      ShapeCase{{2, 116, 8400}, {2, 32, 160, 160}, CV_32F, false},  // batch 2
-                      ShapeCase{{116, 8400}, {1, 32, 160, 160}, CV_32F, false},  // rank 2
-                      ShapeCase{{1, 116, 8400}, {1, 32, 25600}, CV_32F, false},  // rank 3
-                      ShapeCase{{1, 116, 8400}, {1, 32, 160, 160}, CV_64F, false}));
 
 TEST(SegmentationDecoder, RandomOutputsGiveConsistentDetections) {
   std::mt19937 rng(7);

@@ -78,6 +78,7 @@ TEST(YOLOv8SegInput, NetworkSeesRgbScaledToUnitWithGreyPadding) {
     int class_id;
     float score;
   };
+  YOLOv8Seg model(Description("probe"));
   for (Case const& c :
        {Case{"red", Image(64, 32, cv::Scalar(255, 0, 0)), 0, 0.5F + half_pad},
         Case{"blue", Image(64, 32, cv::Scalar(0, 0, 255)), 2, 0.5F + half_pad},
@@ -86,7 +87,6 @@ TEST(YOLOv8SegInput, NetworkSeesRgbScaledToUnitWithGreyPadding) {
         Case{"green 8UC4", cv::Mat(32, 64, CV_8UC4, cv::Scalar(0, 255, 0, 255)), 1,
              0.5F + half_pad}}) {
     SCOPED_TRACE(c.name);
-    YOLOv8Seg model(Description("probe"));
     std::vector<ModelDetection> const detections = Detect(model, c.image);
     ASSERT_EQ(detections.size(), 1U);
     EXPECT_EQ(detections[0].class_id, c.class_id);
@@ -130,28 +130,19 @@ TEST(YOLOv8SegErrors, ConstructionErrorsNameTheFileAndTheCause) {
     std::string description_file;
     std::vector<std::string> expected;  ///< parts of the message
   };
+  std::string const bad_channels = ModelPath("bad_channels"), bad_rank = ModelPath("bad_proto_rank");
+  std::string const one_output = ModelPath("one_output");
   Case const cases[] = {
-      {"does/not/exist.onnx",
-       "",
-       "/etc/robot/meta.yaml",
+      {"does/not/exist.onnx", "", "/etc/robot/meta.yaml",
        {"/etc/robot/does/not/exist.onnx", "/etc/robot/meta.yaml", "does not exist"}},
       // Not an ONNX file at all: no hint about converting an export (checked below).
       {not_onnx.string(), "", "", {not_onnx.string(), "not a loadable ONNX model"}},
       {::testing::TempDir(), "", "", {"not a regular file"}},
-      {ModelPath("bad_channels"),
-       "",
-       "",
-       {ModelPath("bad_channels"), "1x30x8", "1x32x16x16", "expected"}},
-      {ModelPath("bad_proto_rank"),
-       "",
-       "",
-       {ModelPath("bad_proto_rank"), "1x39x8", "1x32x256", "expected"}},
-      {ModelPath("one_output"), "", "", {ModelPath("one_output"), "[1x39x8]", "expected"}},
-      {ModelPath("boxes"),
-       "backend: cuda",
-       "",
-       {cuda ? "no error" : "backend \"cuda\" with target \"cuda\" is not available"}},
-  };
+      {bad_channels, "", "", {bad_channels, "1x30x8", "1x32x16x16", "expected"}},
+      {bad_rank, "", "", {bad_rank, "1x39x8", "1x32x256", "expected"}},
+      {one_output, "", "", {one_output, "[1x39x8]", "expected"}},
+      {ModelPath("boxes"), "backend: cuda", "",
+       {cuda ? "no error" : "backend \"cuda\" with target \"cuda\" is not available"}}};
   for (Case const& c : cases) {
     YAML::Node description = Description("boxes", c.extra);
     description["model_file"] = c.model_file;
