@@ -55,9 +55,7 @@ if(BUILD_TESTING)
   find_package(PCL REQUIRED COMPONENTS common)
 
   ament_add_gtest(test_runtime_parameters
-    test/runtime/test_arguments.cpp
     test/runtime/test_parameter_files.cpp
-    test/runtime/test_parameter_value.cpp
     test/runtime/test_node_parameters.cpp)
   target_link_libraries(test_runtime_parameters rclcdds)
   target_compile_definitions(test_runtime_parameters PRIVATE

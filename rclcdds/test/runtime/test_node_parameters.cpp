@@ -1,17 +1,23 @@
-// Parameter store: declaring, typed reads, set callbacks, events, overrides.
+// Parameter values and the parameter store: typing and its exact exception texts, message
+// round trips, declaring, typed reads, set callbacks, events, overrides.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "rclcdds/node_interfaces/node_parameters.hpp"
+#include "rclcdds/parameter.hpp"
 
 namespace
 {
 
 using rclcdds::NodeOptions;
 using rclcdds::Parameter;
+using rclcdds::ParameterType;
 using rclcdds::ParameterValue;
 using rclcdds::node_interfaces::NodeParameters;
 using rcl_interfaces::msg::SetParametersResult;
@@ -59,12 +65,10 @@ TEST(NodeParameters, TypedReadsOfOverrides)
   EXPECT_EQ(read<std::vector<int64_t>>(params, "ids"), (std::vector<int64_t>{1, 2}));
   EXPECT_EQ(read<std::vector<int>>(params, "ids"), (std::vector<int>{1, 2}));
   EXPECT_EQ(read<std::vector<double>>(params, "weights"), (std::vector<double>{0.5, 1.5}));
+  EXPECT_EQ(read<std::vector<float>>(params, "weights"), (std::vector<float>{0.5f, 1.5f}));
   EXPECT_EQ(read<std::vector<bool>>(params, "flags"), (std::vector<bool>{true, false}));
-}
 
-TEST(NodeParameters, AbsentParameterLeavesValueAndReturnsFalse)
-{
-  NodeParameters params("/object_detect", auto_declare({}), nullptr);
+  // An absent parameter leaves the value alone.
   int cameras = 2;
   EXPECT_FALSE(params.get_parameter("cameras", cameras));
   EXPECT_EQ(cameras, 2);
@@ -74,37 +78,108 @@ TEST(NodeParameters, AbsentParameterLeavesValueAndReturnsFalse)
   EXPECT_EQ(params.get_parameter_or<std::string>("name", "fallback"), "fallback");
 }
 
-TEST(NodeParameters, TypeMismatchThrowsRclcppMessageWithoutConversion)
+TEST(ParameterValue, TypeOfEachConstructor)
 {
+  const std::vector<std::pair<ParameterValue, ParameterType>> cases = {
+    {ParameterValue(), rclcdds::PARAMETER_NOT_SET},
+    {ParameterValue(true), rclcdds::PARAMETER_BOOL},
+    {ParameterValue(3), rclcdds::PARAMETER_INTEGER},
+    {ParameterValue(int64_t{1} << 40), rclcdds::PARAMETER_INTEGER},
+    {ParameterValue(1.5f), rclcdds::PARAMETER_DOUBLE},
+    {ParameterValue(2.5), rclcdds::PARAMETER_DOUBLE},
+    {ParameterValue("text"), rclcdds::PARAMETER_STRING},
+    {ParameterValue(std::string("text")), rclcdds::PARAMETER_STRING},
+    {ParameterValue(std::vector<uint8_t>{1, 2}), rclcdds::PARAMETER_BYTE_ARRAY},
+    {ParameterValue(std::vector<bool>{true}), rclcdds::PARAMETER_BOOL_ARRAY},
+    {ParameterValue(std::vector<int>{1, 2}), rclcdds::PARAMETER_INTEGER_ARRAY},
+    {ParameterValue(std::vector<int64_t>{1}), rclcdds::PARAMETER_INTEGER_ARRAY},
+    {ParameterValue(std::vector<float>{1.f}), rclcdds::PARAMETER_DOUBLE_ARRAY},
+    {ParameterValue(std::vector<double>{1.0}), rclcdds::PARAMETER_DOUBLE_ARRAY},
+    {ParameterValue(std::vector<std::string>{"a"}), rclcdds::PARAMETER_STRING_ARRAY},
+  };
+  for (const auto & c : cases) {
+    EXPECT_EQ(c.first.get_type(), c.second) << rclcdds::to_string(c.second);
+  }
+}
+
+TEST(ParameterTyping, MismatchedReadsThrowTheRclcppTextsWithoutConverting)
+{
+  NodeParameters params("/n", auto_declare(
+      {"--ros-args", "-p", "executors:=four", "-p", "rate:=4.0", "-p", "debug:=true", "-p",
+        "cloud_x_leafSize:=1", "-p", "a:=[1, 2]"}), nullptr);
+  int executors = 1;
+  double leaf = 0.0;
+  std::vector<double> as_doubles;
   struct Case
   {
-    const char * arg;
+    std::function<void()> read;
     const char * message;
   };
   const std::vector<Case> cases = {
-    {"executors:=four", "parameter 'executors' has invalid type: expected [integer] got [string]"},
-    {"executors:=4.0", "parameter 'executors' has invalid type: expected [integer] got [double]"},
-    {"executors:=true", "parameter 'executors' has invalid type: expected [integer] got [bool]"},
+    {[&] {params.get_parameter("executors", executors);},
+      "parameter 'executors' has invalid type: expected [integer] got [string]"},
+    {[&] {params.get_parameter("rate", executors);},
+      "parameter 'rate' has invalid type: expected [integer] got [double]"},
+    {[&] {params.get_parameter("debug", executors);},
+      "parameter 'debug' has invalid type: expected [integer] got [bool]"},
+    {[&] {params.get_parameter("cloud_x_leafSize", leaf);},
+      "parameter 'cloud_x_leafSize' has invalid type: expected [double] got [integer]"},
+    {[&] {params.get_parameter("a", as_doubles);},
+      "parameter 'a' has invalid type: expected [double_array] got [integer_array]"},
+    {[] {Parameter("ids", std::vector<int64_t>{1}).get_value<std::vector<std::string>>();},
+      "parameter 'ids' has invalid type: expected [string_array] got [integer_array]"},
   };
   for (const auto & c : cases) {
-    NodeParameters params("/object_detect", auto_declare({"--ros-args", "-p", c.arg}), nullptr);
-    int executors = 1;
     try {
-      params.get_parameter("executors", executors);
-      ADD_FAILURE() << "no exception for " << c.arg;
+      c.read();
+      ADD_FAILURE() << "no exception for " << c.message;
     } catch (const rclcdds::exceptions::InvalidParameterTypeException & e) {
       EXPECT_STREQ(e.what(), c.message);
     }
-    EXPECT_EQ(executors, 1);
   }
-  NodeParameters ints("/n", auto_declare({"--ros-args", "-p", "cloud_x_leafSize:=1"}), nullptr);
-  double leaf = 0.0;
+  EXPECT_EQ(executors, 1);
+
+  // A bare value's read names no parameter.
+  try {
+    ParameterValue(2.0).get<int64_t>();
+    ADD_FAILURE() << "no exception";
+  } catch (const rclcdds::ParameterTypeException & e) {
+    EXPECT_STREQ(e.what(), "expected [integer] got [double]");
+  }
+  EXPECT_THROW(ParameterValue(2.0).get<bool>(), rclcdds::ParameterTypeException);
+  EXPECT_THROW(ParameterValue(2.0).get<std::string>(), rclcdds::ParameterTypeException);
+  EXPECT_THROW(ParameterValue(2).get<float>(), rclcdds::ParameterTypeException);
   EXPECT_THROW(
-    ints.get_parameter("cloud_x_leafSize", leaf), rclcdds::exceptions::InvalidParameterTypeException);
-  std::vector<double> as_doubles;
-  NodeParameters arrays("/n", auto_declare({"--ros-args", "-p", "a:=[1, 2]"}), nullptr);
-  EXPECT_THROW(
-    arrays.get_parameter("a", as_doubles), rclcdds::exceptions::InvalidParameterTypeException);
+    ParameterValue(std::vector<double>{0.5}).get<std::vector<int>>(), rclcdds::ParameterTypeException);
+  EXPECT_THROW(Parameter("a", 5).as_double(), rclcdds::ParameterTypeException);
+}
+
+TEST(ParameterValue, MessageRoundTripsAndText)
+{
+  rcl_interfaces::msg::ParameterValue msg;
+  msg.type = rclcdds::PARAMETER_DOUBLE;
+  msg.double_value = 4.25;
+  msg.integer_value = 99;  // ignored: not the selected member
+  const ParameterValue v(msg);
+  EXPECT_EQ(v, ParameterValue(4.25));
+  EXPECT_EQ(v.to_value_msg().integer_value, 0);
+  msg.type = 200;
+  EXPECT_THROW(ParameterValue{msg}, std::runtime_error);
+
+  const Parameter p("trash_detection.trash_class_type", std::vector<std::string>{"PAPER", "CUP"});
+  EXPECT_EQ(p.to_parameter_msg().name, "trash_detection.trash_class_type");
+  EXPECT_EQ(Parameter::from_parameter_msg(p.to_parameter_msg()), p);
+  const Parameter nan("x", std::numeric_limits<double>::quiet_NaN());
+  EXPECT_TRUE(std::isnan(Parameter::from_parameter_msg(nan.to_parameter_msg()).as_double()));
+
+  EXPECT_EQ(rclcdds::to_string(ParameterValue(true)), "true");
+  EXPECT_EQ(rclcdds::to_string(ParameterValue(-7)), "-7");
+  EXPECT_EQ(rclcdds::to_string(ParameterValue("x y")), "x y");
+  EXPECT_EQ(rclcdds::to_string(ParameterValue(std::vector<int64_t>{1, 2, 3})), "[1, 2, 3]");
+  EXPECT_EQ(rclcdds::to_string(ParameterValue(std::vector<bool>{true, false})), "[true, false]");
+  EXPECT_EQ(rclcdds::to_string(ParameterValue(std::vector<uint8_t>{255, 0})), "[255, 0]");
+  EXPECT_EQ(
+    rclcdds::to_string(Parameter("n", 3)), "{\"n\": {\"type\": \"integer\", \"value\": \"3\"}}");
 }
 
 TEST(NodeParameters, OverridePrecedence)
