@@ -70,9 +70,7 @@ if(BUILD_TESTING)
   ament_add_gtest(test_runtime_tf2 test/runtime/test_buffer_core.cpp)
   target_link_libraries(test_runtime_tf2 rclcdds)
 
-  ament_add_gtest(test_runtime_conversions
-    test/runtime/test_cv_bridge.cpp
-    test/runtime/test_pcl_conversions.cpp)
+  ament_add_gtest(test_runtime_conversions test/runtime/test_conversions.cpp)
   target_link_libraries(test_runtime_conversions rclcdds pcl_common)
   target_include_directories(test_runtime_conversions SYSTEM PRIVATE ${PCL_INCLUDE_DIRS})
 endif()
