@@ -50,82 +50,72 @@ cv::Mat rectMask(int rows, int cols, const cv::Rect & r)
   return m;
 }
 
-TEST(MaskIou, SameSizeModes)
+TEST(MaskIou, Table)
 {
   const cv::Mat a = rectMask(100, 100, cv::Rect(0, 0, 20, 10));    // 200 px
   const cv::Mat b = rectMask(100, 100, cv::Rect(10, 0, 40, 10));   // 400 px, 100 shared
+  // A depth-sized mask (320 x 240) and a colour-sized mask (640 x 480) of the same region.
+  const cv::Mat depth = rectMask(240, 320, cv::Rect(80, 60, 80, 60));
+  const cv::Mat colour = rectMask(480, 640, cv::Rect(160, 120, 160, 120));
+  const cv::Mat small = rectMask(10, 10, cv::Rect(0, 0, 5, 5));
+  const cv::Mat none = cv::Mat::zeros(10, 10, CV_8UC1);
+  cv::Mat as_float;
+  small.convertTo(as_float, CV_32FC1);
   struct Case
   {
+    const char * name;
+    cv::Mat a, b;
     int mode;
     float expected;
   };
-  for (const Case & c : {Case{kMaskOverFirst, 0.5F}, Case{kMaskOverSecond, 0.25F},
-      Case{kMaskOverUnion, 100.0F / 500.0F}, Case{7, 0.0F}, Case{-1, 0.0F}})
-  {
-    EXPECT_NEAR(maskIou(a, b, c.mode), c.expected, 1e-6F) << "mode " << c.mode;
+  const Case cases[] = {
+    {"over first", a, b, kMaskOverFirst, 0.5F},
+    {"over second", a, b, kMaskOverSecond, 0.25F},
+    {"over union", a, b, kMaskOverUnion, 100.0F / 500.0F},
+    {"unknown mode 7", a, b, 7, 0.0F},
+    {"unknown mode -1", a, b, -1, 0.0F},
+    {"depth over colour size", depth, colour, kMaskOverFirst, 1.0F},
+    {"colour over depth size", colour, depth, kMaskOverUnion, 1.0F},
+    {"half the region", depth, rectMask(480, 640, cv::Rect(160, 120, 80, 120)), kMaskOverFirst, 0.5F},
+    {"3x3 against 1000x1000", rectMask(3, 3, cv::Rect(0, 0, 3, 3)),
+      rectMask(1000, 1000, cv::Rect(0, 0, 1000, 1000)), kMaskOverUnion, 1.0F},
+    {"odd sizes stay in bounds", rectMask(7, 13, cv::Rect(0, 0, 13, 7)),
+      rectMask(480, 2, cv::Rect(0, 0, 1, 480)), kMaskOverUnion, 6.0F / 13.0F},  // columns 0-5 of 13
+    {"empty first", cv::Mat(), small, kMaskOverUnion, 0.0F},
+    {"empty second", small, cv::Mat(), kMaskOverFirst, 0.0F},
+    {"nothing set in the first", none, small, kMaskOverFirst, 0.0F},
+    {"nothing set in the second", small, none, kMaskOverSecond, 0.0F},
+    {"three channels", cv::Mat(10, 10, CV_8UC3, cv::Scalar::all(255)), small, kMaskOverUnion, 0.0F},
+    {"float mask", as_float, small, kMaskOverUnion, 1.0F},
+    // A region of interest has non-continuous rows.
+    {"region of interest", rectMask(20, 20, cv::Rect(0, 0, 20, 20))(cv::Rect(5, 5, 10, 10)),
+      rectMask(10, 10, cv::Rect(0, 0, 10, 10)), kMaskOverUnion, 1.0F},
+  };
+  for (const Case & c : cases) {
+    EXPECT_NEAR(maskIou(c.a, c.b, c.mode), c.expected, 1e-6F) << c.name;
   }
 }
 
-TEST(MaskIou, DifferentSizesCompareTheSameViewWithoutOverrun)
-{
-  // A depth-sized mask (320 x 240) and a colour-sized mask (640 x 480) of the same region.
-  const cv::Mat depth_mask = rectMask(240, 320, cv::Rect(80, 60, 80, 60));
-  const cv::Mat colour_mask = rectMask(480, 640, cv::Rect(160, 120, 160, 120));
-  EXPECT_NEAR(maskIou(depth_mask, colour_mask, kMaskOverFirst), 1.0F, 1e-6F);
-  EXPECT_NEAR(maskIou(colour_mask, depth_mask, kMaskOverUnion), 1.0F, 1e-6F);
-  // Half of the region in the colour mask.
-  const cv::Mat half = rectMask(480, 640, cv::Rect(160, 120, 80, 120));
-  EXPECT_NEAR(maskIou(depth_mask, half, kMaskOverFirst), 0.5F, 1e-6F);
-  // Odd sizes and aspect ratios stay in bounds.
-  EXPECT_GE(maskIou(rectMask(7, 13, cv::Rect(0, 0, 13, 7)), rectMask(480, 2, cv::Rect(0, 0, 1, 480)), kMaskOverUnion), 0.0F);
-  EXPECT_NEAR(maskIou(rectMask(3, 3, cv::Rect(0, 0, 3, 3)), rectMask(1000, 1000, cv::Rect(0, 0, 1000, 1000)), 2), 1.0F, 1e-6F);
-}
-
-TEST(MaskIou, EmptyAndUnusualMasks)
-{
-  const cv::Mat a = rectMask(10, 10, cv::Rect(0, 0, 5, 5));
-  EXPECT_EQ(maskIou(cv::Mat(), a, kMaskOverUnion), 0.0F);
-  EXPECT_EQ(maskIou(a, cv::Mat(), kMaskOverFirst), 0.0F);
-  EXPECT_EQ(maskIou(cv::Mat::zeros(10, 10, CV_8UC1), a, kMaskOverFirst), 0.0F);  // nothing set in a
-  EXPECT_EQ(maskIou(a, cv::Mat::zeros(10, 10, CV_8UC1), kMaskOverSecond), 0.0F);
-  EXPECT_EQ(maskIou(cv::Mat(10, 10, CV_8UC3, cv::Scalar(255, 255, 255)), a, kMaskOverUnion), 0.0F);
-  cv::Mat as_float;
-  a.convertTo(as_float, CV_32FC1);
-  EXPECT_NEAR(maskIou(as_float, a, kMaskOverUnion), 1.0F, 1e-6F);
-  // A region of interest (non-continuous rows) is read correctly.
-  const cv::Mat big = rectMask(20, 20, cv::Rect(0, 0, 20, 20));
-  EXPECT_NEAR(maskIou(big(cv::Rect(5, 5, 10, 10)), rectMask(10, 10, cv::Rect(0, 0, 10, 10)), kMaskOverUnion), 1.0F, 1e-6F);
-}
-
-TEST(PixelToMask, SetsInsidePixelsAndSkipsOthers)
+TEST(PixelToMaskAndIsPointInMask, SetAndReadInsidePixelsOnly)
 {
   cv::Mat mask = cv::Mat::zeros(4, 5, CV_8UC1);
   const std::vector<cv::Point> pixels = {{0, 0}, {4, 3}, {5, 0}, {-1, 2}, {2, 4}, {2, 1}};
   EXPECT_EQ(pixelToMask(pixels, mask), 3);
   EXPECT_EQ(cv::countNonZero(mask), 3);
-  EXPECT_EQ(mask.at<std::uint8_t>(3, 4), 255);
-  EXPECT_EQ(mask.at<std::uint8_t>(1, 2), 255);
+  for (const cv::Point & p : {cv::Point(0, 0), cv::Point(4, 3), cv::Point(2, 1)}) {
+    EXPECT_EQ(mask.at<std::uint8_t>(p), 255) << p;
+    EXPECT_TRUE(isPointInMask(mask, p)) << p;
+  }
+  for (const cv::Point & p : {cv::Point(1, 0), cv::Point(1, 2), cv::Point(5, 2), cv::Point(3, 4),
+      cv::Point(-1, 0)})
+  {
+    EXPECT_FALSE(isPointInMask(mask, p)) << p;
+  }
   cv::Mat empty;
   EXPECT_EQ(pixelToMask(pixels, empty), 0);
   cv::Mat wrong = cv::Mat::zeros(4, 5, CV_32FC1);
   EXPECT_EQ(pixelToMask(pixels, wrong), 0);
   EXPECT_EQ(pixelToMask({}, mask), 0);
-}
-
-TEST(IsPointInMask, Table)
-{
-  cv::Mat mask = cv::Mat::zeros(4, 5, CV_8UC1);
-  mask.at<std::uint8_t>(2, 3) = 1;
-  struct Case
-  {
-    cv::Point p;
-    bool expected;
-  };
-  for (const Case & c : {Case{{3, 2}, true}, Case{{2, 3}, false}, Case{{0, 0}, false}, Case{{5, 2}, false},
-      Case{{3, 4}, false}, Case{{-1, 0}, false}})
-  {
-    EXPECT_EQ(isPointInMask(mask, c.p), c.expected) << c.p;
-  }
   EXPECT_FALSE(isPointInMask(cv::Mat(), {0, 0}));
   EXPECT_FALSE(isPointInMask(cv::Mat::ones(4, 5, CV_16UC1), {0, 0}));
 }
