@@ -1,5 +1,5 @@
-// Helpers of the bag tests: temporary directories, CDR of messages, a receiver of raw samples,
-// bag contents.
+// Helpers of the bag tests: temporary directories, decoding of payloads, a receiver of raw
+// samples, bag contents.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
+#include "../transport/cdr_test_helpers.hpp"
 #include "bag_storage.hpp"
 #include "rclcdds/raw_reader.hpp"
-#include "rclcdds/serialization.hpp"
 
 namespace rclcdds_bag_test
 {
@@ -57,23 +57,13 @@ inline rclcdds_bag::McapOptions mcap_options(
   return options;
 }
 
-template<class T>
-std::vector<uint8_t> serialize(const T & message)
-{
-  rclcdds::SerializedMessage out;
-  rclcdds::serialize_message(rclcdds::get_message_members<T>(), &message, out);
-  return std::vector<uint8_t>(out.data(), out.data() + out.size());
-}
-
 /// A payload decoded as T; a test failure when it does not decode.
 template<class T>
 T deserialize(const std::vector<uint8_t> & data)
 {
   T message;
   std::string error;
-  EXPECT_TRUE(rclcdds::deserialize_message(
-      rclcdds::get_message_members<T>(), data.data(), data.size(), &message, nullptr, &error))
-    << error;
+  EXPECT_TRUE(rclcdds_test::decode(data, &error, &message)) << error;
   return message;
 }
 

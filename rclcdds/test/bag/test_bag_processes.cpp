@@ -31,11 +31,11 @@
 
 using namespace std::chrono_literals;
 using rclcdds_test::ChildProcess;
+using rclcdds_test::wire_of;
 using rclcdds_bag_test::deserialize;
 using rclcdds_bag_test::mcap_options;
 using rclcdds_bag_test::Receiver;
 using rclcdds_bag_test::read_bag;
-using rclcdds_bag_test::serialize;
 using rclcdds_bag_test::temp_dir;
 
 namespace
@@ -116,8 +116,8 @@ protected:
       std_msgs::msg::String text;
       text.data = "message " + std::to_string(i);
       for (auto & [writer, topic, payload] : {
-          std::make_tuple(&image_writer, kImageTopic, serialize(image)),
-          std::make_tuple(&chatter_writer, kChatterTopic, serialize(text))})
+          std::make_tuple(&image_writer, kImageTopic, wire_of(image)),
+          std::make_tuple(&chatter_writer, kChatterTopic, wire_of(text))})
       {
         sent[topic].push_back(payload);
         rclcdds::SerializedMessage copy;
@@ -320,7 +320,7 @@ TEST_F(BagProcessesTest, BagsWeWriteAreDecodedByIndependentReaders)
     for (int i = 0; i < 5; ++i) {
       std_msgs::msg::String text;
       text.data = "text " + std::to_string(i);
-      write(0, serialize(text), text.data);
+      write(0, wire_of(text), text.data);
       sensor_msgs::msg::Image image;
       image.header.frame_id = "cam_" + std::to_string(i);
       image.width = 4;
@@ -328,12 +328,12 @@ TEST_F(BagProcessesTest, BagsWeWriteAreDecodedByIndependentReaders)
       image.encoding = "rgb8";
       image.step = 12;
       image.data.assign(24, static_cast<uint8_t>(i));
-      write(1, serialize(image), "4x2 rgb8 cam_" + std::to_string(i) + " 24");
+      write(1, wire_of(image), "4x2 rgb8 cam_" + std::to_string(i) + " 24");
       geometry_msgs::msg::Vector3 vector;
       vector.x = i;
       vector.y = 0.5;
       vector.z = -i;
-      write(2, serialize(vector), std::to_string(i) + " 0.5 " + std::to_string(-i));
+      write(2, wire_of(vector), std::to_string(i) + " 0.5 " + std::to_string(-i));
     }
     writer->close();
     if (c.reader_line != nullptr) {

@@ -26,6 +26,7 @@
 #include <std_msgs/msg/string.hpp>
 
 #include "../node/node_test_fixture.hpp"
+#include "../transport/cdr_test_helpers.hpp"
 #include "../transport/child_process.hpp"
 
 using namespace std::chrono_literals;
@@ -36,16 +37,9 @@ namespace
 
 const char kStringType[] = "std_msgs::msg::dds_::String_";
 
-/// `message` as CDR, with a service prefix for requests.
-template<class MessageT>
-std::string cdr(const MessageT & message, bool request = false)
-{
-  rclcdds::SerializedMessage payload;
-  rclcdds::ServicePrefix prefix{0x1122334455667788ull, 1};
-  rclcdds::serialize_message(
-    rclcdds::get_message_members<MessageT>(), &message, payload, request ? &prefix : nullptr);
-  return std::string(reinterpret_cast<const char *>(payload.data()), payload.size());
-}
+using rclcdds_test::wire_of;
+
+const rclcdds::ServicePrefix kRequest{0x1122334455667788ull, 1};
 
 std_msgs::msg::String text(const std::string & data)
 {
@@ -86,12 +80,13 @@ protected:
 
   /// The command line of hostile_peer writing `bytes` (options: see hostile_peer.cpp).
   std::vector<std::string> hostile(
-    const std::string & topic, const std::string & type, const std::string & bytes,
+    const std::string & topic, const std::string & type, const std::vector<uint8_t> & bytes,
     std::vector<std::string> options)
   {
     char path[] = "/tmp/hostile_payload_XXXXXX";
     close(mkstemp(path));
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::ofstream(path, std::ios::binary).write(
+      reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     files_.push_back(path);
     options.insert(options.begin(), {HOSTILE_PEER, "--topic", topic, "--type", type,
         "--payload-file", path});
@@ -146,7 +141,7 @@ TEST_F(HostilePeersTest, AParameterNodeUnderAttackServesOnAndTheCliStaysSafe)
   bad.parameters[0].value.double_value = 7.0;
   ChildProcess type_200(hostile(
       "rq/" + name + "/set_parametersRequest", "rcl_interfaces::srv::dds_::SetParameters_Request_",
-      cdr(bad, true), {"--count", "5", "--rate", "50", "--match-timeout", "10"}));
+      wire_of(bad, &kRequest), {"--count", "5", "--rate", "50", "--match-timeout", "10"}));
   ASSERT_EQ(type_200.wait(20s), 0) << type_200.output();
   ASSERT_NE(type_200.output().find("matched"), std::string::npos) << type_200.output();
   auto gain = get(caller, name, "gain");
@@ -165,7 +160,7 @@ TEST_F(HostilePeersTest, AParameterNodeUnderAttackServesOnAndTheCliStaysSafe)
   request.names = {"gain"};
   ChildProcess stall(hostile(
       "rq/" + name + "/get_parametersRequest", "rcl_interfaces::srv::dds_::GetParameters_Request_",
-      cdr(request, true), {"--user-data", "clientid=de.ad.be.ef.0.0.0.0.0.0.0.0.0.0.0.1;",
+      wire_of(request, &kRequest), {"--user-data", "clientid=de.ad.be.ef.0.0.0.0.0.0.0.0.0.0.0.1;",
         "--count", "400", "--rate", "100", "--match-timeout", "10"}));
   ASSERT_TRUE(stall.wait_for_line("matched", 15s)) << stall.output();
   rclcdds::executors::SingleThreadedExecutor executor(executor_options());
@@ -191,11 +186,11 @@ TEST_F(HostilePeersTest, AParameterNodeUnderAttackServesOnAndTheCliStaysSafe)
 
   // Faults: echo without a type trusted the first writer seen; an uninstalled type ended the
   // tool on a missing library.
-  ChildProcess impostor(hostile("rt/chatter", "evil::msg::dds_::String_", cdr(text("attacker")),
+  ChildProcess impostor(hostile("rt/chatter", "evil::msg::dds_::String_", wire_of(text("attacker")),
       {"--count", "100", "--rate", "10", "--match-timeout", "0"}));
   const std::string ghost = "/ghost_" + std::to_string(::getpid());
   ChildProcess ghost_writer(hostile("rt" + ghost, "ghost_pkg::msg::dds_::Thing_",
-      cdr(text("attacker")), {"--count", "100", "--rate", "10", "--match-timeout", "0"}));
+      wire_of(text("attacker")), {"--count", "100", "--rate", "10", "--match-timeout", "0"}));
   auto [code, output] = cli({"topic", "echo", "/chatter", "--once"});
   EXPECT_EQ(code, 1) << output;
   EXPECT_NE(
@@ -226,7 +221,7 @@ TEST_F(HostilePeersTest, AParameterNodeUnderAttackServesOnAndTheCliStaysSafe)
   info.node_entities_info_seq[3000].node_namespace = "/";
   info.node_entities_info_seq[3000].node_name = "evil\n/injected";
   ChildProcess announcer(hostile(
-      "ros_discovery_info", "rmw_dds_common::msg::dds_::ParticipantEntitiesInfo_", cdr(info),
+      "ros_discovery_info", "rmw_dds_common::msg::dds_::ParticipantEntitiesInfo_", wire_of(info),
       {"--transient-local", "--depth", "1", "--match-timeout", "0", "--linger", "15"}));
   ASSERT_TRUE(announcer.wait_for_line("sent 1", 10s)) << announcer.output();
   std::tie(code, output) = cli({"node", "list", "--settle", "2"});
@@ -275,15 +270,15 @@ TEST_F(HostilePeersTest, AGarbageFloodCostsAListenerAFewWarningsAndHzCountsGoodS
   ChildProcess listener({NODE_PEER, "listen", unique_name("flood_victim"), topic});
   ASSERT_TRUE(listener.wait_for_line("ready", 10s)) << listener.output();
   ChildProcess hz({RCLCDDS_CLI, "topic", "hz", topic, "std_msgs/msg/String", "--duration", "6"});
-  ChildProcess publisher(hostile("rt" + topic, kStringType, cdr(text("tick")),
+  ChildProcess publisher(hostile("rt" + topic, kStringType, wire_of(text("tick")),
       {"--count", "25", "--rate", "10", "--match-timeout", "10"}));
   // Strings whose length runs past the payload, 1000 a second.
   ChildProcess flood(hostile("rt" + topic, kStringType,
-      std::string("\x00\x01\x00\x00\xff\xff\xff\x7f" "abc", 11),
+      {0x00, 0x01, 0x00, 0x00, 0xff, 0xff, 0xff, 0x7f, 'a', 'b', 'c'},
       {"--count", "2000", "--rate", "1000", "--depth", "5000", "--match-timeout", "10"}));
   EXPECT_EQ(publisher.wait(20s), 0) << publisher.output();
   EXPECT_EQ(flood.wait(20s), 0) << flood.output();
-  ChildProcess sender(hostile("rt" + topic, kStringType, cdr(text("still listening")),
+  ChildProcess sender(hostile("rt" + topic, kStringType, wire_of(text("still listening")),
       {"--count", "1", "--match-timeout", "10"}));
   EXPECT_EQ(sender.wait(20s), 0) << sender.output();
   EXPECT_TRUE(listener.wait_for_line("got still listening", 10s)) << listener.output();

@@ -80,14 +80,12 @@ inline void flatten(
       continue;
     }
     const size_t count = m.size_function(field);
+    out.push_back(path + ".length=" + std::to_string(count));
     if (m.type_id_ == ts::ROS_TYPE_UINT8 || m.type_id_ == ts::ROS_TYPE_INT8) {
-      out.push_back(path + ".length=" + std::to_string(count));
-      out.push_back(
-        path + ".fnv=" +
-        fnv1a(count ? static_cast<const uint8_t *>(m.get_const_function(field, 0)) : nullptr, count));
+      const void * bytes = count ? m.get_const_function(field, 0) : nullptr;
+      out.push_back(path + ".fnv=" + fnv1a(static_cast<const uint8_t *>(bytes), count));
       continue;
     }
-    out.push_back(path + ".length=" + std::to_string(count));
     for (size_t k = 0; k < count; ++k) {
       const std::string item = path + "[" + std::to_string(k) + "]";
       const void * element = m.get_const_function(field, k);

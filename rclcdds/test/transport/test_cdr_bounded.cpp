@@ -160,11 +160,7 @@ AllKinds sample()
   return msg;
 }
 
-std::vector<uint8_t> serialize(const AllKinds & msg)
-{
-  return rclcdds_test::encode(kAllMembers, &msg);
-}
-
+/// Decodes `bytes` as AllKinds; false, with the reason in `error`, when refused.
 bool decode(const std::vector<uint8_t> & bytes, std::string * error, AllKinds * out)
 {
   return rclcdds::deserialize_message(kAllMembers, bytes.data(), bytes.size(), out, nullptr, error);
@@ -175,7 +171,7 @@ bool decode(const std::vector<uint8_t> & bytes, std::string * error, AllKinds * 
 TEST(CdrFieldKinds, EveryKindRoundTripsAndScalarsWideStringsAndFixedArraysMatchTheWire)
 {
   const AllKinds original = sample();
-  const std::vector<uint8_t> wire = serialize(original);
+  const std::vector<uint8_t> wire = rclcdds_test::encode(kAllMembers, &original);
   AllKinds decoded;
   std::string error;
   ASSERT_TRUE(decode(wire, &error, &decoded)) << error;
@@ -213,7 +209,7 @@ TEST(CdrFieldKinds, BoundsAreEnforcedOnBothSides)
   // Hand-made payloads the writer cannot produce, a remote peer can.
   msg = sample();
   msg.bounded_ints = {1, 2, 3};
-  const std::vector<uint8_t> wire = serialize(msg);
+  const std::vector<uint8_t> wire = rclcdds_test::encode(kAllMembers, &msg);
   const std::vector<uint8_t> full_ints = {3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
   const auto ints_at = std::search(wire.begin(), wire.end(), full_ints.begin(), full_ints.end());
   struct Case
