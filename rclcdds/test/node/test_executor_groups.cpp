@@ -36,9 +36,7 @@ struct ConcurrencyProbe
   }
 };
 
-class MultiThreadedExecutorTest : public rclcdds_test::NodeTest
-{
-};
+using MultiThreadedExecutorTest = rclcdds_test::NodeTest;
 
 /// One scene of timers and subscriptions (one shared topic) in callback groups, spun on four
 /// threads: how many of its callbacks may run at once.
@@ -139,9 +137,7 @@ TEST_F(MultiThreadedExecutorTest, SpinEndsOnACallbackExceptionAndOnShutdown)
   EXPECT_FALSE(executor.is_spinning());
 }
 
-class TimerTest : public rclcdds_test::NodeTest
-{
-};
+using TimerTest = rclcdds_test::NodeTest;
 
 TEST_F(TimerTest, WallTimerFiresAtItsPeriodAndStopsWhenCanceledFromOutsideOrInside)
 {

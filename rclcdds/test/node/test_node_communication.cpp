@@ -1,19 +1,27 @@
-// Services and clients, topic remapping and node announcements (the parameter services are
-// tested across processes in test_node_processes.cpp).
+// One process over DDS: services and clients, topic remapping, node announcements,
+// wait_for_message and the transform listener (the parameter and lifecycle services are tested
+// across processes in test_node_processes.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <geometry_msgs/msg/twist.hpp>
 #include <rcl_interfaces/srv/get_parameters.hpp>
 #include <rmw_dds_common/msg/participant_entities_info.hpp>
-
 #include <std_msgs/msg/string.hpp>
 
 #include "node_test_fixture.hpp"
 #include "rclcdds/raw_reader.hpp"
+#include "rclcdds/tf2/buffer.hpp"
+#include "rclcdds/tf2/exceptions.hpp"
+#include "rclcdds/tf2_ros/static_transform_broadcaster.hpp"
+#include "rclcdds/tf2_ros/transform_broadcaster.hpp"
+#include "rclcdds/tf2_ros/transform_listener.hpp"
 
 using namespace std::chrono_literals;
 using rcl_interfaces::srv::GetParameters;
@@ -156,6 +164,126 @@ TEST_F(ServiceTest, NodesAreAnnouncedOnRosDiscoveryInfo)
           });
         return found;
       }));
+}
+
+using WaitForMessageTest = rclcdds_test::NodeTest;
+
+TEST_F(WaitForMessageTest, ReturnsTheMessagePublishedDuringTheWaitEvenWhileTheNodeIsSpun)
+{
+  for (const bool spun : {false, true}) {
+    SCOPED_TRACE(spun ? "node spun by an executor" : "node not spun");
+    auto node = std::make_shared<rclcdds::Node>("wfm_reader", node_options());
+    rclcdds::executors::SingleThreadedExecutor executor(executor_options());
+    executor.add_node(node);
+    // The node's own executor must not steal the message from the temporary subscription.
+    std::unique_ptr<rclcdds_test::SpinThread> spin;
+    if (spun) {
+      spin = std::make_unique<rclcdds_test::SpinThread>(executor);
+    }
+    auto talker = std::make_shared<rclcdds::Node>("wfm_talker", node_options());
+    const std::string topic = unique_name(spun ? "spun_topic" : "cmd_vel");
+    auto publisher = talker->create_publisher<geometry_msgs::msg::Twist>(topic, rclcdds::QoS(10));
+    std::atomic_bool stop{false};
+    std::thread sender([&] {
+        geometry_msgs::msg::Twist twist;
+        twist.angular.z = spun ? -1.5 : 0.75;
+        // Keeps publishing until the temporary subscription has matched and taken one.
+        while (!stop) {
+          publisher->publish(twist);
+          std::this_thread::sleep_for(10ms);
+        }
+      });
+    geometry_msgs::msg::Twist received;
+    const bool got = rclcdds::wait_for_message(received, node, topic, 5s);
+    stop = true;
+    sender.join();
+    ASSERT_TRUE(got);
+    EXPECT_DOUBLE_EQ(received.angular.z, spun ? -1.5 : 0.75);
+  }
+}
+
+TEST_F(WaitForMessageTest, TimesOutWithFalseAndShutdownEndsAnEndlessWait)
+{
+  auto node = std::make_shared<rclcdds::Node>("wfm_timeout", node_options());
+  geometry_msgs::msg::Twist received;
+  received.linear.x = 3.0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(rclcdds::wait_for_message(received, node, unique_name("silent"), 100ms));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 100ms);
+  EXPECT_LT(elapsed, 2s);
+  EXPECT_DOUBLE_EQ(received.linear.x, 3.0);  // untouched
+
+  std::thread stopper([this] {
+      std::this_thread::sleep_for(100ms);
+      context_->shutdown("stop");
+    });
+  EXPECT_FALSE(rclcdds::wait_for_message(received, node, unique_name("never"), -1s));
+  stopper.join();
+}
+
+geometry_msgs::msg::TransformStamped make_transform(
+  const std::string & parent, const std::string & child, const rclcdds::Time & stamp, double x)
+{
+  geometry_msgs::msg::TransformStamped transform;
+  transform.header.frame_id = parent;
+  transform.header.stamp = stamp;
+  transform.child_frame_id = child;
+  transform.transform.translation.x = x;
+  transform.transform.rotation.w = 1.0;
+  return transform;
+}
+
+using TransformListenerTest = rclcdds_test::NodeTest;
+
+TEST_F(TransformListenerTest, LookupSucceedsWhenTheTransformArrivesDuringTheTimeout)
+{
+  // The node is never spun: the listener's own thread fills the buffer.
+  auto node = std::make_shared<rclcdds::Node>("tf_user", node_options());
+  rclcdds::tf2_ros::Buffer buffer(node->get_clock());
+  rclcdds::tf2_ros::TransformListener listener(buffer, node);
+  auto broadcaster_node = std::make_shared<rclcdds::Node>("tf_source", node_options());
+  rclcdds::tf2_ros::TransformBroadcaster broadcaster(broadcaster_node);
+
+  const rclcdds::Time stamp = node->now();
+  std::thread late_sender([&] {
+      std::this_thread::sleep_for(300ms);
+      // Repeated until the listener has matched and stored it.
+      for (int i = 0; i < 100 && !buffer.canTransform("odom", "base_footprint", stamp); ++i) {
+        broadcaster.sendTransform(make_transform("odom", "base_footprint", stamp, 1.25));
+        std::this_thread::sleep_for(20ms);
+      }
+    });
+  const auto start = std::chrono::steady_clock::now();
+  geometry_msgs::msg::TransformStamped result;
+  EXPECT_NO_THROW(
+    result = buffer.lookupTransform("odom", "base_footprint", stamp, rclcdds::Duration(5s)));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  late_sender.join();
+  EXPECT_DOUBLE_EQ(result.transform.translation.x, 1.25);
+  EXPECT_GE(waited, 250ms);
+  EXPECT_LT(waited, 5s);
+}
+
+TEST_F(TransformListenerTest, LateListenerGetsEveryStaticTransform)
+{
+  auto broadcaster_node = std::make_shared<rclcdds::Node>("tf_static_source", node_options());
+  rclcdds::tf2_ros::StaticTransformBroadcaster broadcaster(broadcaster_node);
+  const rclcdds::Time stamp(0, 0, rclcdds::RCL_ROS_TIME);
+  broadcaster.sendTransform(make_transform("base_footprint", "camera_01", stamp, 0.3));
+  broadcaster.sendTransform(make_transform("base_footprint", "camera_02", stamp, -0.3));
+
+  // Private listener node, created after both were sent (transient local).
+  rclcdds::tf2_ros::Buffer buffer(std::make_shared<rclcdds::Clock>(rclcdds::RCL_ROS_TIME));
+  auto listener_node = std::make_shared<rclcdds::Node>("tf_late", node_options());
+  rclcdds::tf2_ros::TransformListener listener(buffer, listener_node);
+  const auto latest = rclcdds::Time(0, 0, rclcdds::RCL_ROS_TIME);
+  auto one = buffer.lookupTransform("base_footprint", "camera_01", latest, rclcdds::Duration(5s));
+  auto two = buffer.lookupTransform("base_footprint", "camera_02", latest, rclcdds::Duration(5s));
+  EXPECT_DOUBLE_EQ(one.transform.translation.x, 0.3);
+  EXPECT_DOUBLE_EQ(two.transform.translation.x, -0.3);
+  auto between = buffer.lookupTransform("camera_01", "camera_02", latest, rclcdds::Duration(1s));
+  EXPECT_NEAR(between.transform.translation.x, -0.6, 1e-12);
 }
 
 }  // namespace
