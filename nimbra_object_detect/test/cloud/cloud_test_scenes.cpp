@@ -3,46 +3,25 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cstring>
-#include <stdexcept>
+#include <map>
 
 namespace nimbra::test
 {
-namespace
-{
-
-template <typename T>
-void storePixel(std::vector<uint8_t> & data, std::size_t offset, double value)
-{
-  const T stored = static_cast<T>(value);
-  std::memcpy(data.data() + offset, &stored, sizeof(T));
-}
-
-}  // namespace
-
 sensor_msgs::msg::Image makeDepthMessage(
   int width, int height, const std::string & encoding,
   const std::function<double(int u, int v)> & value, int padding)
 {
-  std::size_t pixel_size = 0;
-  void (*store)(std::vector<uint8_t> &, std::size_t, double) = nullptr;
-  if (encoding == "16UC1" || encoding == "mono16") {
-    pixel_size = 2;
-    store = &storePixel<uint16_t>;
-  } else if (encoding == "16SC1") {
-    pixel_size = 2;
-    store = &storePixel<int16_t>;
-  } else if (encoding == "32FC1") {
-    pixel_size = 4;
-    store = &storePixel<float>;
-  } else if (encoding == "64FC1") {
-    pixel_size = 8;
-    store = &storePixel<double>;
-  } else if (encoding == "8UC1" || encoding == "mono8") {
-    pixel_size = 1;
-    store = &storePixel<uint8_t>;
-  } else {
-    throw std::invalid_argument("makeDepthMessage: no writer for " + encoding);
+  static const std::map<std::string, int> kPixelTypes = {
+    {"16UC1", CV_16UC1}, {"mono16", CV_16UC1}, {"16SC1", CV_16SC1}, {"32FC1", CV_32FC1},
+    {"64FC1", CV_64FC1}, {"8UC1", CV_8UC1}, {"mono8", CV_8UC1}};
+  cv::Mat values(height, width, CV_64FC1);
+  for (int v = 0; v < height; ++v) {
+    for (int u = 0; u < width; ++u) {
+      values.at<double>(v, u) = value(u, v);
+    }
   }
+  cv::Mat stored;
+  values.convertTo(stored, kPixelTypes.at(encoding));
   sensor_msgs::msg::Image message;
   message.header.frame_id = "camera_depth_optical_frame";
   message.header.stamp.sec = 100;
@@ -51,12 +30,12 @@ sensor_msgs::msg::Image makeDepthMessage(
   message.height = static_cast<uint32_t>(height);
   message.encoding = encoding;
   message.is_bigendian = 0;
-  message.step = static_cast<uint32_t>(static_cast<std::size_t>(width) * pixel_size + padding);
+  const std::size_t row_size = static_cast<std::size_t>(width) * stored.elemSize();
+  message.step = static_cast<uint32_t>(row_size + padding);
   message.data.assign(static_cast<std::size_t>(message.step) * height, 0);
   for (int v = 0; v < height; ++v) {
-    for (int u = 0; u < width; ++u) {
-      store(message.data, static_cast<std::size_t>(v) * message.step + u * pixel_size, value(u, v));
-    }
+    std::memcpy(message.data.data() + static_cast<std::size_t>(v) * message.step, stored.ptr(v),
+      row_size);
   }
   return message;
 }
@@ -113,6 +92,15 @@ Detection makeDetection(semantic::SemanticType type, const cv::Mat & mask, float
   detection.score = score;
   detection.type = type;
   return detection;
+}
+
+std::vector<std::array<float, 3>> coordinates(const PointCloud & cloud)
+{
+  std::vector<std::array<float, 3>> points;
+  for (const pcl::PointXYZ & p : cloud.points) {
+    points.push_back({p.x, p.y, p.z});
+  }
+  return points;
 }
 
 }  // namespace nimbra::test

@@ -7,9 +7,11 @@
 #include <pcl/point_types.h>
 #include <sensor_msgs/msg/image.hpp>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/ai_result.hpp"
 #include "common/camera_intrinsics.hpp"
@@ -20,7 +22,7 @@ namespace nimbra::test
 using PointCloud = pcl::PointCloud<pcl::PointXYZ>;
 
 /// @brief A depth message of the given encoding whose pixel (u, v) holds `value(u, v)` in the
-/// encoding's stored unit; `padding` extra bytes end every row.
+/// encoding's stored unit (rounded to integer types); `padding` extra bytes end every row.
 sensor_msgs::msg::Image makeDepthMessage(
   int width, int height, const std::string & encoding,
   const std::function<double(int u, int v)> & value, int padding = 0);
@@ -43,5 +45,8 @@ cv::Mat rectangleMask(cv::Size size, int u0, int u1, int v0, int v1);
 
 /// @brief A detection of `type` whose mask is `mask` and whose box is the mask's support.
 Detection makeDetection(semantic::SemanticType type, const cv::Mat & mask, float score = 0.9F);
+
+/// @brief The (x, y, z) of every point in order, for whole-cloud comparisons.
+std::vector<std::array<float, 3>> coordinates(const PointCloud & cloud);
 
 }  // namespace nimbra::test

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <nimbra_perception_libs/dynamic_cloud_detector.hpp>
 
+#include <utility>
 #include <vector>
 
 #include "cloud_test_scenes.hpp"
@@ -39,23 +40,34 @@ MotionSplitter firstPointsMove(std::size_t moving)
   };
 }
 
+using Pieces = std::vector<std::pair<semantic::SemanticType, std::size_t>>;
+
+/// Type and point count of every piece of a group, in order.
+Pieces pieces(const std::vector<ClassCloudInfo> & group)
+{
+  Pieces summary;
+  for (const ClassCloudInfo & info : group) {
+    EXPECT_EQ(info.cloud.width, info.cloud.points.size());
+    EXPECT_EQ(info.cloud.header.frame_id, "base_footprint");
+    summary.emplace_back(info.type, info.cloud.points.size());
+  }
+  return summary;
+}
+
 TEST(ObstacleGroupsSort, ClassesGoToTheirGroups)
 {
   const ObstacleGroups groups = sortObstacleGroups(
     {piece(semantic::PERSON, 5, true), piece(semantic::CHAIR, 4, true), piece(semantic::NO_TYPE, 3)},
     {piece(semantic::CARPET, 6, true)}, MotionSplitter());
+  EXPECT_EQ(pieces(groups.dynamic_cloud_info), (Pieces{{semantic::PERSON, 5}}));
+  EXPECT_EQ(pieces(groups.static_cloud_info),
+    (Pieces{{semantic::CHAIR, 4}, {semantic::NO_TYPE, 3}, {semantic::CARPET, 6}}));
+  EXPECT_TRUE(groups.coffee_cloud_info.empty());
   // Labelled pieces are never split by motion, even when every point moves.
   const ObstacleGroups moving =
     sortObstacleGroups({piece(semantic::CHAIR, 10, true)}, {}, firstPointsMove(10));
-  ASSERT_EQ(moving.static_cloud_info.size(), 1U);
+  EXPECT_EQ(pieces(moving.static_cloud_info), (Pieces{{semantic::CHAIR, 10}}));
   EXPECT_TRUE(moving.dynamic_cloud_info.empty());
-  ASSERT_EQ(groups.dynamic_cloud_info.size(), 1U);
-  EXPECT_EQ(groups.dynamic_cloud_info[0].type, semantic::PERSON);
-  ASSERT_EQ(groups.static_cloud_info.size(), 3U);
-  EXPECT_EQ(groups.static_cloud_info[0].type, semantic::CHAIR);
-  EXPECT_EQ(groups.static_cloud_info[1].type, semantic::NO_TYPE);
-  EXPECT_EQ(groups.static_cloud_info[2].type, semantic::CARPET);
-  EXPECT_TRUE(groups.coffee_cloud_info.empty());
 }
 
 TEST(ObstacleGroupsSort, MovingShareDecidesUnlabelledPieces)
@@ -67,22 +79,16 @@ TEST(ObstacleGroupsSort, MovingShareDecidesUnlabelledPieces)
     std::size_t dynamic_points;  // 0: no dynamic piece
     std::size_t static_points;   // 0: no static piece
   };
+  const auto unlabelled = [](std::size_t points) {
+      return points > 0 ? Pieces{{semantic::NO_TYPE, points}} : Pieces{};
+    };
   const Case cases[] = {
     {8, 10, 0}, {7, 7, 3}, {5, 5, 5}, {3, 3, 7}, {2, 0, 10}, {0, 0, 10}, {10, 10, 0}};
   for (const Case & c : cases) {
     const ObstacleGroups groups =
       sortObstacleGroups({piece(semantic::NO_TYPE, 10)}, {}, firstPointsMove(c.moving));
-    ASSERT_EQ(groups.dynamic_cloud_info.size(), c.dynamic_points > 0 ? 1U : 0U) << c.moving;
-    ASSERT_EQ(groups.static_cloud_info.size(), c.static_points > 0 ? 1U : 0U) << c.moving;
-    if (c.dynamic_points > 0) {
-      EXPECT_EQ(groups.dynamic_cloud_info[0].cloud.points.size(), c.dynamic_points);
-      EXPECT_EQ(groups.dynamic_cloud_info[0].cloud.width, c.dynamic_points);
-      EXPECT_EQ(groups.dynamic_cloud_info[0].type, semantic::NO_TYPE);
-      EXPECT_EQ(groups.dynamic_cloud_info[0].cloud.header.frame_id, "base_footprint");
-    }
-    if (c.static_points > 0) {
-      EXPECT_EQ(groups.static_cloud_info[0].cloud.points.size(), c.static_points);
-    }
+    EXPECT_EQ(pieces(groups.dynamic_cloud_info), unlabelled(c.dynamic_points)) << c.moving;
+    EXPECT_EQ(pieces(groups.static_cloud_info), unlabelled(c.static_points)) << c.moving;
   }
 }
 
@@ -91,15 +97,14 @@ TEST(ObstacleGroupsDetector, ReadyFlagGatesTheSplitAndIsCleared)
   orvix::perception::DynamicCloudDetector detector{orvix::perception::DynamicDetectorParams()};
   // Not ready: unlabelled pieces are static and the flag stays false.
   ObstacleGroups groups = sortObstacleGroups({piece(semantic::NO_TYPE, 4)}, {}, &detector);
-  EXPECT_EQ(groups.static_cloud_info.size(), 1U);
+  EXPECT_EQ(pieces(groups.static_cloud_info), (Pieces{{semantic::NO_TYPE, 4}}));
   EXPECT_FALSE(detector.ready_);
 
   // Ready without any stored result: DivideCloud calls everything still; the flag is cleared
   // even when there is nothing to sort.
   detector.ready_ = true;
   groups = sortObstacleGroups({piece(semantic::NO_TYPE, 4)}, {}, &detector);
-  ASSERT_EQ(groups.static_cloud_info.size(), 1U);
-  EXPECT_EQ(groups.static_cloud_info[0].cloud.points.size(), 4U);
+  EXPECT_EQ(pieces(groups.static_cloud_info), (Pieces{{semantic::NO_TYPE, 4}}));
   EXPECT_FALSE(detector.ready_);
   detector.ready_ = true;
   groups = sortObstacleGroups({}, {}, &detector);
@@ -107,7 +112,7 @@ TEST(ObstacleGroupsDetector, ReadyFlagGatesTheSplitAndIsCleared)
   EXPECT_TRUE(groups.static_cloud_info.empty());
 
   groups = sortObstacleGroups({piece(semantic::NO_TYPE, 4)}, {}, nullptr);
-  EXPECT_EQ(groups.static_cloud_info.size(), 1U);
+  EXPECT_EQ(pieces(groups.static_cloud_info), (Pieces{{semantic::NO_TYPE, 4}}));
 }
 
 }  // namespace
