@@ -41,10 +41,7 @@ target_link_libraries(nimbra_od_common PUBLIC
 if(BUILD_TESTING)
   find_package(ament_cmake_gtest REQUIRED)
 
-  ament_add_gtest(test_semantic_type
-    test/common/test_semantic_type.cpp
-    test/common/test_color_palette.cpp
-  )
+  ament_add_gtest(test_semantic_type test/common/test_semantic_type.cpp)
   target_link_libraries(test_semantic_type nimbra_od_common)
 
   ament_add_gtest(test_ai_config

@@ -1,11 +1,14 @@
-// Name/value conversion of semantic::SemanticType through the enum descriptor.
+// Name/value conversion of semantic::SemanticType through the enum descriptor, and the colour
+// row of any value.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/color_palette.hpp"
 #include "common/semantic_type.hpp"
 
 namespace
@@ -68,6 +71,24 @@ TEST(SemanticVocabulary, UnknownValuesHaveEmptyNames)
       std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()})
   {
     EXPECT_EQ(semantic::SemanticTypeName(value), "") << value;
+  }
+}
+
+// Any integer, negative and extreme ones included, picks a row inside the colour table.
+TEST(ColorPalette, RowIsTheValueModTwentyForAnyInteger)
+{
+  struct Row
+  {
+    int64_t value;
+    std::size_t row;
+  };
+  // 9223372036854775807 = 20 * 461168601842738790 + 7;
+  // -9223372036854775808 = 20 * -461168601842738791 + 12.
+  for (const Row & r : {Row{semantic::PERSON, 0}, Row{semantic::DRINKING_CUP, 9}, Row{21, 1},
+      Row{-1, 19}, Row{-20, 0}, Row{std::numeric_limits<int64_t>::max(), 7},
+      Row{std::numeric_limits<int64_t>::min(), 12}})
+  {
+    EXPECT_EQ(&ColorPaletteRow(r.value), &color_palette_20[r.row]) << r.value;
   }
 }
 
