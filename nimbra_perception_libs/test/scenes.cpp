@@ -118,7 +118,7 @@ DepthFrame Scene::render(
 {
   std::normal_distribution<float> noise(0.0F, noise_sigma > 0.0F ? noise_sigma : 1.0F);
   DepthFrame frame;
-  const std::size_t pixels = static_cast<std::size_t>(camera.width) * static_cast<std::size_t>(camera.height);
+  const auto pixels = static_cast<std::size_t>(camera.width * camera.height);
   frame.depth = cv::Mat::zeros(camera.height, camera.width, CV_32FC1);
   frame.solid.assign(pixels, -1);
   frame.true_height.assign(pixels, 0.0F);
@@ -142,8 +142,7 @@ DepthFrame Scene::render(
       if (best > camera.max_depth) {
         continue;
       }
-      const std::size_t index = static_cast<std::size_t>(v) * static_cast<std::size_t>(camera.width) +
-        static_cast<std::size_t>(u);
+      const auto index = static_cast<std::size_t>(v * camera.width + u);
       const Eigen::Vector3f p = origin + best * dir;
       frame.solid[index] = solid;
       frame.true_height[index] = p.z() - floor.heightAt(p.x(), p.y());
@@ -163,8 +162,7 @@ LabelledCloud cloudFromFrame(const DepthFrame & frame, const Camera & camera, in
       if (!(d > 0.0F)) {
         continue;
       }
-      const std::size_t index = static_cast<std::size_t>(v) * static_cast<std::size_t>(camera.width) +
-        static_cast<std::size_t>(u);
+      const auto index = static_cast<std::size_t>(v * camera.width + u);
       const Eigen::Vector3f cam((u - camera.cx) * d / camera.fx, (v - camera.cy) * d / camera.fy, d);
       const Eigen::Vector3f base = camera.base_from_cam * cam;
       out.cloud->push_back(pcl::PointXYZ(base.x(), base.y(), base.z()));
@@ -192,10 +190,10 @@ LabelledCloud voxelize(const LabelledCloud & in, float leaf)
   std::vector<Acc> acc;
   for (std::size_t i = 0; i < in.cloud->size(); ++i) {
     const pcl::PointXYZ & p = (*in.cloud)[i];
-    const auto ix = static_cast<std::int64_t>(std::floor(p.x / leaf)) + (1 << 20);
-    const auto iy = static_cast<std::int64_t>(std::floor(p.y / leaf)) + (1 << 20);
-    const auto iz = static_cast<std::int64_t>(std::floor(p.z / leaf)) + (1 << 20);
-    const std::int64_t key = (ix << 42) | (iy << 21) | iz;
+    std::int64_t key = 0;
+    for (float coordinate : {p.x, p.y, p.z}) {
+      key = (key << 21) | (static_cast<std::int64_t>(std::floor(coordinate / leaf)) + (1 << 20));
+    }
     auto it = slot.find(key);
     if (it == slot.end()) {
       it = slot.emplace(key, acc.size()).first;

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <limits>
-#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,27 +23,27 @@ namespace perception
 namespace testing
 {
 
-/// Floor in the world frame: z = level, rising with `slope` along `direction`. A tilt rises (or falls)
-/// everywhere, through (0, 0, level); a ramp is flat up to `start` along `direction`.
+/// Floor in the world frame: z = level, rising with `slope` (m/m) along the unit x-y `direction`. A
+/// tilt rises (or falls) everywhere, through (0, 0, level); a ramp is flat up to `start` metres.
 struct Floor
 {
-  float level = 0.0F;                     ///< m
-  float slope = 0.0F;                     ///< m/m
-  Eigen::Vector2f direction{1.0F, 0.0F};  ///< unit x-y direction of the rise
+  float level = 0.0F;
+  float slope = 0.0F;
+  Eigen::Vector2f direction{1.0F, 0.0F};
   bool ramp = false;
-  float start = 0.0F;                     ///< m, ramps only
+  float start = 0.0F;
 
   float heightAt(float x, float y) const;
 };
 
-/// Axis-aligned box in the world frame (furniture, walls, carts, a floor step), m.
+/// Axis-aligned box (furniture, walls, carts, a floor step) and upright cylinder (a person, a pillar)
+/// in the world frame, m.
 struct Box
 {
   Eigen::Vector3f min;
   Eigen::Vector3f max;
 };
 
-/// Upright cylinder in the world frame (a person, a pillar), m.
 struct Cylinder
 {
   Eigen::Vector2f centre;
@@ -53,23 +52,18 @@ struct Cylinder
   float z_max = 1.7F;
 };
 
-/// Pinhole depth camera mounted on the robot.
+/// Pinhole depth camera mounted on the robot; readings beyond max_depth (m) are reported as 0.
 struct Camera
 {
-  int width = 640;
-  int height = 480;
-  float fx = 385.0F;
-  float fy = 385.0F;
-  float cx = 319.5F;
-  float cy = 239.5F;
-  float max_depth = 4.0F;  ///< readings beyond are reported as 0, m
+  int width = 640, height = 480;
+  float fx = 385.0F, fy = 385.0F, cx = 319.5F, cy = 239.5F;
+  float max_depth = 4.0F;
   Eigen::Isometry3f base_from_cam = Eigen::Isometry3f::Identity();  ///< optical frame into base frame
 };
 
 /// Camera looking forward from (x, 0, height) and pitched down by `pitch` radians.
 Camera makeCamera(float x, float height, float pitch);
 
-/// Rendered depth frame.
 struct DepthFrame
 {
   cv::Mat depth;                   ///< CV_32FC1, m; 0 where nothing was hit within range
@@ -77,15 +71,13 @@ struct DepthFrame
   std::vector<float> true_height;  ///< per pixel: noise-free height above the floor, m
 };
 
-/// Scene made of a floor, boxes and cylinders.
 struct Scene
 {
   Floor floor;
   std::vector<Box> boxes;
   std::vector<Cylinder> cylinders;  ///< solid index boxes.size() + k
 
-  /// Renders the view of `camera` with the robot base at `world_from_base`; Gaussian depth noise of
-  /// `noise_sigma` metres.
+  /// View of `camera` with the robot base at `world_from_base`; Gaussian depth noise of `noise_sigma` m.
   DepthFrame render(
     const Camera & camera, const Eigen::Isometry3f & world_from_base, float noise_sigma,
     std::mt19937 & rng) const;
@@ -94,12 +86,12 @@ struct Scene
 /// Ground truth of a cloud point; unscored: too low on a solid to be told from the floor, or a mixed voxel.
 enum class Truth : std::uint8_t {kGround, kObstacle, kUnscored};
 
-/// Base-frame cloud with per-point truth and solid.
+/// Base-frame cloud with per-point truth and solid (-1 unless on a solid).
 struct LabelledCloud
 {
   PointCloudXYZ::Ptr cloud = PointCloudXYZ::Ptr(new PointCloudXYZ);
   std::vector<Truth> truth;
-  std::vector<int> solid;  ///< -1 unless the point lies on a solid (see DepthFrame::solid)
+  std::vector<int> solid;
 };
 
 /// Points of every `stride`-th pixel in the base frame. Solid points at least `obstacle_height` above
@@ -112,7 +104,6 @@ LabelledCloud voxelize(const LabelledCloud & in, float leaf);
 
 // ---- ground removal ----
 
-/// One named ground scene with the parameters it is run with.
 struct GroundCase
 {
   std::string name;
@@ -121,8 +112,6 @@ struct GroundCase
   float camera_height = 0.6F;  ///< m
   float camera_pitch = 0.5F;   ///< rad, downward
 };
-
-inline void PrintTo(const GroundCase & c, std::ostream * os) {*os << c.name;}
 
 /// Flat floor with boxes, ramps and tilts at the maximum slope, for the default parameters and for
 /// parameters that also see 3 cm steps; a 3 cm step for the latter.
@@ -151,42 +140,43 @@ GroundScore scoreLabels(
 
 // ---- moving objects ----
 
-/// Seeds the detector's defaults were tuned on. Never used by the held-out figures.
+/// Seeds the detector's defaults were tuned on; never used by the held-out figures.
 constexpr std::array<unsigned, 3> kTuningSeeds = {1101U, 1102U, 1103U};
 /// Seeds never looked at while tuning; the CI test and the benchmark report these.
 constexpr std::array<unsigned, 2> kHeldOutSeeds = {7301U, 7302U};
 
-/// Object that moves at constant velocity, then stands still from `stop_after`.
+/// Person-sized cylinder or box (a cart: length along the main direction of motion, width, height)
+/// moving at constant velocity from `start` (world frame, m, m/s), standing still from `stop_after` s.
 struct Mover
 {
-  bool person = true;      ///< person-sized cylinder, else a box (a cart)
-  Eigen::Vector2f start;   ///< centre in the world frame at the first frame, m
-  Eigen::Vector2f velocity;  ///< world frame, m/s
-  float stop_after = std::numeric_limits<float>::infinity();  ///< s
-  Eigen::Vector3f box{0.8F, 0.55F, 0.9F};  ///< length along the main direction of motion, width, height, m
+  bool person = true;
+  Eigen::Vector2f start;
+  Eigen::Vector2f velocity;
+  float stop_after = std::numeric_limits<float>::infinity();
+  Eigen::Vector3f box{0.8F, 0.55F, 0.9F};
 };
 
-/// One sequence: static scene, movers and robot motion; the robot starts at the world origin facing +x.
+/// One sequence: static scene, movers and robot motion (m/s, rad/s) at `rate` Hz; the robot starts at
+/// the world origin facing +x.
 struct MovingCase
 {
   std::string name;
-  Scene scene;                ///< static part (the family's: corridor walls, a static cylinder and box)
+  Scene scene;
   std::vector<Mover> movers;
-  float robot_speed = 0.0F;   ///< m/s
-  float robot_turn = 0.0F;    ///< rad/s
+  float robot_speed = 0.0F;
+  float robot_turn = 0.0F;
   int frames = 36;
-  float rate = 15.0F;         ///< Hz
+  float rate = 15.0F;
 };
 
 /// The family's case kinds (person / cart; across, along, diagonal; robot straight or turning; a mover
-/// partly hidden by a static box; two movers), randomised by `seed` within the family's ranges: mover
-/// 0.2-1.5 m/s, 0.8-4 m away, robot 0-0.5 m/s.
+/// partly hidden by a static box; two movers) in a corridor with a static cylinder and box,
+/// randomised by `seed`: mover 0.2-1.5 m/s, 0.8-4 m away, robot 0-0.5 m/s.
 std::vector<MovingCase> movingCases(unsigned seed);
 
 /// Camera of the sequences: 640 x 480, 0.6 m high, pitched 0.3 rad down, readings up to 6 m.
 Camera movingCamera();
 
-/// One rendered frame of a case.
 struct MovingFrame
 {
   cv::Mat depth;                      ///< CV_32FC1 640 x 480, m
@@ -198,17 +188,14 @@ struct MovingFrame
 /// Renders frame `f` of the case: obstacle points of every `stride`-th pixel, 5 mm depth noise.
 MovingFrame renderMovingFrame(const MovingCase & c, int f, int stride, std::mt19937 & rng);
 
-/// Pose message of a world-from-base transform.
 geometry_msgs::msg::Pose poseMessage(const Eigen::Isometry3f & world_from_base);
 
-/// A detector set up for movingCamera(), fed the frames of a case one after the other (obstacle
-/// points of every `stride`-th pixel, depth noise seeded by `noise_seed`).
+/// A detector set up for movingCamera(), fed the frames of a case one after the other; next() renders
+/// a frame and updates the detector with it (`updated`: Update's result).
 class MovingRun
 {
 public:
   MovingRun(const MovingCase & c, const DynamicDetectorParams & params, unsigned noise_seed, int stride = 4);
-
-  /// Renders the next frame and updates the detector with it; `updated` holds Update's result.
   const MovingFrame & next();
 
   DynamicCloudDetector detector;
@@ -222,15 +209,13 @@ private:
   int next_frame_ = 0;
 };
 
-/// Figures of one or more sequences.
+/// Mover points in frames after its first 0.5 s in view and static points (every frame), with those
+/// flagged moving; (mover, frame) pairs scored, and those in which the mover's cluster has more than
+/// 0.7 of its points moving.
 struct MovingFigures
 {
-  long mover_points = 0;   ///< mover points in frames after its first 0.5 s in view
-  long mover_flagged = 0;  ///< of those, flagged moving
-  long static_points = 0;  ///< static object and wall points, every frame
-  long static_flagged = 0;  ///< of those, flagged moving
-  int piece_frames = 0;    ///< scored (mover, frame) pairs
-  int piece_dynamic = 0;   ///< of those, the mover's cluster has more than 0.7 of its points moving
+  long mover_points = 0, mover_flagged = 0, static_points = 0, static_flagged = 0;
+  int piece_frames = 0, piece_dynamic = 0;
 
   double recall() const {return mover_points ? static_cast<double>(mover_flagged) / mover_points : 0.0;}
   double staticRate() const {return static_points ? double(static_flagged) / static_points : 0.0;}
@@ -238,11 +223,10 @@ struct MovingFigures
   void add(const MovingFigures & o);
 };
 
-/// Runs the detector with `params` over the case (MovingRun with stride 4) and scores it; pieces are
-/// the grid clusters the node would form.
+/// Runs the detector with `params` over the case (stride 4) and scores it; pieces are the grid
+/// clusters the node would form.
 MovingFigures runMovingCase(const MovingCase & c, const DynamicDetectorParams & params, unsigned noise_seed);
 
-/// Figures of one case kind over the seeds.
 struct NamedFigures
 {
   std::string name;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "nimbra_perception_libs/dynamic_cloud_detector.hpp"
 #include "scenes.hpp"
@@ -52,10 +54,7 @@ TEST(DynamicCloudDetector, StoppedBoxBecomesStillAfterTheHistoryAndTheMemory)
     }
     PointCloudXYZ moving, still;
     ASSERT_TRUE(detector.DivideCloud(*frame.obstacles, moving, still));
-    std::size_t flagged = 0;
-    for (std::uint8_t m : flags) {
-      flagged += m;
-    }
+    const auto flagged = static_cast<std::size_t>(std::count(flags.begin(), flags.end(), 1U));
     EXPECT_EQ(moving.size() + still.size(), frame.obstacles->size());
     EXPECT_GT(moving.size(), 0U);
     // Pixel collisions may leave a few flagged points still, never the reverse.
@@ -128,12 +127,8 @@ TEST(DetectorConfigFile, AbsentKeysKeepDefaultsAndErrorsNameFileAndKey)
   EXPECT_EQ(p.min_votes, 3);
   EXPECT_EQ(p.history_frames, DynamicDetectorParams().history_frames);
 
-  struct Case
-  {
-    std::string text;
-    std::string expected;  ///< part of the message besides the path
-  };
-  const std::vector<Case> cases = {
+  // Document, and the part of the message besides the path.
+  const std::pair<std::string, std::string> cases[] = {
     {"dynamic_cloud_detector: [1, 2\n", "invalid YAML"},
     {"other: 1\n", "'dynamic_cloud_detector'"},
     {"dynamic_cloud_detector: 3\n", "'dynamic_cloud_detector'"},
@@ -151,15 +146,15 @@ TEST(DetectorConfigFile, AbsentKeysKeepDefaultsAndErrorsNameFileAndKey)
     {"dynamic_cloud_detector:\n  object_grid_step: 0\n", "'dynamic_cloud_detector.object_grid_step' out of range"},
     {"dynamic_cloud_detector:\n  motion_frames: 16\n", "'dynamic_cloud_detector.motion_frames' out of range"},
   };
-  for (const Case & c : cases) {
-    std::ofstream(path) << c.text;
+  for (const auto & [text, expected] : cases) {
+    std::ofstream(path) << text;
     try {
       loadDynamicDetectorParams(path);
-      ADD_FAILURE() << "no error for: " << c.text;
+      ADD_FAILURE() << "no error for: " << text;
     } catch (const ConfigError & e) {
       const std::string message = e.what();
       EXPECT_NE(message.find(path), std::string::npos) << message;
-      EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+      EXPECT_NE(message.find(expected), std::string::npos) << message;
     }
   }
   std::remove(path.c_str());
