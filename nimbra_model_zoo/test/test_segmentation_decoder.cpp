@@ -12,10 +12,11 @@
 namespace orvix::model {
 namespace {
 
-/// Raw outputs of a YOLOv8-seg network, written by hand.
+/// Raw outputs of a YOLOv8-seg network, written by hand: predictions [1, 4 + classes + mask
+/// channels, anchors], prototypes [1, mask channels, h, w].
 struct RawOutputs {
-  RawOutputs(int classes_in, int anchors_in, int mask_channels_in, cv::Size proto_size)
-      : classes(classes_in), anchors(anchors_in), mask_channels(mask_channels_in) {
+  RawOutputs(int classes_in, int anchors_in, int mask_channels, cv::Size proto_size)
+      : classes(classes_in), anchors(anchors_in) {
     int const predictions_shape[] = {1, 4 + classes + mask_channels, anchors};
     predictions.create(3, predictions_shape, CV_32F);
     predictions.setTo(0.0F);
@@ -28,9 +29,7 @@ struct RawOutputs {
 
   /// Plane `k` of the prototypes as a 2-D matrix sharing the data.
   cv::Mat Plane(int k) {
-    return cv::Mat(prototypes.size[2], prototypes.size[3], CV_32F,
-                   prototypes.ptr<float>() + static_cast<std::size_t>(k) * prototypes.size[2] *
-                                                 prototypes.size[3]);
+    return cv::Mat(prototypes.size[2], prototypes.size[3], CV_32F, prototypes.ptr<float>(0, k));
   }
 
   /// Anchor fires for `class_id` with box corners in network input pixels.
@@ -42,13 +41,10 @@ struct RawOutputs {
     Prediction(4 + class_id, anchor) = score;
   }
 
-  void SetCoefficient(int anchor, int channel, float value) {
-    Prediction(4 + classes + channel, anchor) = value;
-  }
+  float& Coefficient(int anchor, int channel) { return Prediction(4 + classes + channel, anchor); }
 
   int classes;
   int anchors;
-  int mask_channels;
   cv::Mat predictions;
   cv::Mat prototypes;
 };
@@ -79,7 +75,7 @@ TEST(SegmentationDecoder, MaskFollowsThePrototypesInsideTheBox) {
     SCOPED_TRACE(c.name);
     RawOutputs raw(2, 1, 32, cv::Size(160, 160));
     raw.SetAnchor(0, c.box, 1, 0.9F);
-    raw.SetCoefficient(0, 5, 2.0F);
+    raw.Coefficient(0, 5) = 2.0F;
     raw.Plane(5).setTo(-5.0F);
     raw.Plane(5)(c.proto_region).setTo(5.0F);
     SegmentationDecoder decoder;
@@ -116,7 +112,7 @@ TEST(SegmentationDecoder, MapsBoxesBackAndClipsThem) {
 TEST(SegmentationDecoder, MaskThresholdAppliesToTheProbability) {
   RawOutputs raw(1, 1, 32, cv::Size(160, 160));
   raw.SetAnchor(0, {100, 200, 20, 20}, 0, 0.9F);
-  raw.SetCoefficient(0, 0, 1.0F);
+  raw.Coefficient(0, 0) = 1.0F;
   raw.Plane(0).setTo(std::log(0.6F / 0.4F));  // probability 0.6 everywhere
   std::vector<ModelDetection> detections;
   for (auto const& [threshold, on_pixels] : {std::pair{0.5F, 400}, std::pair{0.7F, 0}}) {
@@ -186,8 +182,8 @@ TEST(SegmentationDecoder, RandomOutputsGiveConsistentDetections) {
       for (int c = 0; c < raw.classes; ++c) {
         raw.Prediction(4 + c, a) = unit(rng) * 0.6F;
       }
-      for (int k = 0; k < raw.mask_channels; ++k) {
-        raw.SetCoefficient(a, k, normal(rng));
+      for (int k = 0; k < 32; ++k) {
+        raw.Coefficient(a, k) = normal(rng);
       }
     }
     std::size_t const total = raw.predictions.total();
