@@ -54,9 +54,7 @@ if(BUILD_TESTING)
   find_package(ament_cmake_gtest REQUIRED)
   find_package(PCL REQUIRED COMPONENTS common)
 
-  ament_add_gtest(test_runtime_parameters
-    test/runtime/test_parameter_files.cpp
-    test/runtime/test_node_parameters.cpp)
+  ament_add_gtest(test_runtime_parameters test/runtime/test_parameters.cpp)
   target_link_libraries(test_runtime_parameters rclcdds)
   target_compile_definitions(test_runtime_parameters PRIVATE
     RUNTIME_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/test/runtime/data")
