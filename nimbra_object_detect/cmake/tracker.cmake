@@ -25,12 +25,9 @@ if(BUILD_TESTING)
   target_link_libraries(test_hungarian_algorithm nimbra_od_tracker)
 
   ament_add_gtest(test_trash_tracker
-    test/tracker/tracker_test_support.cpp
     test/tracker/test_trash_tracker_config.cpp
-    test/tracker/test_waste_handling.cpp
     test/tracker/test_trash_tracker_update.cpp
     test/tracker/test_trash_tracker_publish.cpp
-    test/tracker/test_trash_tracker_scenario.cpp
     test/common/log_capture.cpp
     ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
   )

@@ -1,19 +1,20 @@
+// What the tracker publishes: the handling code and class vote of a track, and the two messages.
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <deque>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "common/log_capture.hpp"
-#include "common/semantic_type.hpp"
 #include "tracker/tracker_test_support.hpp"
 #include "tracker/waste_handling.hpp"
 
-namespace orvix
-{
-namespace perception
+namespace orvix::perception
 {
 namespace
 {
@@ -21,145 +22,157 @@ namespace
 using test::Observation;
 using test::RobotPose;
 
-class TrashTrackerPublish : public testing::Test
+TEST(VoteType, MostFrequentClassWinsTiesGoToTheSmallerValue)
 {
-protected:
-  TrashTrackerPublish()
-  : published_(std::make_shared<test::PublishedLog>()),
-    tracker_(test::MakeTracker(test::TestConfig(), published_)) {}
-
-  // Feeds the same observations `frames` times (min_age_threshold is 3).
-  void Feed(const std::vector<WasteObservation> & observations, int frames)
+  struct Case
   {
-    for (int i = 0; i < frames; ++i) {
-      tracker_->Update(observations, RobotPose(0.0, 0.0));
-    }
+    const char * name;
+    std::deque<int32_t> history;
+    int32_t current;
+    int32_t expected;
+  };
+  const std::vector<Case> cases = {
+    {"empty history keeps the current class", {}, semantic::MASK, semantic::MASK},
+    {"single entry", {semantic::BOTTLE}, semantic::PAPER, semantic::BOTTLE},
+    {"tie 3:3 goes to PAPER (400)",
+      {semantic::BOTTLE, semantic::PAPER, semantic::BOTTLE, semantic::PAPER, semantic::BOTTLE,
+        semantic::PAPER}, semantic::BOTTLE, semantic::PAPER},
+    {"clear majority", {semantic::SWAB, semantic::PAPER, semantic::SWAB}, semantic::PAPER,
+      semantic::SWAB},
+    {"three-way tie goes to the smallest",
+      {semantic::SWAB, semantic::MASK, semantic::BOTTLE}, semantic::SWAB, semantic::MASK},
+  };
+  for (const Case & c : cases) {
+    EXPECT_EQ(VoteType(c.history, c.current), c.expected) << c.name;
   }
-
-  std::shared_ptr<test::PublishedLog> published_;
-  std::unique_ptr<TrashTracker> tracker_;
-};
-
-TEST_F(TrashTrackerPublish, NothingConfirmedPublishesTwoEmptyMessages)
-{
-  Feed({Observation(2.0, 0.0)}, 2);  // hits 2 < 3
-  tracker_->Publish();
-  ASSERT_EQ(published_->order, (std::vector<std::string>{"trash_marker", "detected_wastes"}));
-  EXPECT_TRUE(published_->markers[0].markers.empty());
-  // Not even a frame or a stamp.
-  EXPECT_EQ(published_->wastes[0], nimbra_protocol::msg::DetectedWastes());
 }
 
-TEST_F(TrashTrackerPublish, ConfirmedTracksAreListedWithPoseDistanceAndCode)
+TEST(ChooseHandleCode, FollowsTheHandlingListsBaseFirstThenArm)
 {
+  // Height <= 0.05, length and width <= 0.15; PAPER is also on the arm and uncertain lists and
+  // BOTTLE also on the uncertain list, so the order of the lists decides.
+  TrashTrackerConfig config = test::TestConfig();
+  config.arm_handle_class.insert(semantic::PAPER);
+  config.uncertain_class.insert({semantic::PAPER, semantic::BOTTLE});
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case
+  {
+    const char * name;
+    int32_t type;
+    std::vector<float> size;  // length, width, height [m]
+    int32_t expected;
+  };
+  const std::vector<Case> cases = {
+    {"base class", semantic::PAPER, {1.0F, 1.0F, 1.0F}, kHandleByBase},
+    {"arm class", semantic::BOTTLE, {0.1F, 0.1F, 0.1F}, kHandleByArm},
+    {"unlisted class", semantic::PAPER_CUP, {0.1F, 0.1F, 0.01F}, kHandleUnlisted},
+    {"uncertain, size unknown", semantic::MASK, {-1.0F, -1.0F, -1.0F}, kHandleUncertain},
+    {"uncertain, small", semantic::MASK, {0.1F, 0.05F, 0.01F}, kHandleByBase},
+    {"uncertain, exactly at the limits", semantic::SWAB, {0.15F, 0.15F, 0.05F}, kHandleByBase},
+    {"uncertain, too tall", semantic::MASK, {0.1F, 0.05F, 0.06F}, kHandleUncertain},
+    {"uncertain, too long", semantic::MASK, {0.16F, 0.05F, 0.01F}, kHandleUncertain},
+    {"uncertain, too wide", semantic::MASK, {0.1F, 0.151F, 0.01F}, kHandleUncertain},
+    {"uncertain, flat (height 0)", semantic::MASK, {0.1F, 0.05F, 0.0F}, kHandleUncertain},
+    {"uncertain, NaN size", semantic::MASK, {nan, 0.05F, 0.01F}, kHandleUncertain},
+    {"uncertain, short size vector", semantic::MASK, {0.1F}, kHandleUncertain},
+  };
+  for (const Case & c : cases) {
+    EXPECT_EQ(ChooseHandleCode(c.type, c.size, config), c.expected) << c.name;
+  }
+}
+
+geometry_msgs::msg::Point Point(double x, double y, double z)
+{
+  geometry_msgs::msg::Point point;
+  point.x = x;
+  point.y = y;
+  point.z = z;
+  return point;
+}
+
+TEST(TrashTrackerPublish, MarkersThenListOfConfirmedTracksEvenWhenEmpty)
+{
+  const auto published = std::make_shared<test::PublishedLog>();
+  const auto tracker = test::MakeTracker(test::TestConfig(), published);
   WasteObservation paper = Observation(2.0, 1.0, semantic::PAPER, {-1.F, -1.F, -1.F}, 1.25F);
   paper.z = 0.02;
-  const WasteObservation bottle = Observation(3.0, -1.0, semantic::BOTTLE);
-  Feed({paper, bottle}, 3);
-  Feed({Observation(-2.0, 0.0)}, 1);  // a third, young track stays unpublished
-  tracker_->Publish();
-
-  ASSERT_EQ(published_->wastes.size(), 1U);
-  const auto & wastes = published_->wastes[0];
-  EXPECT_EQ(wastes.header.frame_id, "map");
-  EXPECT_EQ(wastes.header.stamp.sec, 0);
-  EXPECT_EQ(wastes.ids, (std::vector<int32_t>{0, 1}));
-  EXPECT_EQ(wastes.handle_types, (std::vector<int32_t>{kHandleByBase, kHandleByArm}));
-  ASSERT_EQ(wastes.poses.size(), 2U);
-  geometry_msgs::msg::Pose paper_pose;
-  paper_pose.position.x = 2.0;
-  paper_pose.position.y = 1.0;
-  paper_pose.position.z = 0.02;
-  paper_pose.orientation.w = 1.0;
-  EXPECT_EQ(wastes.poses[0], paper_pose);
-  EXPECT_DOUBLE_EQ(wastes.poses[1].position.x, 3.0);
-  EXPECT_EQ(wastes.distances, (std::vector<double>{1.25, 1.0}));
-}
-
-TEST_F(TrashTrackerPublish, MarkersAreClosedSquaresColouredByCode)
-{
-  Feed({Observation(2.0, 1.0, semantic::PAPER), Observation(3.0, -1.0, semantic::SWAB)}, 3);
+  const WasteObservation swab = Observation(4.0, -1.0, semantic::SWAB);
+  // First seen as a BOTTLE (arm), then matched as a SWAB only: the vote makes it a SWAB.
+  tracker->Update({paper, Observation(4.0, -1.0, semantic::BOTTLE)}, RobotPose(0.0, 0.0));
+  tracker->Update({paper, swab}, RobotPose(0.0, 0.0));
+  tracker->Publish();  // 2 hits, min age 3: nothing confirmed
+  // A third, young track stays unpublished.
+  tracker->Update({paper, swab, Observation(-2.0, 0.0)}, RobotPose(0.0, 0.0));
   const auto before = std::chrono::system_clock::now();
-  tracker_->Publish();
+  tracker->Publish();
   const auto after = std::chrono::system_clock::now();
+  EXPECT_EQ(tracker->tracks().at(1).type, semantic::SWAB);  // the vote is kept
+  // The swab's size becomes known and small: the base takes it too.
+  tracker->Update({paper, Observation(4.0, -1.0, semantic::SWAB, {0.1F, 0.05F, 0.01F})},
+    RobotPose(0.0, 0.0));
+  tracker->Publish();
 
-  ASSERT_EQ(published_->markers.size(), 1U);
-  const auto & markers = published_->markers[0].markers;
+  ASSERT_EQ(published->order, (std::vector<std::string>{"trash_marker", "detected_wastes",
+    "trash_marker", "detected_wastes", "trash_marker", "detected_wastes"}));
+  // Not even a frame or a stamp when empty.
+  EXPECT_EQ(published->markers[0], visualization_msgs::msg::MarkerArray());
+  EXPECT_EQ(published->wastes[0], nimbra_protocol::msg::DetectedWastes());
+
+  nimbra_protocol::msg::DetectedWastes wastes;
+  wastes.header.frame_id = "map";
+  wastes.ids = {0, 1};
+  wastes.handle_types = {kHandleByBase, kHandleUncertain};
+  wastes.poses.resize(2);
+  wastes.poses[0].position = Point(2.0, 1.0, 0.02);
+  wastes.poses[1].position = Point(4.0, -1.0, 0.0);
+  wastes.distances = {1.25, 1.0};
+  EXPECT_EQ(published->wastes[1], wastes);
+  EXPECT_EQ(published->wastes[2].handle_types,
+    (std::vector<int32_t>{kHandleByBase, kHandleByBase}));
+
+  // Closed 2 cm squares, red where the base takes the item, green otherwise, stamped now.
+  const auto & markers = published->markers[1].markers;
   ASSERT_EQ(markers.size(), 2U);
-  const auto & m = markers[0];
-  EXPECT_EQ(m.header.frame_id, "map");
   const auto stamp = std::chrono::system_clock::time_point(
     std::chrono::duration_cast<std::chrono::system_clock::duration>(
-      std::chrono::seconds(m.header.stamp.sec) + std::chrono::nanoseconds(m.header.stamp.nanosec)));
+      std::chrono::seconds(markers[0].header.stamp.sec) +
+      std::chrono::nanoseconds(markers[0].header.stamp.nanosec)));
   EXPECT_GE(stamp, std::chrono::time_point_cast<std::chrono::seconds>(before));
   EXPECT_LE(stamp, after);
-  EXPECT_EQ(m.ns, "tracker");
-  EXPECT_EQ(m.id, 0);
-  EXPECT_EQ(m.type, 4);
-  EXPECT_EQ(m.action, 0);
-  EXPECT_DOUBLE_EQ(m.pose.orientation.w, 1.0);
-  EXPECT_DOUBLE_EQ(m.pose.position.x, 0.0);
-  EXPECT_DOUBLE_EQ(m.scale.x, 0.1);
-  EXPECT_EQ(m.lifetime.sec, 0);
-  EXPECT_EQ(m.lifetime.nanosec, 100000000U);
-  // PAPER: base takes it (code 1), red.
-  EXPECT_FLOAT_EQ(m.color.r, 1.0F);
-  EXPECT_FLOAT_EQ(m.color.g, 0.0F);
-  EXPECT_FLOAT_EQ(m.color.b, 0.0F);
-  EXPECT_FLOAT_EQ(m.color.a, 1.0F);
-  const std::vector<std::pair<double, double>> corners = {
-    {1.99, 0.99}, {1.99, 1.01}, {2.01, 1.01}, {2.01, 0.99}, {1.99, 0.99}};
-  ASSERT_EQ(m.points.size(), corners.size());
-  for (std::size_t i = 0; i < corners.size(); ++i) {
-    EXPECT_NEAR(m.points[i].x, corners[i].first, 1e-12) << i;
-    EXPECT_NEAR(m.points[i].y, corners[i].second, 1e-12) << i;
-    EXPECT_DOUBLE_EQ(m.points[i].z, 0.0) << i;
+  for (std::size_t i = 0; i < 2; ++i) {
+    const auto & position = wastes.poses[i].position;
+    visualization_msgs::msg::Marker square;
+    square.header.frame_id = "map";
+    square.header.stamp = markers[0].header.stamp;
+    square.ns = "tracker";
+    square.id = static_cast<int32_t>(i);
+    square.type = visualization_msgs::msg::Marker::LINE_STRIP;
+    square.action = visualization_msgs::msg::Marker::ADD;
+    square.pose.orientation.w = 1.0;
+    square.scale.x = 0.1;
+    square.color.r = i == 0 ? 1.0F : 0.0F;
+    square.color.g = i == 0 ? 0.0F : 1.0F;
+    square.color.a = 1.0F;
+    square.lifetime.nanosec = 100000000U;
+    for (const auto & [dx, dy] : {std::pair{-1, -1}, {-1, 1}, {1, 1}, {1, -1}, {-1, -1}}) {
+      square.points.push_back(
+        Point(position.x + 0.01 * dx, position.y + 0.01 * dy, position.z));
+    }
+    EXPECT_EQ(markers[i], square) << i;
   }
-  // SWAB with unknown size: uncertain (151), green.
-  EXPECT_EQ(markers[1].id, 1);
-  EXPECT_EQ(published_->wastes[0].handle_types[1], kHandleUncertain);
-  EXPECT_FLOAT_EQ(markers[1].color.r, 0.0F);
-  EXPECT_FLOAT_EQ(markers[1].color.g, 1.0F);
 }
 
-TEST_F(TrashTrackerPublish, VotedClassIsStoredAndDecidesTheCode)
+TEST(TrashTrackerPublish, MissingPublishersAreSkippedAndAFailureIsLoggedNotThrown)
 {
-  // Created as BOTTLE (arm); three PAPER and three BOTTLE matches tie, PAPER (400) wins.
-  tracker_->Update({Observation(2.0, 1.0, semantic::BOTTLE)}, RobotPose(0.0, 0.0));
-  for (const int32_t type : {semantic::BOTTLE, semantic::PAPER, semantic::PAPER,
-      semantic::BOTTLE, semantic::PAPER, semantic::BOTTLE})
-  {
-    tracker_->Update({Observation(2.0, 1.0, type)}, RobotPose(0.0, 0.0));
-  }
-  EXPECT_EQ(tracker_->tracks().at(0).type, semantic::BOTTLE);
-  tracker_->Publish();
-  EXPECT_EQ(tracker_->tracks().at(0).type, semantic::PAPER);
-  EXPECT_EQ(published_->wastes[0].handle_types, (std::vector<int32_t>{kHandleByBase}));
-}
-
-TEST_F(TrashTrackerPublish, UncertainClassUsesTheSmoothedSize)
-{
-  Feed({Observation(2.0, 1.0, semantic::MASK, {-1.F, -1.F, -1.F})}, 3);
-  tracker_->Publish();
-  Feed({Observation(2.0, 1.0, semantic::MASK, {0.1F, 0.05F, 0.01F})}, 1);
-  tracker_->Publish();
-  ASSERT_EQ(published_->wastes.size(), 2U);
-  EXPECT_EQ(published_->wastes[0].handle_types, (std::vector<int32_t>{kHandleUncertain}));
-  EXPECT_EQ(published_->wastes[1].handle_types, (std::vector<int32_t>{kHandleByBase}));
-}
-
-TEST_F(TrashTrackerPublish, PublisherFailureIsLoggedNotThrown)
-{
+  nimbra::test::LogCapture capture;
+  TrashTracker(test::TestConfig(), nullptr, nullptr).Publish();
   const auto throwing = [](const visualization_msgs::msg::MarkerArray &) {
       throw std::runtime_error("publisher is gone");
     };
-  TrashTracker tracker(test::TestConfig(), nullptr, throwing);
-  nimbra::test::LogCapture capture;
-  EXPECT_NO_THROW(tracker.Publish());
+  EXPECT_NO_THROW(TrashTracker(test::TestConfig(), nullptr, throwing).Publish());
   EXPECT_EQ(capture.Lines(),
     std::vector<std::string>{"[ERROR] Publishing 0 detected wastes failed: publisher is gone"});
 }
 
 }  // namespace
-}  // namespace perception
-}  // namespace orvix
+}  // namespace orvix::perception
