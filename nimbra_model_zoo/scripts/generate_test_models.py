@@ -137,7 +137,7 @@ def write_test_models(out_dir):
     save_head(path("boxes"), boxes_model())
     save_head(path("masks"), masks_model())
     save_head(path("probe"), *probe_model())
-    # Malformed layouts: 4 + 32 prediction rows needed at least; prototypes of rank 3; no prototypes.
+    # Malformed: 4 + 32 prediction rows needed at least; prototypes of rank 3; no prototypes.
     bad_channels, bad_rank = Head((64, 64), 3, 8), Head((64, 64), 3, 8)
     bad_channels.predictions = np.zeros((30, 8), np.float32)
     save_head(path("bad_channels"), bad_channels)

@@ -63,7 +63,8 @@ TEST(SegmentationDecoder, MaskFollowsThePrototypesInsideTheBox) {
     int rounded_corners;    ///< region corners inside the box and the prototype grid
   };
   for (Case const& c : {
-           Case{"region inside the box", {10, 30, 20, 15}, {20, 100, 200, 200}, {40, 40, 80, 60}, 4},
+           Case{"region inside the box", {10, 30, 20, 15}, {20, 100, 200, 200}, {40, 40, 80, 60},
+                4},
            // Pixel centres inside the box.
            Case{"region cropped by the box", {0, 20, 160, 120}, {100.2F, 150.7F, 50.0F, 40.0F},
                 {100, 71, 50, 40}, 0},
@@ -144,11 +145,13 @@ TEST(SegmentationDecoder, AcceptsOnlyTheYoloV8SegLayout) {
     cv::Mat const prototypes(static_cast<int>(c.prototypes.size()), c.prototypes.data(), CV_32F,
                              cv::Scalar::all(0));
     std::string error;
-    SCOPED_TRACE(SegmentationDecoder::ShapeText(predictions));
+    std::string const shapes[] = {SegmentationDecoder::ShapeText(predictions),
+                                  SegmentationDecoder::ShapeText(prototypes)};
+    SCOPED_TRACE(shapes[0]);
     EXPECT_EQ(SegmentationDecoder::CheckShapes(predictions, prototypes, &error), c.valid);
     if (!c.valid) {
-      EXPECT_NE(error.find(SegmentationDecoder::ShapeText(predictions)), std::string::npos) << error;
-      EXPECT_NE(error.find(SegmentationDecoder::ShapeText(prototypes)), std::string::npos) << error;
+      EXPECT_NE(error.find(shapes[0]), std::string::npos) << error;
+      EXPECT_NE(error.find(shapes[1]), std::string::npos) << error;
       SegmentationDecoder decoder;
       std::vector<ModelDetection> detections(2);
       EXPECT_FALSE(decoder.Decode(predictions, prototypes, kCamera, detections));

@@ -130,7 +130,8 @@ TEST(YOLOv8SegErrors, ConstructionErrorsNameTheFileAndTheCause) {
     std::string description_file;
     std::vector<std::string> expected;  ///< parts of the message
   };
-  std::string const bad_channels = ModelPath("bad_channels"), bad_rank = ModelPath("bad_proto_rank");
+  std::string const bad_channels = ModelPath("bad_channels");
+  std::string const bad_rank = ModelPath("bad_proto_rank");
   std::string const one_output = ModelPath("one_output");
   Case const cases[] = {
       {"does/not/exist.onnx", "", "/etc/robot/meta.yaml",

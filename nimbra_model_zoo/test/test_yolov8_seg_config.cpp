@@ -36,7 +36,8 @@ TEST(YOLOv8SegConfig, ModelFileResolvesAgainstTheDescriptionDirectory) {
                         Case{"../models/seg.onnx", "/cfg/ai/meta.yaml", "/cfg/models/seg.onnx"},
                         Case{"/abs/seg.onnx", "/cfg/meta.yaml", "/abs/seg.onnx"},
                         Case{"models/seg.onnx", "cfg/meta.yaml", "cfg/models/seg.onnx"},
-                        Case{"seg.onnx", "meta.yaml", "seg.onnx"}, Case{"seg.onnx", "", "seg.onnx"}}) {
+                        Case{"seg.onnx", "meta.yaml", "seg.onnx"},
+                        Case{"seg.onnx", "", "seg.onnx"}}) {
     EXPECT_EQ(Read("model_file: " + c.model_file + "\n", c.description_file).model_file, c.resolved)
         << c.model_file << " in " << c.description_file;
   }
