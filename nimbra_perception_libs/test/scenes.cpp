@@ -342,13 +342,11 @@ Box boxAt(const Eigen::Vector2f & centre, const Eigen::Vector3f & size, bool lon
 Cylinder personAt(const Eigen::Vector2f & centre) {return Cylinder{centre, 0.25F, 0.0F, 1.7F};}
 
 // Randomised corridor with its static objects; movers and robot are set by the caller.
-class CaseBuilder
+struct CaseBuilder
 {
-public:
-  explicit CaseBuilder(unsigned seed)
-  : rng_(seed) {}
+  std::mt19937 rng;
 
-  float uniform(float low, float high) {return std::uniform_real_distribution<float>(low, high)(rng_);}
+  float uniform(float low, float high) {return std::uniform_real_distribution<float>(low, high)(rng);}
   float sign() {return uniform(0.0F, 1.0F) < 0.5F ? -1.0F : 1.0F;}
 
   /// Corridor of half width `half_width`, end wall 5.5-8 m ahead, a static cylinder and a static cart
@@ -370,15 +368,12 @@ public:
   }
 
   /// Sets the robot's motion and the frame count (at most 2.4 s, shorter for a fast mover to stay inside).
-  void robot(MovingCase & c, float speed, float turn, float duration)
+  static void robot(MovingCase & c, float speed, float turn, float duration)
   {
     c.robot_speed = speed;
     c.robot_turn = turn;
     c.frames = std::max(16, static_cast<int>(std::lround(std::min(2.4F, duration) * c.rate)));
   }
-
-private:
-  std::mt19937 rng_;
 };
 
 // Mover crossing the corridor at `crossing_x`, `y_mid` in the middle of the sequence.
@@ -430,7 +425,7 @@ Camera movingCamera()
 
 std::vector<MovingCase> movingCases(unsigned seed)
 {
-  CaseBuilder b(seed);
+  CaseBuilder b{std::mt19937(seed)};
   std::vector<MovingCase> cases;
   // Time for a crossing mover to go from one side to the other, staying 0.45 m off the walls.
   auto crossing_time = [](float half_width, float y_mid, float speed) {
@@ -587,46 +582,44 @@ MovingFigures runMovingCase(const MovingCase & c, const DynamicDetectorParams & 
   PointCloudXYZ moving, still;
   for (int f = 0; f < c.frames; ++f) {
     const MovingFrame & frame = run.next();
-    const PointCloudXYZ::Ptr & cloud = frame.obstacles;
     const std::vector<std::uint8_t> & flags = run.detector.movingFlags();
     int count = 0;
-    clusterer.obstacleCluster(cloud, count, clusters);
+    clusterer.obstacleCluster(frame.obstacles, count, clusters);
     const std::vector<int> & cluster_of_point = clusterer.pointClusterIds();
-    for (std::size_t m = 0; m < c.movers.size(); ++m) {
-      long points = 0, flagged = 0;
-      std::map<int, int> per_cluster;
-      for (std::size_t i = 0; i < cloud->size(); ++i) {
-        if (frame.mover_of_point[i] == static_cast<int>(m)) {
-          ++points;
-          flagged += flags[i];
-          if (cluster_of_point[i] >= 0) {
-            ++per_cluster[cluster_of_point[i]];
-          }
-        }
+    // Per mover: its points, those flagged, and its points per cluster; static points after frame 0.
+    std::vector<long> points(c.movers.size()), flagged(c.movers.size());
+    std::vector<std::map<int, int>> per_cluster(c.movers.size());
+    for (std::size_t i = 0; i < flags.size(); ++i) {
+      const int m = frame.mover_of_point[i];
+      if (m < 0) {
+        figures.static_points += f > 0 ? 1 : 0;
+        figures.static_flagged += f > 0 ? flags[i] : 0;
+        continue;
       }
-      if (first_in_view[m] < 0 && points >= kMinPointsInView) {
+      ++points[m];
+      flagged[m] += flags[i];
+      if (cluster_of_point[i] >= 0) {
+        ++per_cluster[m][cluster_of_point[i]];
+      }
+    }
+    for (std::size_t m = 0; m < c.movers.size(); ++m) {
+      if (first_in_view[m] < 0 && points[m] >= kMinPointsInView) {
         first_in_view[m] = f;
       }
-      if (first_in_view[m] < 0 || f < first_in_view[m] + score_after || points < kMinPointsInView) {
+      if (first_in_view[m] < 0 || f < first_in_view[m] + score_after || points[m] < kMinPointsInView) {
         continue;
       }
-      figures.mover_points += points;
-      figures.mover_flagged += flagged;
+      figures.mover_points += points[m];
+      figures.mover_flagged += flagged[m];
       ++figures.piece_frames;
-      if (per_cluster.empty()) {
+      if (per_cluster[m].empty()) {
         continue;
       }
-      const int best = std::max_element(per_cluster.begin(), per_cluster.end(),
+      const int best = std::max_element(per_cluster[m].begin(), per_cluster[m].end(),
           [](const auto & a, const auto & b) {return a.second < b.second;})->first;
       run.detector.DivideCloud(*clusters[static_cast<std::size_t>(best)], moving, still);
       const double share = static_cast<double>(moving.size()) / static_cast<double>(clusters[best]->size());
       figures.piece_dynamic += share > 0.7 ? 1 : 0;
-    }
-    for (std::size_t i = 0; f > 0 && i < cloud->size(); ++i) {
-      if (frame.mover_of_point[i] < 0) {
-        ++figures.static_points;
-        figures.static_flagged += flags[i];
-      }
     }
     run.detector.ready_ = false;
   }
