@@ -26,6 +26,18 @@ inline std::vector<uint8_t> bytes_of(const rclcdds::SerializedMessage & msg)
   return std::vector<uint8_t>(msg.data(), msg.data() + msg.size());
 }
 
+/// Bytes written as pairs of hex digits ("00010000 6d617000"); spaces only separate fields.
+inline std::vector<uint8_t> hex(const std::string & text)
+{
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != ' ') {
+      out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i++, 2), nullptr, 16)));
+    }
+  }
+  return out;
+}
+
 /// Our CDR of `msg`; serialized_size must predict its length.
 inline std::vector<uint8_t> encode(
   const rclcdds::MessageMembers & members, const void * msg,

@@ -177,24 +177,15 @@ TEST(CdrFieldKinds, EveryKindRoundTripsAndScalarsWideStringsAndFixedArraysMatchT
   ASSERT_TRUE(decode(wire, &error, &decoded)) << error;
   EXPECT_TRUE(decoded == original);
 
-  const std::vector<uint8_t> head = {
-    0x00, 0x01, 0x00, 0x00,
-    0x01,                                            // flag                 0
-    'Q',                                             // letter (char)        1
-    0xe9, 0x00,                                      // wide_letter (wchar)  2
-    0xfd,                                            // small -3             4
-    0x00, 0x00, 0x00,                                // padding to 8         5
-    0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,  // big                  8
-    0x06, 0x00, 0x00, 0x00, 'a', 'b', 'c', 'd', 'e', 0x00,  // bounded_text  16
-    0x00, 0x00,                                      // padding              26
-    0x02, 0x00, 0x00, 0x00,                          // wide_text: 2 units   28
-    'h', 0x00, 0x00, 0x00, 0xe9, 0x00, 0x00, 0x00,   // 4 bytes per unit     32
-    0x01, 0x00, 0x01,                                // flags (bool[3])      40
-    0x00,                                            // padding              43
-    0x01, 0x00, 0x00, 0x00, 0x00,                    // names[0] ""          44
-    0x00, 0x00, 0x00,                                // padding              49
-    0x04, 0x00, 0x00, 0x00, 't', 'w', 'o', 0x00,     // names[1]             52
-  };
+  const auto head = rclcdds_test::hex(
+    "00010000"
+    "01 51 e900 fd 000000"         // flag, letter 'Q', wide_letter, small -3, padding to 8   0
+    "08070605 04030201"            // big                                                    8
+    "06000000 61626364 6500 0000"  // bounded_text "abcde", padding                         16
+    "02000000 68000000 e9000000"   // wide_text: 2 units of 4 bytes                         28
+    "010001 00"                    // flags (bool[3]), padding                              40
+    "01000000 00 000000"           // names[0] "", padding                                  44
+    "04000000 74776f00");          // names[1] "two"                                        52
   ASSERT_GE(wire.size(), head.size());
   EXPECT_EQ(std::vector<uint8_t>(wire.begin(), wire.begin() + head.size()), head);
 }

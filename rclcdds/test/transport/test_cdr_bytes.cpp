@@ -1,6 +1,7 @@
 // Our CDR must equal ROS 2's to the byte: expected payloads are written out by hand from the
 // XCDR1 rules (little endian, alignment from the first byte after the 4-byte header, strings with
-// length and NUL, sequences with a count, zero padding to a multiple of 4).
+// length and NUL, sequences with a count, zero padding to a multiple of 4). Payloads are hex, one
+// group of fields per line, with the body offset of the line's first byte on the right.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -31,6 +32,8 @@ void expect_wire(const T & msg, const std::vector<uint8_t> & expected)
   EXPECT_EQ(decoded, msg);
 }
 
+using rclcdds_test::hex;
+
 }  // namespace
 
 TEST(CdrBytes, HeaderWithFrameIdInBothByteOrders)
@@ -39,24 +42,11 @@ TEST(CdrBytes, HeaderWithFrameIdInBothByteOrders)
   header.stamp.sec = 1700000000;      // 0x6553f100
   header.stamp.nanosec = 123456789;   // 0x075bcd15
   header.frame_id = "map";
-  const std::vector<uint8_t> expected = {
-    0x00, 0x01, 0x00, 0x00,
-    0x00, 0xf1, 0x53, 0x65,
-    0x15, 0xcd, 0x5b, 0x07,
-    0x04, 0x00, 0x00, 0x00,  // length 4
-    'm', 'a', 'p', 0x00,
-  };
-  expect_wire(header, expected);
-  // A peer may send big endian: read, never written.
-  const std::vector<uint8_t> big_endian = {
-    0x00, 0x00, 0x00, 0x00,
-    0x65, 0x53, 0xf1, 0x00,
-    0x07, 0x5b, 0xcd, 0x15,
-    0x00, 0x00, 0x00, 0x04,
-    'm', 'a', 'p', 0x00,
-  };
+  expect_wire(header, hex("00010000 00f15365 15cd5b07 04000000 6d617000"));  // frame_id "map"
+  // A peer may send big endian (encapsulation 00 00): read, never written.
   std_msgs::msg::Header decoded;
-  ASSERT_TRUE(rclcdds_test::decode(big_endian, nullptr, &decoded));
+  ASSERT_TRUE(rclcdds_test::decode(
+      hex("00000000 6553f100 075bcd15 00000004 6d617000"), nullptr, &decoded));
   EXPECT_EQ(decoded, header);
 }
 
@@ -72,20 +62,14 @@ TEST(CdrBytes, Image2x2Mono16)
   image.is_bigendian = 0;
   image.step = 4;
   image.data = {1, 2, 3, 4, 5, 6, 7, 8};
-  const std::vector<uint8_t> expected = {
-    0x00, 0x01, 0x00, 0x00,
-    0x01, 0x00, 0x00, 0x00,               // header.stamp.sec          body offset 0
-    0x02, 0x00, 0x00, 0x00,               // header.stamp.nanosec      4
-    0x04, 0x00, 0x00, 0x00, 'c', 'a', 'm', 0x00,  // header.frame_id   8
-    0x02, 0x00, 0x00, 0x00,               // height                    16
-    0x02, 0x00, 0x00, 0x00,               // width                     20
-    0x06, 0x00, 0x00, 0x00, '1', '6', 'U', 'C', '1', 0x00,  // encoding 24
-    0x00,                                 // is_bigendian              34
-    0x00,                                 // padding to 4              35
-    0x04, 0x00, 0x00, 0x00,               // step                      36
-    0x08, 0x00, 0x00, 0x00,               // data count                40
-    0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,  // data           44
-  };
+  const auto expected = hex(
+    "00010000"
+    "01000000 02000000 04000000 63616d00"  // header: stamp 1 s 2 ns, frame_id "cam"       0
+    "02000000 02000000"                    // height, width                               16
+    "06000000 31365543 3100"               // encoding "16UC1"                            24
+    "00 00"                                // is_bigendian, padding to 4                  34
+    "04000000"                             // step                                        36
+    "08000000 01020304 05060708");         // data: count, bytes                          40
   expect_wire(image, expected);
 }
 
@@ -110,37 +94,19 @@ TEST(CdrBytes, PointCloud2WithTwoFields)
   cloud.data.resize(sizeof(values));
   std::memcpy(cloud.data.data(), values, sizeof(values));
   cloud.is_dense = true;
-  const std::vector<uint8_t> expected = {
-    0x00, 0x01, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00,               // header.stamp.sec          0
-    0x00, 0x00, 0x00, 0x00,               // header.stamp.nanosec      4
-    0x01, 0x00, 0x00, 0x00, 0x00,         // header.frame_id ""        8
-    0x00, 0x00, 0x00,                     // padding                   13
-    0x01, 0x00, 0x00, 0x00,               // height                    16
-    0x02, 0x00, 0x00, 0x00,               // width                     20
-    0x02, 0x00, 0x00, 0x00,               // fields count              24
-    0x02, 0x00, 0x00, 0x00, 'x', 0x00,    // fields[0].name            28
-    0x00, 0x00,                           // padding                   34
-    0x00, 0x00, 0x00, 0x00,               // fields[0].offset          36
-    0x07,                                 // fields[0].datatype        40
-    0x00, 0x00, 0x00,                     // padding                   41
-    0x01, 0x00, 0x00, 0x00,               // fields[0].count           44
-    0x02, 0x00, 0x00, 0x00, 'y', 0x00,    // fields[1].name            48
-    0x00, 0x00,                           // padding                   54
-    0x04, 0x00, 0x00, 0x00,               // fields[1].offset          56
-    0x07,                                 // fields[1].datatype        60
-    0x00, 0x00, 0x00,                     // padding                   61
-    0x01, 0x00, 0x00, 0x00,               // fields[1].count           64
-    0x00,                                 // is_bigendian              68
-    0x00, 0x00, 0x00,                     // padding                   69
-    0x08, 0x00, 0x00, 0x00,               // point_step                72
-    0x10, 0x00, 0x00, 0x00,               // row_step                  76
-    0x10, 0x00, 0x00, 0x00,               // data count                80
-    0x00, 0x00, 0x80, 0x3f, 0x00, 0x00, 0x00, 0x40,  // x 1.0, y 2.0   84
-    0x00, 0x00, 0xc0, 0xbf, 0x00, 0x00, 0x00, 0x3f,  // x -1.5, y 0.5
-    0x01,                                 // is_dense                  100
-    0x00, 0x00, 0x00,                     // padding to a multiple of 4
-  };
+  const auto expected = hex(
+    "00010000"
+    "00000000 00000000 01000000 00 000000"  // header: stamp, frame_id "", padding         0
+    "01000000 02000000"                     // height, width                              16
+    "02000000"                              // fields: count                              24
+    "02000000 7800 0000 00000000"           // fields[0]: name "x", padding, offset 0      28
+    "07 000000 01000000"                    //   datatype FLOAT32, padding, count 1         40
+    "02000000 7900 0000 04000000"           // fields[1]: name "y", padding, offset 4      48
+    "07 000000 01000000"                    //   datatype FLOAT32, padding, count 1         60
+    "00 000000 08000000 10000000"           // is_bigendian, padding, point/row_step       68
+    "10000000 0000803f 00000040"            // data: count 16, x 1.0, y 2.0               80
+    "0000c0bf 0000003f"                     //   x -1.5, y 0.5                            92
+    "01 000000");                           // is_dense, padding to a multiple of 4      100
   expect_wire(cloud, expected);
 }
 
@@ -148,48 +114,31 @@ TEST(CdrBytes, EmptySequencesAreNotAligned)
 {
   // An empty int64[] or float64[] adds its count only: no padding to 8 for absent elements.
   rcl_interfaces::msg::ParameterValue value;
-  std::vector<uint8_t> expected = {
-    0x00, 0x01, 0x00, 0x00,
-    0x00,                                            // type                  0
-    0x00,                                            // bool_value            1
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // padding to 8          2
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // integer_value         8
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // double_value          16
-    0x01, 0x00, 0x00, 0x00, 0x00,                    // string_value ""       24
-    0x00, 0x00, 0x00,                                // padding               29
-    0x00, 0x00, 0x00, 0x00,                          // byte_array_value      32
-    0x00, 0x00, 0x00, 0x00,                          // bool_array_value      36
-    0x00, 0x00, 0x00, 0x00,                          // integer_array_value   40
-    0x00, 0x00, 0x00, 0x00,                          // double_array_value    44
-    0x00, 0x00, 0x00, 0x00,                          // string_array_value    48
-  };
-  expect_wire(value, expected);
+  expect_wire(value, hex(
+    "00010000"
+    "00 00 000000000000"                   // type, bool_value, padding to 8               0
+    "00000000 00000000 00000000 00000000"  // integer_value, double_value                  8
+    "01000000 00 000000"                   // string_value "", padding                    24
+    "00000000 00000000 00000000"           // byte, bool and integer_array_value counts   32
+    "00000000 00000000"));                 // double and string_array_value counts        44
 
   // With elements: std::vector<bool> as bytes, the int64 element aligned to 8.
   value.bool_array_value = {true, false, true};  // std::vector<bool>
   value.integer_array_value = {-2};
-  expected = {
-    0x00, 0x01, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // string_value "" + padding   24
-    0x00, 0x00, 0x00, 0x00,                          // byte_array_value            32
-    0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01,        // bool_array_value            36
-    0x00,                                            // padding                     43
-    0x01, 0x00, 0x00, 0x00,                          // integer_array_value count   44
-    0xfe, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,  // -2 (aligned at 48)          48
-    0x00, 0x00, 0x00, 0x00,                          // double_array_value          56
-    0x00, 0x00, 0x00, 0x00,                          // string_array_value          60
-  };
-  expect_wire(value, expected);
+  expect_wire(value, hex(
+    "00010000"
+    "0000 000000000000 00000000 00000000 00000000 00000000"  // as above               0
+    "01000000 00 000000"                   // string_value "", padding                    24
+    "00000000"                             // byte_array_value                            32
+    "03000000 010001 00"                   // bool_array_value: count, bytes; padding     36
+    "01000000 feffffffffffffff"            // integer_array_value: count, -2 at 48        44
+    "00000000 00000000"));                 // double_array_value, string_array_value      56
 }
 
 TEST(CdrBytes, MessageWithoutFieldsCarriesOneByte)
 {
   rcl_interfaces::msg::ParameterType type;  // constants only
-  const std::vector<uint8_t> expected = {0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-  expect_wire(type, expected);
+  expect_wire(type, hex("00010000 00 000000"));  // one zero byte, padded to 4
 }
 
 TEST(CdrBytes, ServicePrefixFollowsTheHeader)
@@ -200,15 +149,11 @@ TEST(CdrBytes, ServicePrefixFollowsTheHeader)
   rclcdds::ServicePrefix prefix;
   prefix.guid = 0x0102030405060708ull;
   prefix.sequence = 42;
-  const std::vector<uint8_t> expected = {
-    0x00, 0x01, 0x00, 0x00,
-    0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,  // guid
-    0x2a, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // sequence
-    0x03,                                            // current_state.id (uint8)
-    0x00, 0x00, 0x00,                                // padding
-    0x07, 0x00, 0x00, 0x00, 'a', 'c', 't', 'i', 'v', 'e', 0x00,  // label
-    0x00,                                            // padding to a multiple of 4
-  };
+  const auto expected = hex(
+    "00010000"
+    "08070605 04030201 2a000000 00000000"  // prefix: guid, sequence                       0
+    "03 000000"                            // current_state.id (uint8), padding           16
+    "07000000 61637469 766500 00");        // label "active", padding to a multiple of 4  20
   EXPECT_EQ(rclcdds_test::wire_of(response, &prefix), expected);
 
   lifecycle_msgs::srv::GetState::Response decoded;
