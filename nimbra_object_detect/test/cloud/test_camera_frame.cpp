@@ -119,12 +119,9 @@ TEST(CameraFrameRegistryAccess, RecordsAreCreatedOnDemandAndShared)
   EXPECT_EQ(registry.obtain(2, 9.0F, 9.0F, 9.0F), record);
   const CameraFrameState state = record->state();
   EXPECT_TRUE(state.ready);
-  EXPECT_FLOAT_EQ(state.origin_x, 0.3F);
-  EXPECT_FLOAT_EQ(state.origin_y, -0.1F);
-  EXPECT_FLOAT_EQ(state.origin_z, 0.8F);
+  EXPECT_EQ(Point3({state.origin_x, state.origin_y, state.origin_z}), Point3({0.3F, -0.1F, 0.8F}));
   EXPECT_FALSE(registry.updateViewExtent(-1, cam_to_base, planar({{1, 0}})));
   EXPECT_EQ(registry.obtain(-3, 0.0F, 0.0F, 0.0F), nullptr);
-  EXPECT_EQ(&CameraFrameRegistry::instance(), &CameraFrameRegistry::instance());
 }
 
 }  // namespace

@@ -45,24 +45,22 @@ PointCloud::Ptr rowCluster(int u0 = 20, int u1 = 29, int v = 24, float z = 2.0F)
 
 /// A one-pixel mask on row 24 whose 11 x 11 dilation covers the first `covered` columns of
 /// rowCluster() (the dilation reaches 5 pixels past the mask).
-cv::Mat maskCoveringFirst(int covered, cv::Size size = kDepthSize)
+cv::Mat maskCoveringFirst(int covered)
 {
-  const int column = 14 + covered;
-  return rectangleMask(size, column, column, 24, 24);
+  return rectangleMask(kDepthSize, 14 + covered, 14 + covered, 24, 24);
 }
 
+/// Labels the clusters of a kWidth x kHeight depth frame with a fresh labeller.
 std::vector<ClassCloudInfo> label(
-  const CloudConfig & config, const std::vector<PointCloud::Ptr> & clusters,
-  const std::vector<Detection> & detections,
-  const Eigen::Matrix4f & base_to_camera = Eigen::Matrix4f::Identity(), int width = kWidth,
-  int height = kHeight)
+  const std::vector<PointCloud::Ptr> & clusters, const std::vector<Detection> & detections,
+  const Eigen::Matrix4f & base_to_camera = Eigen::Matrix4f::Identity())
 {
-  Cloud cloud(config, nullptr, nullptr);
+  Cloud cloud(labellingConfig(), nullptr, nullptr);
   AiResult ai_result;
   ai_result.detections = detections;
   std::vector<ClassCloudInfo> pieces;
   cloud.cloudDynamicStaticSplit(
-    clusters, ai_result, kIntrinsics, base_to_camera, width, height, pieces);
+    clusters, ai_result, kIntrinsics, base_to_camera, kWidth, kHeight, pieces);
   return pieces;
 }
 
@@ -161,7 +159,7 @@ TEST(CloudLabellingMatch, EachCase)
       cluster->width = static_cast<uint32_t>(cluster->points.size());
     }
     LogCapture capture;
-    const auto pieces = label(labellingConfig(), {cluster}, c.detections);
+    const auto pieces = label({cluster}, c.detections);
     if (c.log) {
       EXPECT_EQ(capture.Lines(), *c.log);
     }
@@ -185,7 +183,7 @@ TEST(CloudLabellingClusters, WithoutDetectionsEveryClusterIsOneUnlabelledPiece)
 {
   const std::vector<PointCloud::Ptr> clusters = {
     rowCluster(), nullptr, std::make_shared<PointCloud>(), rowCluster(30, 34, 10)};
-  const auto pieces = label(labellingConfig(), clusters, {});
+  const auto pieces = label(clusters, {});
   ASSERT_EQ(pieces.size(), 2U);
   expectPiece(pieces[0], semantic::NO_TYPE, 10, false);
   expectPiece(pieces[1], semantic::NO_TYPE, 5, false);
@@ -207,8 +205,7 @@ TEST(CloudLabellingClusters, PiecesOfOneDetectionMergeByCentroidDistance)
     const std::vector<PointCloud::Ptr> clusters = {
       clusterAtPixels(kIntrinsics, 20, 29, 20, 21, 2.0F, camera_to_base),
       clusterAtPixels(kIntrinsics, 20, 29, 26, 26, c.far_depth, camera_to_base)};
-    const auto pieces = label(
-      labellingConfig(), clusters, {makeDetection(semantic::PERSON, person)}, base_to_camera);
+    const auto pieces = label(clusters, {makeDetection(semantic::PERSON, person)}, base_to_camera);
     ASSERT_EQ(pieces.size(), c.pieces) << c.far_depth;
     if (c.pieces == 1) {
       expectPiece(pieces[0], semantic::PERSON, 30, true);

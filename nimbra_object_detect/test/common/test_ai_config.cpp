@@ -54,31 +54,27 @@ struct DocumentCase
   std::vector<std::string> log = {};  ///< every line logged while building
 };
 
-const char * const kMeta =
-  "class_mapping: {0: person}\ndefault_confidence_threshold: 0.5\nconfidence_threshold: {}\n";
-
-/// A document with the given class mapping, default 0.5 and no per-class thresholds.
-std::string WithMapping(const std::string & mapping)
+/// A model description: class mapping, default threshold and per-class thresholds as written.
+std::string Doc(
+  const std::string & mapping, const std::string & fallback = "0.5",
+  const std::string & thresholds = "{}")
 {
-  return "class_mapping: " + mapping +
-         "\ndefault_confidence_threshold: 0.5\nconfidence_threshold: {}\n";
+  return "class_mapping: " + mapping + "\ndefault_confidence_threshold: " + fallback +
+         "\nconfidence_threshold: " + thresholds + "\n";
 }
+
+const std::string kMeta = Doc("{0: person}");
 
 /// A document of three classes, default 0.4, with the given per-class thresholds.
 std::string WithThresholds(const std::string & thresholds)
 {
-  return "class_mapping: {0: person, 1: chair, 2: base}\ndefault_confidence_threshold: 0.4\n"
-         "confidence_threshold: " + thresholds + "\n";
+  return Doc("{0: person, 1: chair, 2: base}", "0.4", thresholds);
 }
 
 TEST(AiConfigDocuments, EachCase)
 {
   using namespace semantic;
   const double inf = std::numeric_limits<double>::infinity();
-  const auto not_a_map = [](const std::string & mapping) {
-      return "class_mapping: " + mapping +
-             "\ndefault_confidence_threshold: nonsense\nconfidence_threshold: 3\n";
-    };
   const std::string mapping_error = "ParseFile Err: yaml node class_mapping is not a map.";
   const std::string missing_all =
     "ParseFile Err: Failed to parse class_mapping, invalid node; first invalid key: "
@@ -87,12 +83,10 @@ TEST(AiConfigDocuments, EachCase)
     "default_confidence_threshold, invalid node; first invalid key: \"confidence_threshold\".";
   const std::vector<DocumentCase> cases = {
     {"well-formed file gives no error",
-      "class_mapping: {0: person, 1: chair, 2: coffee}\ndefault_confidence_threshold: 0.4\n"
-      "confidence_threshold: {1: 0.7}\n", "{}",
+      Doc("{0: person, 1: chair, 2: coffee}", "0.4", "{1: 0.7}"), "{}",
       "", Types{PERSON, CHAIR, COFFEE}, Thresholds{0.4, 0.7, 0.4}, {}},
     {"gap in ids grows the table (names in any letter case)",
-      "class_mapping: {0: Person, 1: cHaIr, 3: WheelChair}\ndefault_confidence_threshold: 0.5\n"
-      "confidence_threshold: {}\n", "{}",
+      Doc("{0: Person, 1: cHaIr, 3: WheelChair}"), "{}",
       "ParseFile Err: key 3 is larger than map size, means the keys are not a continuous sequence.",
       Types{PERSON, CHAIR, NO_TYPE, WHEELCHAIR}, Thresholds(4, 0.5), {}},
     // Block style so that the position in the message is easy to read.
@@ -124,37 +118,36 @@ TEST(AiConfigDocuments, EachCase)
       "ParseFile Err: Failed to parse default_confidence_threshold, invalid node; first invalid "
       "key: \"confidence_threshold\".", {}, Thresholds{0.4}, {}},
     {"repeated key then non-map thresholds keep the message order",
-      "class_mapping: {0: person, 1: chair, 2: base, 3: carpet, 3: mask}\n"
-      "default_confidence_threshold: 0.4\nconfidence_threshold: 0.9\n", "{}",
+      Doc("{0: person, 1: chair, 2: base, 3: carpet, 3: mask}", "0.4", "0.9"), "{}",
       "ParseFile Err: key 3 repeat, ignore old value, yaml node confidence_threshold is not a map.",
       {}, {}, {}},
     // Problems of single class-mapping entries are collected in file order.
-    {"unknown class name", WithMapping("{0: unicorn}"), "{}",
+    {"unknown class name", Doc("{0: unicorn}"), "{}",
       "ParseFile Err: value unicorn cannot parse into SemanticType.", Types{NO_TYPE},
       Thresholds(1, 0.5), {}},
-    {"non-scalar mapping value", WithMapping("{0: [person], 1: person}"), "{}",
+    {"non-scalar mapping value", Doc("{0: [person], 1: person}"), "{}",
       "ParseFile Err: Non-scalar key or value found in class_mapping.", Types{NO_TYPE, PERSON},
       Thresholds(2, 0.5), {}},
-    {"negative class id", WithMapping("{-1: person, 0: chair}"), "{}",
+    {"negative class id", Doc("{-1: person, 0: chair}"), "{}",
       "ParseFile Err: key -1 is smaller than 0, ignore.", Types{CHAIR, NO_TYPE}, Thresholds(2, 0.5),
       {}},
-    {"leading zero is decimal", WithMapping("{0: person, 07: chair}"), "{}",
+    {"leading zero is decimal", Doc("{0: person, 07: chair}"), "{}",
       "ParseFile Err: key 7 is larger than map size, means the keys are not a continuous sequence.",
       Types{PERSON, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, CHAIR},
       Thresholds(8, 0.5), {}},
-    {"010 is ten and 0x1 is one", WithMapping("{0: person, 010: chair, 0x1: base}"), "{}",
+    {"010 is ten and 0x1 is one", Doc("{0: person, 010: chair, 0x1: base}"), "{}",
       "ParseFile Err: key 10 is larger than map size, means the keys are not a continuous "
       "sequence.", Types{PERSON, BASE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE,
         NO_TYPE, NO_TYPE, CHAIR}, Thresholds(11, 0.5), {}},
     {"repeated id written differently",
-      WithMapping("{0: person, 1: chair, 2: base, 3: carpet, 03: mask}"), "{}",
+      Doc("{0: person, 1: chair, 2: base, 3: carpet, 03: mask}"), "{}",
       "ParseFile Err: key 3 repeat, ignore old value.",
       Types{PERSON, CHAIR, BASE, MASK, NO_TYPE}, Thresholds(5, 0.5), {}},
-    {"several entry problems", WithMapping("{0: unicorn, -4: person, 1: [x]}"), "{}",
+    {"several entry problems", Doc("{0: unicorn, -4: person, 1: [x]}"), "{}",
       "ParseFile Err: value unicorn cannot parse into SemanticType, key -4 is smaller than 0, "
       "ignore, Non-scalar key or value found in class_mapping.", Types(3, NO_TYPE),
       Thresholds(3, 0.5), {}},
-    {"class id above 65535", WithMapping("{0: person, 2000000000: chair}"), "{}",
+    {"class id above 65535", Doc("{0: person, 2000000000: chair}"), "{}",
       "ParseFile Err: key 2000000000 is larger than 65535, ignore.", Types{PERSON, NO_TYPE},
       Thresholds(2, 0.5), {}},
     // Problems of per-class thresholds.
@@ -193,11 +186,11 @@ TEST(AiConfigDocuments, EachCase)
     {"height scalar gives no heights", kMeta, "text", "", {}, {}, Heights{}},
     {"height null gives no heights", kMeta, "~", "", {}, {}, Heights{}},
     // A mapping that is not a map skips the thresholds, whatever they hold, but not the heights.
-    {"mapping sequence", not_a_map("[person, chair]"), "{chair: [0.1, 0.9]}", mapping_error,
+    {"mapping sequence", Doc("[person, chair]", "nonsense", "3"), "{chair: [0.1, 0.9]}", mapping_error,
       Types{}, Thresholds{}, Heights{{CHAIR, {0.1, 0.9}}}},
-    {"mapping scalar", not_a_map("person"), "{chair: [0.1, 0.9]}", mapping_error, Types{},
+    {"mapping scalar", Doc("person", "nonsense", "3"), "{chair: [0.1, 0.9]}", mapping_error, Types{},
       Thresholds{}, Heights{{CHAIR, {0.1, 0.9}}}},
-    {"mapping null", not_a_map("~"), "{chair: [0.1, 0.9]}", mapping_error, Types{}, Thresholds{},
+    {"mapping null", Doc("~", "nonsense", "3"), "{chair: [0.1, 0.9]}", mapping_error, Types{}, Thresholds{},
       Heights{{CHAIR, {0.1, 0.9}}}},
     // Documents that are not maps at all never throw.
     {"empty documents", "", "", missing_all, Types{}, Thresholds{}, Heights{}},
@@ -239,9 +232,7 @@ TEST(AiConfigDocuments, EachCase)
 // The default threshold as written in the document (a YAML scalar, sequence, map or null).
 Built WithDefault(const std::string & text)
 {
-  return Build(
-    "class_mapping: {0: person}\ndefault_confidence_threshold: " + text +
-    "\nconfidence_threshold: {}\n");
+  return Build(Doc("{0: person}", text));
 }
 
 TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
@@ -286,11 +277,7 @@ TEST(AiConfigSummary, ErrorThenOneLinePerClassAndHeight)
 {
   nimbra::test::LogCapture capture;
   const auto config = semantic::CreateAiConfig(
-    2,
-    YAML::Load(
-      "class_mapping: {0: person, 2: coffee}\n"
-      "default_confidence_threshold: 0.45\n"
-      "confidence_threshold: {2: 0.625}\n"),
+    2, YAML::Load(Doc("{0: person, 2: coffee}", "0.45", "{2: 0.625}")),
     YAML::Load("{coffee: [-0.05, 0.02], person: [0.1, 12.5]}"));
   ASSERT_NE(config, nullptr);
   EXPECT_EQ(
@@ -307,9 +294,7 @@ TEST(AiConfigSummary, ErrorThenOneLinePerClassAndHeight)
 
   // A clean configuration logs no error line.
   nimbra::test::LogCapture clean;
-  semantic::CreateAiConfig(
-    1, YAML::Load("class_mapping: {0: swab}\ndefault_confidence_threshold: 1\n"
-    "confidence_threshold: {}\n"), YAML::Node());
+  semantic::CreateAiConfig(1, YAML::Load(Doc("{0: swab}", "1")), YAML::Node());
   EXPECT_EQ(
     clean.Lines(),
     (std::vector<std::string>{"[INFO] cam_1 ai_conf_.parser label 0, type SWAB, thresh 1.0000."}));
