@@ -35,31 +35,25 @@ TEST(Clock, RosTimeFollowsOverrideOnlyWhenActive)
   EXPECT_FALSE(steady.ros_time_is_active());
 }
 
-TEST(Clock, SleepUntilWakesOnSimulatedTime)
+TEST(Clock, SleepEndsTrueAfterItsTimeSimulatedOrNotOrFalseOnActivationChangeOrCancel)
 {
   Clock clock(rclcdds::RCL_ROS_TIME);
-  clock.set_ros_time_override(Time(10, 0, rclcdds::RCL_ROS_TIME));
-  clock.set_ros_time_override_active(true);
+  std::thread switcher([&clock] {
+      std::this_thread::sleep_for(20ms);
+      clock.set_ros_time_override(Time(10, 0, rclcdds::RCL_ROS_TIME));
+      clock.set_ros_time_override_active(true);
+    });
+  EXPECT_FALSE(clock.sleep_for(Duration(10s)));
+  switcher.join();
   std::thread feeder([&clock] {
       for (int i = 1; i <= 5; ++i) {
         std::this_thread::sleep_for(5ms);
         clock.set_ros_time_override(Time(10 + i, 0, rclcdds::RCL_ROS_TIME));
       }
     });
-  EXPECT_TRUE(clock.sleep_until(Time(13, 0, rclcdds::RCL_ROS_TIME)));
+  EXPECT_TRUE(clock.sleep_until(Time(13, 0, rclcdds::RCL_ROS_TIME)));  // woken by simulated time
   EXPECT_GE(clock.now().nanoseconds(), 13000000000LL);
   feeder.join();
-}
-
-TEST(Clock, SleepEndsTrueAfterItsTimeOrFalseOnActivationChangeOrCancel)
-{
-  Clock clock(rclcdds::RCL_ROS_TIME);
-  std::thread switcher([&clock] {
-      std::this_thread::sleep_for(20ms);
-      clock.set_ros_time_override_active(true);
-    });
-  EXPECT_FALSE(clock.sleep_for(Duration(10s)));
-  switcher.join();
 
   Clock steady(rclcdds::RCL_STEADY_TIME);
   auto start = std::chrono::steady_clock::now();

@@ -87,16 +87,15 @@ TEST(Arguments, RemapRules)
     {"x", "--ros-args", "-r", "__node:=detector", "--remap", "__ns:=/robot", "-r",
       "talker:chatter:=/other", "-r", "rostopic://image:=camera/image", "-r",
       "rosservice://srv:=/srv2"});
-  const auto & r = args.remap_rules();
-  ASSERT_EQ(r.size(), 5u);
-  EXPECT_EQ(r[0].kind, RemapRule::Kind::kNodeName);
-  EXPECT_EQ(r[0].replacement, "detector");
-  EXPECT_EQ(r[1].kind, RemapRule::Kind::kNamespace);
-  EXPECT_EQ(r[2].kind, RemapRule::Kind::kTopicOrService);
-  EXPECT_EQ(r[2].node_name, "talker");
-  EXPECT_EQ(r[2].match, "chatter");
-  EXPECT_EQ(r[3].kind, RemapRule::Kind::kTopic);
-  EXPECT_EQ(r[4].kind, RemapRule::Kind::kService);
+  std::vector<std::string> rules;  // kind node_name:match:=replacement
+  for (const RemapRule & r : args.remap_rules()) {
+    rules.push_back(
+      std::to_string(static_cast<int>(r.kind)) + " " + r.node_name + ":" + r.match + ":=" +
+      r.replacement);
+  }
+  EXPECT_EQ(
+    rules, (std::vector<std::string>{"0 :__node:=detector", "1 :__ns:=/robot",
+      "2 talker:chatter:=/other", "3 :image:=camera/image", "4 :srv:=/srv2"}));
 }
 
 TEST(Arguments, UnknownRosArgumentsAreCollectedOrThrown)
