@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "cloud_test_scenes.hpp"
 #include "common/depth_to_cloud.hpp"
@@ -24,19 +25,6 @@ RegionCloudRequest wholeImage(int width, int height)
   region.x2 = width;
   region.y2 = height;
   return region;
-}
-
-PointCloud convert(
-  const sensor_msgs::msg::Image & depth, const RegionCloudRequest & region, float depth_max,
-  int stride, bool expect_ok = true)
-{
-  PointCloud cloud;
-  std::string error;
-  EXPECT_EQ(expect_ok, DepthToCloud(depth, kIntrinsics, region, depth_max, stride, cloud, &error))
-    << error;
-  EXPECT_EQ(cloud.height, 1U);
-  EXPECT_EQ(cloud.width, cloud.points.size());
-  return cloud;
 }
 
 /// A pixel that must become a point: column, row and depth in metres.
@@ -133,15 +121,17 @@ TEST(DepthToCloudScan, EachCase)
     SCOPED_TRACE(c.name);
     sensor_msgs::msg::Image depth = makeDepthMessage(c.width, c.height, c.encoding, c.value);
     RegionCloudRequest region;
-    region.x1 = c.region[0];
-    region.y1 = c.region[1];
-    region.x2 = c.region[2];
-    region.y2 = c.region[3];
+    std::tie(region.x1, region.y1, region.x2, region.y2) =
+      std::tie(c.region[0], c.region[1], c.region[2], c.region[3]);
     if (c.edit) {
       c.edit(depth, region);
     }
-    const PointCloud cloud = convert(depth, region, 2.0F, c.stride);
+    PointCloud cloud;
+    std::string error;
+    EXPECT_TRUE(DepthToCloud(depth, kIntrinsics, region, 2.0F, c.stride, cloud, &error)) << error;
     ASSERT_EQ(cloud.points.size(), c.count);
+    EXPECT_EQ(cloud.width, c.count);
+    EXPECT_EQ(cloud.height, 1U);
     EXPECT_EQ(cloud.header.frame_id, "camera_depth_optical_frame");
     EXPECT_EQ(cloud.header.stamp, 100250000ULL);
     EXPECT_TRUE(cloud.is_dense);
