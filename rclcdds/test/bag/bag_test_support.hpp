@@ -3,49 +3,26 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "../transport/cdr_test_helpers.hpp"
+#include "../transport/child_process.hpp"
 #include "bag_storage.hpp"
 #include "rclcdds/raw_reader.hpp"
 
 namespace rclcdds_bag_test
 {
 
-/// A new empty directory under /tmp, removed with its contents when the test program ends.
-inline std::string temp_dir()
-{
-  struct Made
-  {
-    std::vector<std::string> dirs;
-    ~Made()
-    {
-      for (const auto & dir : dirs) {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-      }
-    }
-  };
-  static Made made;
-  char path[] = "/tmp/rclcdds_bag_test_XXXXXX";
-  if (mkdtemp(path) == nullptr) {
-    throw std::runtime_error("mkdtemp failed");
-  }
-  made.dirs.emplace_back(path);
-  return path;
-}
+using rclcdds_test::temp_dir;
 
 inline rclcdds_bag::McapOptions mcap_options(
   const char * compression, size_t chunk_size, bool summary = true)

@@ -69,24 +69,14 @@ size_t count_lines(const std::string & text, const std::string & needle)
 class HostilePeersTest : public rclcdds_test::NodeTest
 {
 protected:
-  void TearDown() override
-  {
-    for (const auto & path : files_) {
-      std::remove(path.c_str());
-    }
-    NodeTest::TearDown();
-  }
-
   /// The command line of hostile_peer writing `bytes` (options: see hostile_peer.cpp).
   std::vector<std::string> hostile(
     const std::string & topic, const std::string & type, const std::vector<uint8_t> & bytes,
     std::vector<std::string> options)
   {
-    char path[] = "/tmp/hostile_payload_XXXXXX";
-    close(mkstemp(path));
+    const std::string path = rclcdds_test::temp_dir() + "/payload";
     std::ofstream(path, std::ios::binary).write(
       reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    files_.push_back(path);
     options.insert(options.begin(), {HOSTILE_PEER, "--topic", topic, "--type", type,
         "--payload-file", path});
     return options;
@@ -120,8 +110,6 @@ protected:
     return call<rcl_interfaces::srv::GetParameters>(
       caller, "/" + node_name + "/get_parameters", request, timeout);
   }
-
-  std::vector<std::string> files_;
 };
 
 // One parameter node under four attacks, each of which once broke the node or the CLI.

@@ -1,4 +1,5 @@
-// Runs a helper program in the background with its output captured in a file (test helper).
+// Test helpers: a program run in the background with its output captured in a file, and
+// temporary directories.
 #pragma once
 
 #include <fcntl.h>
@@ -9,8 +10,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,5 +127,28 @@ private:
   bool exited_{false};
   std::string output_path_;
 };
+
+/// A new empty directory under /tmp, removed with its contents when the test program ends.
+inline std::string temp_dir()
+{
+  struct Made
+  {
+    std::vector<std::string> dirs;
+    ~Made()
+    {
+      for (const auto & dir : dirs) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+      }
+    }
+  };
+  static Made made;
+  char path[] = "/tmp/rclcdds_test_XXXXXX";
+  if (mkdtemp(path) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  made.dirs.emplace_back(path);
+  return path;
+}
 
 }  // namespace rclcdds_test
