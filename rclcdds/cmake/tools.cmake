@@ -61,10 +61,7 @@ if(BUILD_TESTING)
   ament_target_dependencies(node_peer std_msgs)
 
   # Every test here opens DDS participants: run inside scripts/netns.sh (scripts/test.sh does).
-  ament_add_gtest(test_node_runtime
-    test/node/test_executor_groups.cpp
-    test/node/test_node_communication.cpp
-    TIMEOUT 300)
+  ament_add_gtest(test_node_runtime test/node/test_node_communication.cpp TIMEOUT 300)
   target_link_libraries(test_node_runtime rclcdds)
   ament_target_dependencies(test_node_runtime std_msgs geometry_msgs)
 
