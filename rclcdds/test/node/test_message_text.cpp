@@ -73,12 +73,7 @@ TEST(MessageText, ParsedTextRoundTripsThroughPrinting)
 
 TEST(MessageText, BadTextIsRefusedWithTheFieldNamed)
 {
-  struct Case
-  {
-    const char * text;
-    const char * expected_error;
-  };
-  const Case cases[] = {
+  const std::pair<const char *, const char *> cases[] = {  // {text, part of the error}
     {"{linear: 3}", "'linear': expected a mapping"},
     {"{linear: {w: 1}}", "'linear.w': no such field"},
     {"{linear: {x: abc}}", "'linear.x'"},
@@ -87,11 +82,11 @@ TEST(MessageText, BadTextIsRefusedWithTheFieldNamed)
     {"[1, 2]", "expected a mapping"},
   };
   const auto & members = rclcdds::get_message_members<geometry_msgs::msg::Twist>();
-  for (const Case & c : cases) {
+  for (const auto & [text, expected_error] : cases) {
     geometry_msgs::msg::Twist twist;
     std::string error;
-    EXPECT_FALSE(message_from_yaml(members, c.text, &twist, error)) << c.text;
-    EXPECT_NE(error.find(c.expected_error), std::string::npos) << c.text << " -> " << error;
+    EXPECT_FALSE(message_from_yaml(members, text, &twist, error)) << text;
+    EXPECT_NE(error.find(expected_error), std::string::npos) << text << " -> " << error;
   }
 }
 

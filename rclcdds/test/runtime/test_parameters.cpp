@@ -10,7 +10,9 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "rclcdds/arguments.hpp"
@@ -52,8 +54,7 @@ TEST(Arguments, SeparatesRosAndNonRosArgumentsAndReadsLogSwitches)
   ASSERT_EQ(args.parameter_overrides().size(), 1u);
   EXPECT_EQ(args.parameter_overrides()[0].node_pattern, "/**");
   EXPECT_EQ(args.parameter_overrides()[0].parameter, Parameter("executors", 4));
-  ASSERT_TRUE(args.log_level().has_value());
-  EXPECT_EQ(*args.log_level(), "debug");
+  EXPECT_EQ(args.log_level(), std::optional<std::string>("debug"));
 
   const char * argv[] = {"prog", "a", "--ros-args", "-r", "__node:=n", "--", "b"};
   EXPECT_EQ(rclcdds::remove_ros_arguments(7, argv), (std::vector<std::string>{"prog", "a", "b"}));
@@ -110,12 +111,7 @@ TEST(Arguments, UnknownRosArgumentsAreCollectedOrThrown)
 
 TEST(Arguments, MalformedRulesThrowClearErrors)
 {
-  struct Case
-  {
-    std::vector<std::string> args;
-    const char * message;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {  // {args, error}
     {{"x", "--ros-args", "-p"}, "Couldn't parse trailing -p flag: its value is missing"},
     {{"x", "--ros-args", "-p", "--"}, "Couldn't parse trailing -p flag: its value is missing"},
     {{"x", "--ros-args", "-p", "noassign"},
@@ -130,10 +126,10 @@ TEST(Arguments, MalformedRulesThrowClearErrors)
       "Argument following --log-level is not a valid log level: 'loud' (expected debug, info, "
       "warn, error or fatal)"},
   };
-  for (const auto & c : cases) {
+  for (const auto & [args, message] : cases) {
     EXPECT_EQ(
-      message_of<rclcdds::exceptions::InvalidROSArgsError>([&] {Arguments::parse(c.args);}),
-      c.message);
+      message_of<rclcdds::exceptions::InvalidROSArgsError>([&a = args] {Arguments::parse(a);}),
+      message);
   }
   EXPECT_THROW(
     Arguments::parse({"x", "--ros-args", "--params-file", "/nonexistent.yaml"}),
@@ -203,11 +199,8 @@ TEST(ScalarTyping, AsRclTypesYamlScalars)
   const ParameterValue nan = rclcdds::parameter_value_from_yaml_scalar(".nan", false);
   ASSERT_EQ(nan.get_type(), rclcdds::PARAMETER_DOUBLE);
   EXPECT_TRUE(std::isnan(nan.get<double>()));
-}
-
-TEST(CommandLineValue, RefusesWhatAFileWouldRefuse)
-{
-  // Accepted command-line values are read back typed in test_node_parameters.cpp.
+  // A command-line value refuses what a file would refuse (accepted ones are read back typed in
+  // NodeParameters.TypedReadsOfOverrides).
   for (const char * text : {"", "[1, 2.5]", "{a: 1}", "[]"}) {
     EXPECT_THROW(rclcdds::parameter_value_from_text(text), std::invalid_argument) << text;
   }
@@ -215,13 +208,7 @@ TEST(CommandLineValue, RefusesWhatAFileWouldRefuse)
 
 TEST(NodePattern, Matching)
 {
-  struct Case
-  {
-    const char * pattern;
-    const char * node;
-    bool matches;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<const char *, const char *, bool>> cases = {  // pattern, node, match
     {"/**", "/object_detect", true},
     {"/**", "/robot/object_detect", true},
     {"/*", "/object_detect", true},
@@ -235,9 +222,8 @@ TEST(NodePattern, Matching)
     {"/object_detect", "/robot/object_detect", false},
     {"/object", "/object_detect", false},
   };
-  for (const auto & c : cases) {
-    EXPECT_EQ(rclcdds::node_pattern_matches(c.pattern, c.node), c.matches)
-      << c.pattern << " vs " << c.node;
+  for (const auto & [pattern, node, matches] : cases) {
+    EXPECT_EQ(rclcdds::node_pattern_matches(pattern, node), matches) << pattern << " vs " << node;
   }
 }
 
@@ -312,12 +298,7 @@ TEST(ParameterFile, RealFileMapsByNodeAndKeepsItsCommandLinePlaceEmptyFilesHoldN
 
 TEST(ParameterFile, MalformedFilesNameFileLineAndKey)
 {
-  struct Case
-  {
-    const char * yaml;
-    const char * message;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<const char *, std::string>> cases = {  // {file text, error}
     {"executors: 2\n",
       "parameter file 'bad.yaml', line 1, key 'executors': expected a node name holding "
       "'ros__parameters', found a value outside any node"},
@@ -343,11 +324,11 @@ TEST(ParameterFile, MalformedFilesNameFileLineAndKey)
     {"[1, 2]\n",
       "parameter file 'bad.yaml', line 1: the top level must map node names to their parameters"},
   };
-  for (const auto & c : cases) {
+  for (const auto & [yaml, message] : cases) {
     EXPECT_EQ(
       message_of<rclcdds::exceptions::ParameterFileError>(
-        [&] {rclcdds::parse_parameter_yaml(c.yaml, "bad.yaml");}),
-      c.message);
+        [&, yaml = yaml] {rclcdds::parse_parameter_yaml(yaml, "bad.yaml");}),
+      message);
   }
 }
 
