@@ -123,7 +123,7 @@ rosgraph_msgs::msg::Clock clock_msg(int32_t sec)
   return msg;
 }
 
-TEST(TimeSource, UseSimTimeFromOverrideDrivesAttachedClocksAndMustBeABool)
+TEST(TimeSource, UseSimTimeDrivesAttachedRosClocksAndMustBeABool)
 {
   rclcdds::NodeOptions options;
   options.arguments({"--ros-args", "-p", "use_sim_time:=true"});
@@ -147,11 +147,8 @@ TEST(TimeSource, UseSimTimeFromOverrideDrivesAttachedClocksAndMustBeABool)
   EXPECT_TRUE(params.set_parameter(Parameter("use_sim_time", false)).successful);
   EXPECT_FALSE(clock->ros_time_is_active());
   EXPECT_EQ(subscription_needed.back(), false);
-}
 
-TEST(TimeSource, OnlyRosClocksAttach)
-{
-  TimeSource source;
+  // Only ROS clocks attach; a late one starts at the last /clock, a detached one stops following.
   EXPECT_THROW(
     source.attachClock(std::make_shared<Clock>(rclcdds::RCL_STEADY_TIME)), std::invalid_argument);
   auto late = std::make_shared<Clock>(rclcdds::RCL_ROS_TIME);

@@ -118,21 +118,17 @@ TEST(CvBridge, CopyAndBackKeepPixelsAndHeaderWithoutThePadding)
   EXPECT_NE(cvb::toCvShare(std::make_shared<const Image>(big_endian))->image.data, nullptr);
 }
 
-TEST(CvBridge, ShareUsesMessageMemoryAndKeepsItAlive)
+TEST(CvBridge, ShareUsesMessageMemoryAndKeepsItAliveColourConversions)
 {
-  auto msg = std::make_shared<Image>(make_image(8, 2, "bgr8"));
-  const uint8_t * bytes = msg->data.data();
-  cvb::CvImageConstPtr shared = cvb::toCvShare(msg);
-  EXPECT_EQ(shared->image.data, bytes);
-  std::weak_ptr<Image> weak = msg;
-  msg.reset();
+  auto message = std::make_shared<Image>(make_image(8, 2, "bgr8"));
+  const uint8_t * bytes = message->data.data();
+  cvb::CvImageConstPtr shared_image = cvb::toCvShare(message);
+  EXPECT_EQ(shared_image->image.data, bytes);
+  std::weak_ptr<Image> weak = message;
+  message.reset();
   EXPECT_FALSE(weak.expired());  // the shared image holds the message
-  const auto converted = cvb::toCvShare(weak.lock(), "mono8");
-  EXPECT_EQ(converted->image.type(), CV_8UC1);
-}
+  EXPECT_EQ(cvb::toCvShare(weak.lock(), "mono8")->image.type(), CV_8UC1);
 
-TEST(CvBridge, ColourConversions)
-{
   Image msg = make_image(2, 1, "rgb8");
   const uint8_t px[] = {10, 20, 30, 200, 100, 50};
   std::memcpy(msg.data.data(), px, sizeof(px));

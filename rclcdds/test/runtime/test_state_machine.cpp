@@ -262,16 +262,11 @@ TEST(LifecyclePublisher, DropsWhileInactiveAndWarnsOncePerPeriod)
     "/detected_wastes");
   std::vector<std::string> warnings;
   pub->set_warning_sink([&](const std::string & w) {warnings.push_back(w);});
-  const auto text = [](const std::string & s) {
-      Msg m;
-      m.data = s;
-      return m;
-    };
 
-  pub->publish(text("a"));
-  pub->publish(std::make_unique<Msg>(text("b")));
+  pub->publish(Msg().set__data("a"));
+  pub->publish(std::make_unique<Msg>(Msg().set__data("b")));
   FakePublisher & base = *pub;  // publishing through the base class is gated too
-  base.publish(text("hidden"));
+  base.publish(Msg().set__data("hidden"));
   EXPECT_TRUE(pub->sent.empty());
   EXPECT_EQ(pub->dropped_count(), 3u);
   ASSERT_EQ(warnings.size(), 1u);
@@ -280,13 +275,13 @@ TEST(LifecyclePublisher, DropsWhileInactiveAndWarnsOncePerPeriod)
     "Trying to publish message on the topic '/detected_wastes', but the publisher is not activated");
 
   pub->on_activate();
-  pub->publish(text("c"));
-  pub->publish(std::make_unique<Msg>(text("d")));
+  pub->publish(Msg().set__data("c"));
+  pub->publish(std::make_unique<Msg>(Msg().set__data("d")));
   EXPECT_EQ(pub->sent, (std::vector<std::string>{"c", "d (owned)"}));
 
   pub->on_deactivate();
-  pub->publish(text("e"));
-  pub->publish(text("f"));
+  pub->publish(Msg().set__data("e"));
+  pub->publish(Msg().set__data("f"));
   EXPECT_EQ(pub->sent.size(), 2u);
   EXPECT_EQ(warnings.size(), 2u);  // one more warning for the new inactive period
 }
