@@ -114,7 +114,7 @@ std::string echo_text(const std::string & data)
     rclcdds::get_message_members<std_msgs::msg::String>(), &message, {});
 }
 
-TEST(CliTopicEcho, ControlCharactersOfStringsAreEscapedAsYamlDoes)
+TEST(CliStrings, PeerTextIsEscapedInEchoAndParameterOutputAndReadsBackAsYaml)
 {
   const std::vector<std::pair<std::string, std::string>> cases = {
     {"plain text", "data: plain text\n"},
@@ -137,15 +137,12 @@ TEST(CliTopicEcho, ControlCharactersOfStringsAreEscapedAsYamlDoes)
       EXPECT_EQ(YAML::Load(text)["data"].as<std::string>(), data) << text;
     }
   }
-}
-
-TEST(CliParam, StringsFromANodeAreEscapedAndDumpedAsValidYaml)
-{
-  const std::vector<std::pair<std::string, std::string>> cases = {
-    // text, as param get and list print it (param dump quotes every string: read back below)
+  // Parameter strings of a node, as param get and list print them (param dump quotes every
+  // string: read back below).
+  const std::vector<std::pair<std::string, std::string>> parameters = {
     {"auto", "auto"}, {"it's", "it's"}, {"a\nb: c", "\"a\\nb: c\""},
     {"\x1b]0;x\x07", "\"\\e]0;x\\a\""}};
-  for (const auto & [text, escaped] : cases) {
+  for (const auto & [text, escaped] : parameters) {
     EXPECT_EQ(rclcdds_cli::escaped_text(text), escaped);
     const std::string quoted = rclcdds_cli::quoted_text(text);
     EXPECT_EQ(YAML::Load("v: " + quoted)["v"].as<std::string>(), text) << quoted;
