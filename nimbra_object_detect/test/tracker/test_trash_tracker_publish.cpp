@@ -1,5 +1,6 @@
 // What the tracker publishes: the handling code and class vote of a track, and the two messages.
 
+#include <geometry_msgs/msg/point.hpp>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -81,19 +82,23 @@ TEST(ChooseHandleCode, FollowsTheHandlingListsBaseFirstThenArm)
   }
 }
 
-geometry_msgs::msg::Point Point(double x, double y, double z)
-{
-  geometry_msgs::msg::Point point;
-  point.x = x;
-  point.y = y;
-  point.z = z;
-  return point;
-}
-
 TEST(TrashTrackerPublish, MarkersThenListOfConfirmedTracksEvenWhenEmpty)
 {
-  const auto published = std::make_shared<test::PublishedLog>();
-  const auto tracker = test::MakeTracker(test::TestConfig(), published);
+  struct
+  {
+    std::vector<std::string> order;  ///< "trash_marker" / "detected_wastes", one per publication
+    std::vector<nimbra_protocol::msg::DetectedWastes> wastes;
+    std::vector<visualization_msgs::msg::MarkerArray> markers;
+  } published;
+  const auto tracker = std::make_unique<TrashTracker>(test::TestConfig(),
+    [&published](const nimbra_protocol::msg::DetectedWastes & message) {
+      published.order.push_back("detected_wastes");
+      published.wastes.push_back(message);
+    },
+    [&published](const visualization_msgs::msg::MarkerArray & message) {
+      published.order.push_back("trash_marker");
+      published.markers.push_back(message);
+    });
   WasteObservation paper = Observation(2.0, 1.0, semantic::PAPER, {-1.F, -1.F, -1.F}, 1.25F);
   paper.z = 0.02;
   const WasteObservation swab = Observation(4.0, -1.0, semantic::SWAB);
@@ -112,26 +117,29 @@ TEST(TrashTrackerPublish, MarkersThenListOfConfirmedTracksEvenWhenEmpty)
     RobotPose(0.0, 0.0));
   tracker->Publish();
 
-  ASSERT_EQ(published->order, (std::vector<std::string>{"trash_marker", "detected_wastes",
+  const auto point = [](double x, double y, double z) {
+      return geometry_msgs::build<geometry_msgs::msg::Point>().x(x).y(y).z(z);
+    };
+  ASSERT_EQ(published.order, (std::vector<std::string>{"trash_marker", "detected_wastes",
     "trash_marker", "detected_wastes", "trash_marker", "detected_wastes"}));
   // Not even a frame or a stamp when empty.
-  EXPECT_EQ(published->markers[0], visualization_msgs::msg::MarkerArray());
-  EXPECT_EQ(published->wastes[0], nimbra_protocol::msg::DetectedWastes());
+  EXPECT_EQ(published.markers[0], visualization_msgs::msg::MarkerArray());
+  EXPECT_EQ(published.wastes[0], nimbra_protocol::msg::DetectedWastes());
 
   nimbra_protocol::msg::DetectedWastes wastes;
   wastes.header.frame_id = "map";
   wastes.ids = {0, 1};
   wastes.handle_types = {kHandleByBase, kHandleUncertain};
   wastes.poses.resize(2);
-  wastes.poses[0].position = Point(2.0, 1.0, 0.02);
-  wastes.poses[1].position = Point(4.0, -1.0, 0.0);
+  wastes.poses[0].position = point(2.0, 1.0, 0.02);
+  wastes.poses[1].position = point(4.0, -1.0, 0.0);
   wastes.distances = {1.25, 1.0};
-  EXPECT_EQ(published->wastes[1], wastes);
-  EXPECT_EQ(published->wastes[2].handle_types,
+  EXPECT_EQ(published.wastes[1], wastes);
+  EXPECT_EQ(published.wastes[2].handle_types,
     (std::vector<int32_t>{kHandleByBase, kHandleByBase}));
 
   // Closed 2 cm squares, red where the base takes the item, green otherwise, stamped now.
-  const auto & markers = published->markers[1].markers;
+  const auto & markers = published.markers[1].markers;
   ASSERT_EQ(markers.size(), 2U);
   const auto stamp = std::chrono::system_clock::time_point(
     std::chrono::duration_cast<std::chrono::system_clock::duration>(
@@ -155,8 +163,7 @@ TEST(TrashTrackerPublish, MarkersThenListOfConfirmedTracksEvenWhenEmpty)
     square.color.a = 1.0F;
     square.lifetime.nanosec = 100000000U;
     for (const auto & [dx, dy] : {std::pair{-1, -1}, {-1, 1}, {1, 1}, {1, -1}, {-1, -1}}) {
-      square.points.push_back(
-        Point(position.x + 0.01 * dx, position.y + 0.01 * dy, position.z));
+      square.points.push_back(point(position.x + 0.01 * dx, position.y + 0.01 * dy, position.z));
     }
     EXPECT_EQ(markers[i], square) << i;
   }
