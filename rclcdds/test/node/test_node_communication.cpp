@@ -20,7 +20,6 @@
 #include "node_test_fixture.hpp"
 #include "rclcdds/raw_reader.hpp"
 #include "rclcdds/tf2/buffer.hpp"
-#include "rclcdds/tf2/exceptions.hpp"
 #include "rclcdds/tf2_ros/static_transform_broadcaster.hpp"
 #include "rclcdds/tf2_ros/transform_broadcaster.hpp"
 #include "rclcdds/tf2_ros/transform_listener.hpp"

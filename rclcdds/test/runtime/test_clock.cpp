@@ -1,7 +1,6 @@
 // Clocks (override, sleeps, jumps), rates, and use_sim_time with /clock driving ROS clocks.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>

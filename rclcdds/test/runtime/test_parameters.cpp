@@ -659,11 +659,8 @@ TEST(NodeParameters, RangesAndReadOnly)
 {
   NodeParameters params("/n", NodeOptions(), nullptr);
   rcl_interfaces::msg::ParameterDescriptor descriptor;
-  rcl_interfaces::msg::IntegerRange range;
-  range.from_value = 1;
-  range.to_value = 16;
-  range.step = 1;
-  descriptor.integer_range.push_back(range);
+  descriptor.integer_range.push_back(
+    rcl_interfaces::msg::IntegerRange().set__from_value(1).set__to_value(16).set__step(1));
   params.declare_parameter("executors", ParameterValue(1), descriptor);
   EXPECT_TRUE(params.set_parameter(Parameter("executors", 16)).successful);
   const auto out_of_range = params.set_parameter(Parameter("executors", 17));
