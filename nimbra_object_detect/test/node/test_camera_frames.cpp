@@ -310,6 +310,13 @@ TEST_F(CameraFramesTest, MalformedInputIsDroppedWithOneLineAndTheNextFrameWorks)
   EXPECT_EQ(camera_->pairedRgb()->width, 2u * kWidth);
   EXPECT_EQ(CountLines(log.Lines(), "frame dropped"), 0u);
   EXPECT_EQ(CountLines(log.Lines(), "failed"), 0u);
+  // A frame without one depth reading ends before the base transform (the 500-point floor
+  // behind it: CloudPreprocessDownsample).
+  auto no_depth = SceneDepth(Now());
+  std::fill(no_depth->data.begin(), no_depth->data.end(), 0);
+  camera_->depthCallback(no_depth);
+  EXPECT_EQ(CountLines(log.Lines(), "cam_1 encounter an empty depth cloud"), 1u);
+  EXPECT_EQ(CountLines(log.Lines(), "base_cloud size="), 2u);  // the two good frames
 }
 
 TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
