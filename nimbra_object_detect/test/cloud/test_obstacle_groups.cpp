@@ -57,8 +57,8 @@ Pieces pieces(const std::vector<ClassCloudInfo> & group)
 TEST(ObstacleGroupsSort, ClassesGoToTheirGroups)
 {
   const ObstacleGroups groups = sortObstacleGroups(
-    {piece(semantic::PERSON, 5, true), piece(semantic::CHAIR, 4, true), piece(semantic::NO_TYPE, 3)},
-    {piece(semantic::CARPET, 6, true)}, MotionSplitter());
+    {piece(semantic::PERSON, 5, true), piece(semantic::CHAIR, 4, true),
+      piece(semantic::NO_TYPE, 3)}, {piece(semantic::CARPET, 6, true)}, MotionSplitter());
   EXPECT_EQ(pieces(groups.dynamic_cloud_info), (Pieces{{semantic::PERSON, 5}}));
   EXPECT_EQ(pieces(groups.static_cloud_info),
     (Pieces{{semantic::CHAIR, 4}, {semantic::NO_TYPE, 3}, {semantic::CARPET, 6}}));

@@ -13,7 +13,7 @@
 namespace
 {
 
-/// Expands the conversions the spdlog journal sink uses: %.*s, %s, %d and %%.
+/// Expands the conversions the spdlog journal sink uses: %.*s, %s and %d.
 std::string ExpandField(const char * format, va_list & args)
 {
   std::string field;
@@ -33,9 +33,6 @@ std::string ExpandField(const char * format, va_list & args)
       p += 1;
     } else if (spec == "d") {
       field += std::to_string(va_arg(args, int));
-      p += 1;
-    } else if (spec == "%") {
-      field += '%';
       p += 1;
     } else {
       field += "<unsupported conversion>";

@@ -12,9 +12,9 @@
 namespace nimbra::test
 {
 
-/// Creates <tmp>/nimbra_od_prefix_<pid>/ with the package's index marker and an empty
-/// share/nimbra_object_detect/config/, and makes it the only AMENT_PREFIX_PATH entry while the
-/// object lives (the previous value, or its absence, is restored).
+/// Creates <tmp>/nimbra_od_prefix_<pid>/ (one such object at a time per process) with the
+/// package's index marker and an empty share/nimbra_object_detect/config/, and makes it the
+/// only AMENT_PREFIX_PATH entry while the object lives (the previous value, or none, is restored).
 class PackagePrefix
 {
 public:

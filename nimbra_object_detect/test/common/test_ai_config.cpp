@@ -177,12 +177,12 @@ TEST(AiConfigDocuments, EachCase)
       {"[WARN] AiConfig: height_yaml_node get key unicorn cannot parse into SemanticType",
         "[WARN] AiConfig: height_yaml_node get key {} cannot parse into SemanticType"}},
     // A mapping that is not a map skips the thresholds, whatever they hold, but not the heights.
-    {"mapping sequence", Doc("[person, chair]", "nonsense", "3"), "{chair: [0.1, 0.9]}", mapping_error,
+    {"mapping sequence", Doc("[person, chair]", "nonsense", "3"), "{chair: [0.1, 0.9]}",
+      mapping_error, Types{}, Thresholds{}, Heights{{CHAIR, {0.1, 0.9}}}},
+    {"mapping scalar", Doc("person", "nonsense", "3"), "{chair: [0.1, 0.9]}", mapping_error,
       Types{}, Thresholds{}, Heights{{CHAIR, {0.1, 0.9}}}},
-    {"mapping scalar", Doc("person", "nonsense", "3"), "{chair: [0.1, 0.9]}", mapping_error, Types{},
+    {"mapping null", Doc("~", "nonsense", "3"), "{chair: [0.1, 0.9]}", mapping_error, Types{},
       Thresholds{}, Heights{{CHAIR, {0.1, 0.9}}}},
-    {"mapping null", Doc("~", "nonsense", "3"), "{chair: [0.1, 0.9]}", mapping_error, Types{}, Thresholds{},
-      Heights{{CHAIR, {0.1, 0.9}}}},
     // Documents that are not maps at all never throw (the height document gives no heights).
     {"empty documents", "", "", missing_all, Types{}, Thresholds{}, Heights{}},
     {"null documents", "~", "~", missing_all, Types{}, Thresholds{}, Heights{}},
