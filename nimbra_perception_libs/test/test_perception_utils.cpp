@@ -111,6 +111,8 @@ TEST(PixelToMaskAndIsPointInMask, SetAndReadInsidePixelsOnly)
   {
     EXPECT_FALSE(isPointInMask(mask, p)) << p;
   }
+  mask.at<std::uint8_t>(2, 3) = 1;  // any non-zero value is inside
+  EXPECT_TRUE(isPointInMask(mask, {3, 2}));
   cv::Mat empty;
   EXPECT_EQ(pixelToMask(pixels, empty), 0);
   cv::Mat wrong = cv::Mat::zeros(4, 5, CV_32FC1);
