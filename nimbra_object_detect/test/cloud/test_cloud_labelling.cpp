@@ -194,25 +194,22 @@ TEST(CloudLabellingClusters, PiecesOfOneDetectionMergeByCentroidDistance)
   // Forward camera: base x is the depth. Two clusters inside one PERSON mask, 0.3 m or 0.8 m
   // apart in x; the larger one (20 points) is the main piece.
   const Eigen::Matrix4f camera_to_base = forwardCameraToBase(0.1F, 0.0F, 0.6F);
-  const Eigen::Matrix4f base_to_camera = camera_to_base.inverse();
-  const cv::Mat person = rectangleMask(kDepthSize, 20, 29, 20, 26);
-  struct Case
-  {
-    float far_depth;
-    std::size_t pieces;
-  };
-  for (const Case & c : {Case{2.3F, 1}, Case{2.8F, 2}}) {
+  const Detection person =
+    makeDetection(semantic::PERSON, rectangleMask(kDepthSize, 20, 29, 20, 26));
+  for (const float far_depth : {2.3F, 2.8F}) {
+    SCOPED_TRACE(far_depth);
     const std::vector<PointCloud::Ptr> clusters = {
       clusterAtPixels(kIntrinsics, 20, 29, 20, 21, 2.0F, camera_to_base),
-      clusterAtPixels(kIntrinsics, 20, 29, 26, 26, c.far_depth, camera_to_base)};
-    const auto pieces = label(clusters, {makeDetection(semantic::PERSON, person)}, base_to_camera);
-    ASSERT_EQ(pieces.size(), c.pieces) << c.far_depth;
-    if (c.pieces == 1) {
+      clusterAtPixels(kIntrinsics, 20, 29, 26, 26, far_depth, camera_to_base)};
+    const auto pieces = label(clusters, {person}, camera_to_base.inverse());
+    if (far_depth < 2.5F) {
+      ASSERT_EQ(pieces.size(), 1U);
       expectPiece(pieces[0], semantic::PERSON, 30, true);
     } else {
+      ASSERT_EQ(pieces.size(), 2U);
       expectPiece(pieces[0], semantic::NO_TYPE, 10, false);
       expectPiece(pieces[1], semantic::PERSON, 20, true);
-      EXPECT_NEAR(pieces[0].cloud.points[0].x, 0.1F + c.far_depth, 1e-5F);
+      EXPECT_EQ(coordinates(pieces[0].cloud), coordinates(*clusters[1]));
     }
   }
 }
