@@ -88,7 +88,8 @@ TEST(FramePairing, UnreadableImagesAreRefusedWithAReason)
     for (const bool colour : {true, false}) {
       const std::string names = colour ? c.colour : c.depth;
       std::string reason;
-      const bool usable = colour ? colourImageUsable(image, reason) : depthImageUsable(image, reason);
+      const bool usable =
+        colour ? colourImageUsable(image, reason) : depthImageUsable(image, reason);
       EXPECT_EQ(usable, names.empty()) << c.what << (colour ? " as colour" : " as depth");
       EXPECT_TRUE(names.empty() ? reason.empty() : reason.find(names) != std::string::npos)
         << c.what << (colour ? " as colour: " : " as depth: ") << reason;

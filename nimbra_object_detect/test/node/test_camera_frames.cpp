@@ -1,5 +1,6 @@
 // A DepthCamera inside this process, driven through its callbacks with constructed messages:
-// pairing, alarms, staleness, malformed input, the segmentation worker and the trash worker. Opens DDS participants: runs in the private network namespace.
+// pairing, alarms, staleness, malformed input, the segmentation worker and the trash worker.
+// Opens DDS participants: runs in the private network namespace.
 #include <gtest/gtest.h>
 
 #include <algorithm>
