@@ -76,3 +76,15 @@ if(BUILD_TESTING)
     nimbra_demo_scene::nimbra_demo_scene_core ${pcl_reference_libraries}
     ${PCL_FILTERS_LIBRARIES} ${PCL_COMMON_LIBRARIES})
 endif()
+
+if(BUILD_TESTING)
+  # The node's messages decoded by @foxglove/ros2 (npm packages of rclcdds/test/interop).
+  ament_add_gtest(test_messages_interop test/node/test_messages_interop.cpp TIMEOUT 120
+    ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info)
+  target_include_directories(test_messages_interop PRIVATE
+    ${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/transport
+    ${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/interop)
+  target_link_libraries(test_messages_interop nimbra_od_camera)
+  target_compile_definitions(test_messages_interop PRIVATE
+    INTEROP_DIR="${CMAKE_CURRENT_SOURCE_DIR}/../rclcdds/test/interop")
+endif()
