@@ -1,10 +1,8 @@
 // Camera parameters and parameter files read from a parameter store without DDS: defaults, the
 // exact start-up log, type errors, per-camera names, the calibration and the cluster file.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +15,7 @@
 #include "camera/camera_config.hpp"
 #include "common/semantic_type.hpp"
 #include "log_capture.hpp"
+#include "package_prefix.hpp"
 #include "rclcdds/exceptions.hpp"
 #include "rclcdds/node_interfaces/node_parameters.hpp"
 #include "rclcdds/node_options.hpp"
@@ -103,33 +102,19 @@ class CameraConfigTest : public ::testing::Test
 protected:
   void SetUp() override
   {
-    root_ = fs::temp_directory_path() / ("camera_config_test_" + std::to_string(::getpid()));
-    Write(root_ / "prefix/share/ament_index/resource_index/packages/nimbra_object_detect", "");
-    config_dir_ = (root_ / "prefix/share/nimbra_object_detect/config").string();
     std::ifstream shipped(std::string(NIMBRA_OD_CONFIG_DIR) + "/point_cloud_cluster.yaml");
-    Write(config_dir_ + "/point_cloud_cluster.yaml",
+    Write(prefix_.configDir() / "point_cloud_cluster.yaml",
       std::string(std::istreambuf_iterator<char>(shipped), {}));
-    const char * previous = std::getenv("AMENT_PREFIX_PATH");
-    previous_prefix_ = previous != nullptr ? previous : "";
-    ::setenv("AMENT_PREFIX_PATH", (root_ / "prefix").c_str(), 1);
-  }
-
-  void TearDown() override
-  {
-    ::setenv("AMENT_PREFIX_PATH", previous_prefix_.c_str(), 1);
-    fs::remove_all(root_);
   }
 
   static std::string Write(const fs::path & path, const std::string & text)
   {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-    return path.string();
+    return PackagePrefix::write(path, text);
   }
 
-  fs::path root_;
-  std::string config_dir_;
-  std::string previous_prefix_;
+  PackagePrefix prefix_;
+  const fs::path root_ = prefix_.root();
+  const std::string config_dir_ = prefix_.configDir().string();
 };
 
 TEST_F(CameraConfigTest, NoParametersGiveTheDefaultsAndTheStartUpLog)
