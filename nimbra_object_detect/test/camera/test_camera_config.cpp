@@ -8,12 +8,11 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "camera/camera_config.hpp"
-#include "common/semantic_type.hpp"
 #include "log_capture.hpp"
 #include "package_prefix.hpp"
 #include "rclcdds/exceptions.hpp"
@@ -103,13 +102,8 @@ protected:
   void SetUp() override
   {
     std::ifstream shipped(std::string(NIMBRA_OD_CONFIG_DIR) + "/point_cloud_cluster.yaml");
-    Write(prefix_.configDir() / "point_cloud_cluster.yaml",
+    PackagePrefix::write(prefix_.configDir() / "point_cloud_cluster.yaml",
       std::string(std::istreambuf_iterator<char>(shipped), {}));
-  }
-
-  static std::string Write(const fs::path & path, const std::string & text)
-  {
-    return PackagePrefix::write(path, text);
   }
 
   PackagePrefix prefix_;
@@ -126,9 +120,6 @@ TEST_F(CameraConfigTest, NoParametersGiveTheDefaultsAndTheStartUpLog)
     ::testing::internal::CaptureStdout();
     const CameraRead read = ReadCamera(*parameters, cam_id);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_TRUE(read.config.debug);
-    EXPECT_FALSE(read.config.use_ai_thread);
-    EXPECT_EQ(read.config.dangerous_class_set_, std::set<int32_t>{semantic::ESCALATOR_ENTRANCE});
     const GroundRemovalParams defaults;
     EXPECT_EQ(std::memcmp(&read.ground, &defaults, sizeof(defaults)), 0);
     EXPECT_EQ(capture.Lines(), DefaultStartUpLog(cam_id, cluster_path));
@@ -141,9 +132,7 @@ TEST_F(CameraConfigTest, ClassListsAndParameterTypes)
     {"dangerous_class_type", std::vector<std::string>{"person", "nonsense", "PERSON"}},
     {"cloud_x_leafSize", 1.0}});
   LogCapture capture;
-  const CameraConfig config = getConfigParameters(*parameters, 1);
-  EXPECT_EQ(config.dangerous_class_set_, std::set<int32_t>{semantic::PERSON});
-  EXPECT_FLOAT_EQ(config.cloud.cloud_x_leafSize, 1.0F);
+  getConfigParameters(*parameters, 1);  // the log prints the values read
   const std::vector<std::string> lines = capture.Lines();
   EXPECT_EQ(
     std::count(lines.begin(), lines.end(), "[INFO] cam_1_dangerous_class_id = [PERSON,]"), 1);
@@ -162,7 +151,7 @@ TEST_F(CameraConfigTest, ClassListsAndParameterTypes)
 TEST_F(CameraConfigTest, GroundNamesAndTheCalibrationFile)
 {
   const std::string calibration =
-    Write(root_ / "calibration.yaml", "camera_01:\n  cam_height: 0.12\n");
+    PackagePrefix::write(root_ / "calibration.yaml", "camera_01:\n  cam_height: 0.12\n");
   const auto parameters = Store({
     {"cam1.segmentation_bin_len", 0.5}, {"cam1_.segmentation_bin_len", 0.1},
     {"cam1.cam_height", 0.3}, {"ground_height_file", calibration}});
@@ -193,15 +182,14 @@ TEST_F(CameraConfigTest, ClusterFileNameIsAlwaysAppendedToTheConfigDirectory)
 {
   // The absolute name exists twice: as given, and below the configuration directory.
   const fs::path absolute = root_ / "elsewhere/cluster.yaml";
-  Write(absolute, "cluster_grid_step: 0.5\ncluster_grid_kernelSize: 9\ncluster_grid_th: 99\n");
-  const std::string inside = Write(config_dir_ + "/" + absolute.string(),
-      "cluster_grid_step: 0.07\ncluster_grid_kernelSize: 5\ncluster_grid_th: 3\n");
+  PackagePrefix::write(absolute, "cluster_grid_step: 0.5\ncluster_grid_kernelSize: 9\ncluster_grid_th: 99\n");
+  const std::string inside = PackagePrefix::write(config_dir_ + "/" + absolute.string(),
+    "cluster_grid_step: 0.07\ncluster_grid_kernelSize: 5\ncluster_grid_th: 3\n");
   const auto parameters = Store({{"cluster_file", absolute.string()}});
   LogCapture capture;
   const auto cluster = getPointCloudClusterPara(*parameters, 1);
-  EXPECT_FLOAT_EQ(cluster.cluster_grid_step, 0.07F);
-  EXPECT_EQ(cluster.cluster_grid_kernelSize, 5);
-  EXPECT_EQ(cluster.cluster_grid_th, 3);
+  EXPECT_EQ(std::make_tuple(cluster.cluster_grid_step, cluster.cluster_grid_kernelSize,
+    cluster.cluster_grid_th), std::make_tuple(0.07F, 5, 3));
   EXPECT_EQ(capture.Lines().front(), "[INFO] cam_1:cluster_file = " + inside);
 }
 

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
@@ -36,16 +37,18 @@ std::string Cli()
   return ament_index_cpp::get_package_prefix("rclcdds") + "/lib/rclcdds/rclcdds_cli";
 }
 
-std::string ConfigDir()
+std::string DemoModel()
 {
-  return ament_index_cpp::get_package_share_directory("nimbra_object_detect") + "/config";
+  return ament_index_cpp::get_package_share_directory("nimbra_object_detect") +
+         "/config/demo_model.yaml";
 }
 
-/// Runs the command line and returns what it printed (stdout and stderr).
-std::string RunCommand(const std::string & command)
+/// Runs rclcdds_cli with `arguments` and returns what it printed (stdout and stderr).
+std::string CliRun(const std::string & arguments)
 {
   std::string text;
-  std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
+  std::unique_ptr<FILE, int (*)(FILE *)> pipe(
+    popen((Cli() + " " + arguments + " 2>&1").c_str(), "r"), pclose);
   char buffer[4096];
   while (pipe && fgets(buffer, sizeof(buffer), pipe.get()) != nullptr) {
     text += buffer;
@@ -53,17 +56,10 @@ std::string RunCommand(const std::string & command)
   return text;
 }
 
-std::string CliRun(const std::string & arguments)
-{
-  return RunCommand(Cli() + " " + arguments);
-}
-
 int CountOccurrences(const std::string & text, const std::string & needle)
 {
   int count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-    at = text.find(needle, at + needle.size()))
-  {
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
     ++count;
   }
   return count;
@@ -111,7 +107,7 @@ std::vector<std::pair<std::string, std::string>> CameraCatalogue(int n)
 std::unique_ptr<ChildProcess> StartNode(const std::vector<std::string> & extra)
 {
   std::vector<std::string> argv{NodeExecutable(), "--ros-args", "-p",
-    "model_meta_file:=" + ConfigDir() + "/demo_model.yaml"};
+    "model_meta_file:=" + DemoModel()};
   argv.insert(argv.end(), extra.begin(), extra.end());
   return std::make_unique<ChildProcess>(argv);
 }
@@ -165,28 +161,27 @@ TEST_F(NodeProcessTest, DemoModelNodeServesItsOutputsCatalogueParametersAndLifec
   // clouds (floor, obstacles, classes) is checked against the demo world's ground truth by
   // nimbra_demo_report's test_demo_accuracy, which runs this executable with these parameters.
   const std::string bag = "/tmp/od_test_outputs_" + std::to_string(getpid());
-  const std::vector<std::pair<std::string, int>> streams{{"base_cloud", 10}, {"ground_cloud", 10},
-    {"obstacle_cloud", 10}, {"static_obstacle_cloud", 10}, {"coffee_obstacle_cloud", 10},
-    {"detect_bbox_image", 5}, {"data_status", 0}};
+  std::vector<std::pair<std::string, int>> streams;  // topic, least count (0: none at all)
   std::string recorded;
-  for (int n = 1; n <= 2; ++n) {
-    for (const auto & stream : streams) {
-      recorded += " /cam" + std::to_string(n) + "_" + stream.first;
+  for (const char * camera : {"/cam1_", "/cam2_"}) {
+    for (const auto & [suffix, least] : std::vector<std::pair<std::string, int>>{{"base_cloud", 10},
+        {"ground_cloud", 10}, {"obstacle_cloud", 10}, {"static_obstacle_cloud", 10},
+        {"coffee_obstacle_cloud", 10}, {"detect_bbox_image", 5}, {"data_status", 0}})
+    {
+      streams.emplace_back(camera + suffix, least);
+      recorded += " " + streams.back().first;
     }
   }
   CliRun("bag record -o " + bag + recorded + " --duration 8");
   const std::string info = CliRun("bag info " + bag);
-  RunCommand("rm -rf " + bag);
+  std::filesystem::remove_all(bag);
   std::printf("[ figure ] outputs recorded for 8 s:\n%s", info.c_str());
-  for (int n = 1; n <= 2; ++n) {
-    for (const auto & [suffix, least] : streams) {
-      const std::string topic = "/cam" + std::to_string(n) + "_" + suffix;
-      std::smatch count;
-      const bool listed = std::regex_search(info, count,
-          std::regex("Topic: " + topic + R"( \| Type: [^|]+\| Count: (\d+))"));
-      const int messages = listed ? std::stoi(count[1]) : 0;
-      EXPECT_TRUE(least == 0 ? messages == 0 : messages >= least) << topic << ": " << messages;
-    }
+  for (const auto & [topic, least] : streams) {
+    std::smatch count;
+    const bool listed = std::regex_search(info, count,
+        std::regex("Topic: " + topic + R"( \| Type: [^|]+\| Count: (\d+))"));
+    const int messages = listed ? std::stoi(count[1]) : 0;
+    EXPECT_TRUE(least == 0 ? messages == 0 : messages >= least) << topic << ": " << messages;
   }
   // The coffee group goes out with every frame, empty, in base_footprint.
   const std::string coffee = CliRun("topic echo /cam1_coffee_obstacle_cloud --count 3 --timeout 5");
@@ -245,31 +240,22 @@ TEST_F(NodeProcessTest, DemoModelNodeServesItsOutputsCatalogueParametersAndLifec
 TEST_F(NodeProcessTest, StartupErrorsEndTheProcessWithOneLineNamingTheCause)
 {
   // Type errors and a calibration without camera 2 read by the camera itself: CameraConfigTest.
-  struct Case
-  {
-    const char * name;
-    std::vector<std::string> args;
-    std::string expected;
+  // Each row: the arguments (none at all, then executors as a string) and the cause named.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+    {{NodeExecutable()}, "parameter 'model_meta_file'"},
+    {{NodeExecutable(), "--ros-args", "-p", "model_meta_file:=" + DemoModel(), "-p",
+      "executors:=four"}, "parameter 'executors' has invalid type"},
   };
-  const std::string meta = "model_meta_file:=" + ConfigDir() + "/demo_model.yaml";
-  const std::vector<Case> cases{
-    {"no parameters", {}, "parameter 'model_meta_file'"},
-    {"executors as a string", {"--ros-args", "-p", meta, "-p", "executors:=four"},
-      "parameter 'executors' has invalid type"},
-  };
-  for (const auto & c : cases) {
-    std::vector<std::string> argv{NodeExecutable()};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
+  for (const auto & [argv, cause] : cases) {
     ChildProcess node(argv);
-    const int status = node.wait(60s);
+    EXPECT_EQ(node.wait(60s), 1) << cause << "\n" << node.output();
     const std::string out = node.output();
-    EXPECT_EQ(status, 1) << c.name << "\n" << out;
-    const std::regex failure(R"(\[ERROR\] object_detect start-up failed: .*)");
     std::smatch line;
-    ASSERT_TRUE(std::regex_search(out, line, failure)) << c.name << "\n" << out;
-    EXPECT_NE(line.str().find(c.expected), std::string::npos) << c.name << ": " << line.str();
-    EXPECT_EQ(CountOccurrences(out, "start-up failed"), 1) << c.name;
-    EXPECT_EQ(out.find("core dumped"), std::string::npos) << c.name;
+    ASSERT_TRUE(std::regex_search(out, line,
+      std::regex(R"(\[ERROR\] object_detect start-up failed: .*)"))) << cause << "\n" << out;
+    EXPECT_NE(line.str().find(cause), std::string::npos) << line.str();
+    EXPECT_EQ(CountOccurrences(out, "start-up failed"), 1) << cause;
+    EXPECT_EQ(out.find("core dumped"), std::string::npos) << cause;
   }
 }
 
@@ -320,7 +306,7 @@ TEST_F(NodeProcessTest, CameraSwitchesMissingCameraInfoAndMissingMounting)
 TEST(NodeBagReplayTest, ReplayedBagDrivesTheNodeOnBagTime)
 {
   const std::string bag = "/tmp/od_test_bag_" + std::to_string(getpid());
-  RunCommand("rm -rf " + bag);
+  std::filesystem::remove_all(bag);
   {
     ChildProcess scene({DemoScene(), "--ros-args", "-p", "duration_s:=5.0", "-p", "cameras:=1"});
     std::this_thread::sleep_for(500ms);
@@ -330,22 +316,20 @@ TEST(NodeBagReplayTest, ReplayedBagDrivesTheNodeOnBagTime)
     ASSERT_EQ(scene.wait(10s), 0) << recorded;
   }
   const std::string info = CliRun("bag info " + bag);
-  std::smatch start;
-  std::smatch end;
-  ASSERT_TRUE(std::regex_search(info, start, std::regex(R"(Start:.*\((\d+\.\d+)\))"))) << info;
-  ASSERT_TRUE(std::regex_search(info, end, std::regex(R"(End:.*\((\d+\.\d+)\))"))) << info;
-  const double bag_start = std::stod(start[1]);
-  const double bag_end = std::stod(end[1]);
+  std::smatch span;
+  ASSERT_TRUE(std::regex_search(info, span,
+    std::regex(R"(Start:.*\((\d+\.\d+)\)[\s\S]*End:.*\((\d+\.\d+)\))"))) << info;
+  const double bag_start = std::stod(span[1]);
+  const double bag_end = std::stod(span[2]);
 
   auto node = StartNode({"-p", "use_sim_time:=true", "-p", "cameras:=1"});
   std::this_thread::sleep_for(1s);
   ChildProcess player({Cli(), "bag", "play", bag, "--clock"});
   const std::string echoed = CliRun("topic echo /cam1_static_obstacle_cloud --once --timeout 10");
-  std::smatch sec;
-  std::smatch nanosec;
-  ASSERT_TRUE(std::regex_search(echoed, sec, std::regex(R"(sec: (\d+))"))) << echoed;
-  ASSERT_TRUE(std::regex_search(echoed, nanosec, std::regex(R"(nanosec: (\d+))"))) << echoed;
-  const double stamp = std::stod(sec[1]) + std::stod(nanosec[1]) * 1e-9;
+  std::smatch time;
+  ASSERT_TRUE(std::regex_search(echoed, time, std::regex(R"(sec: (\d+)\s+nanosec: (\d+))")))
+    << echoed;
+  const double stamp = std::stod(time[1]) + std::stod(time[2]) * 1e-9;
   const double wall = std::chrono::duration<double>(
     std::chrono::system_clock::now().time_since_epoch()).count();
   std::printf("[ figure ] replay: output stamp %.3f s into a bag of %.3f s, %.1f s before now\n",
@@ -356,7 +340,7 @@ TEST(NodeBagReplayTest, ReplayedBagDrivesTheNodeOnBagTime)
   EXPECT_EQ(node->output().find("long time without update"), std::string::npos);
   player.wait(15s);
   ExpectCleanStop(*node, "on simulated time");
-  RunCommand("rm -rf " + bag);
+  std::filesystem::remove_all(bag);
 }
 
 }  // namespace
