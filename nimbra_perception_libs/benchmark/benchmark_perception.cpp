@@ -323,8 +323,8 @@ void printMovingFamily()
     "  recorded before the object-level detector (376899f): 851 us CPU mean (median 895 us)\n");
   std::printf("\nDynamic detector on the moving-object scene family (shipped defaults):\n");
   const DynamicDetectorParams params;
-  testing::runMovingFamily({testing::kTuningSeeds.begin(), testing::kTuningSeeds.end()}, params, "tuning", true);
-  testing::runMovingFamily({testing::kHeldOutSeeds.begin(), testing::kHeldOutSeeds.end()}, params, "held-out", true);
+  testing::runMovingFamily({testing::kTuningSeeds.begin(), testing::kTuningSeeds.end()}, params, "tuning");
+  testing::runMovingFamily({testing::kHeldOutSeeds.begin(), testing::kHeldOutSeeds.end()}, params, "held-out");
 }
 
 void printAccuracy()

@@ -116,7 +116,7 @@ DepthFrame Scene::render(
   const Camera & camera, const Eigen::Isometry3f & world_from_base, float noise_sigma,
   std::mt19937 & rng) const
 {
-  std::normal_distribution<float> noise(0.0F, noise_sigma > 0.0F ? noise_sigma : 1.0F);
+  std::normal_distribution<float> noise(0.0F, noise_sigma);
   DepthFrame frame;
   const auto pixels = static_cast<std::size_t>(camera.width * camera.height);
   frame.depth = cv::Mat::zeros(camera.height, camera.width, CV_32FC1);
@@ -146,8 +146,7 @@ DepthFrame Scene::render(
       const Eigen::Vector3f p = origin + best * dir;
       frame.solid[index] = solid;
       frame.true_height[index] = p.z() - floor.heightAt(p.x(), p.y());
-      const float measured = best + (noise_sigma > 0.0F ? noise(rng) : 0.0F);
-      frame.depth.at<float>(v, u) = std::max(0.0F, measured);
+      frame.depth.at<float>(v, u) = std::max(0.0F, best + noise(rng));
     }
   }
   return frame;
@@ -459,21 +458,15 @@ std::vector<MovingCase> movingCases(unsigned seed)
     b.robot(c, vr, 0.0F, t);
     cases.push_back(c);
   }
-  {
-    const float w = b.uniform(1.6F, 2.2F), v = b.uniform(0.3F, 1.2F), vr = b.uniform(0.0F, 0.5F);
-    const float start = 0.2F + b.uniform(3.2F, 4.0F);
-    const float t = std::min(2.4F, (start - 1.2F) / (v + vr));  // until it is 1 m in front of the camera
-    MovingCase c = b.corridor("person_along_approaching", w, -10.0F);
-    c.movers.push_back({true, {start, b.uniform(-0.6F, 0.6F)}, {-v, 0.0F}});
-    b.robot(c, vr, 0.0F, t);
-    cases.push_back(c);
-  }
-  {
-    const float w = b.uniform(1.6F, 2.2F), v = b.uniform(0.3F, 1.2F), vr = b.uniform(0.0F, std::min(0.5F, v));
-    const float start = 0.2F + b.uniform(1.0F, 1.8F);
-    const float t = std::min(2.4F, (4.0F + 0.2F - start) / std::max(0.1F, v - vr));
-    MovingCase c = b.corridor("cart_along_receding", w, -10.0F);
-    c.movers.push_back({false, {start, b.uniform(-0.6F, 0.6F)}, {v, 0.0F}});
+  // A person approaching until 1 m in front of the camera, or a cart receding to the range limit.
+  for (const bool approaching : {true, false}) {
+    const float w = b.uniform(1.6F, 2.2F), v = b.uniform(0.3F, 1.2F);
+    const float vr = b.uniform(0.0F, approaching ? 0.5F : std::min(0.5F, v));
+    const float start = 0.2F + (approaching ? b.uniform(3.2F, 4.0F) : b.uniform(1.0F, 1.8F));
+    const float t = std::min(2.4F, approaching ? (start - 1.2F) / (v + vr) :
+      (4.0F + 0.2F - start) / std::max(0.1F, v - vr));
+    MovingCase c = b.corridor(approaching ? "person_along_approaching" : "cart_along_receding", w, -10.0F);
+    c.movers.push_back({approaching, {start, b.uniform(-0.6F, 0.6F)}, {approaching ? -v : v, 0.0F}});
     b.robot(c, vr, 0.0F, t);
     cases.push_back(c);
   }
@@ -626,42 +619,34 @@ MovingFigures runMovingCase(const MovingCase & c, const DynamicDetectorParams & 
   return figures;
 }
 
-MovingFigures runMovingFamily(
-  const std::vector<unsigned> & seeds, const DynamicDetectorParams & params, const char * label, bool print,
-  std::vector<NamedFigures> * per_case)
+std::vector<NamedFigures> runMovingFamily(
+  const std::vector<unsigned> & seeds, const DynamicDetectorParams & params, const char * label)
 {
-  std::vector<NamedFigures> per_kind;
-  MovingFigures total;
+  std::vector<NamedFigures> figures;
   for (unsigned seed : seeds) {
     const std::vector<MovingCase> cases = movingCases(seed);
-    per_kind.resize(cases.size());
+    figures.resize(cases.size() + 1);
     for (std::size_t k = 0; k < cases.size(); ++k) {
       const MovingFigures f = runMovingCase(cases[k], params, seed * 31U + static_cast<unsigned>(k));
-      per_kind[k].name = cases[k].name;
-      per_kind[k].figures.add(f);
-      total.add(f);
+      figures[k].name = cases[k].name;
+      figures[k].figures.add(f);
+      figures.back().figures.add(f);
     }
   }
-  if (print) {
-    std::printf("[ moving   ] %s seeds:", label);
-    for (unsigned seed : seeds) {
-      std::printf(" %u", seed);
-    }
-    std::printf("\n[ moving   ] %-26s %8s %9s %10s %9s %9s\n", "case", "recall", "points", "static FP",
-      "dynamic", "frames");
-    for (const NamedFigures & k : per_kind) {
-      const MovingFigures & f = k.figures;
-      std::printf("[ moving   ] %-26s %8.4f %9ld %10.5f %9.4f %9d\n", k.name.c_str(), f.recall(), f.mover_points,
-        f.staticRate(), f.dynamicShare(), f.piece_frames);
-    }
-    std::printf("[ moving   ] %-26s %8.4f %9ld %10.5f %9.4f %9d  (static points %ld)\n", "overall",
-      total.recall(), total.mover_points, total.staticRate(), total.dynamicShare(), total.piece_frames,
-      total.static_points);
+  figures.back().name = "overall";
+  std::printf("[ moving   ] %s seeds:", label);
+  for (unsigned seed : seeds) {
+    std::printf(" %u", seed);
   }
-  if (per_case != nullptr) {
-    *per_case = per_kind;
+  std::printf("\n[ moving   ] %-26s %8s %9s %10s %9s %9s\n", "case", "recall", "points", "static FP",
+    "dynamic", "frames");
+  for (const NamedFigures & k : figures) {
+    const MovingFigures & f = k.figures;
+    std::printf("[ moving   ] %-26s %8.4f %9ld %10.5f %9.4f %9d", k.name.c_str(), f.recall(), f.mover_points,
+      f.staticRate(), f.dynamicShare(), f.piece_frames);
+    std::printf(&k == &figures.back() ? "  (static points %ld)\n" : "\n", f.static_points);
   }
-  return total;
+  return figures;
 }
 
 }  // namespace testing

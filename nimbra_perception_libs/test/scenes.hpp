@@ -77,7 +77,8 @@ struct Scene
   std::vector<Box> boxes;
   std::vector<Cylinder> cylinders;  ///< solid index boxes.size() + k
 
-  /// View of `camera` with the robot base at `world_from_base`; Gaussian depth noise of `noise_sigma` m.
+  /// View of `camera` with the robot base at `world_from_base`; Gaussian depth noise of `noise_sigma`
+  /// (> 0) m.
   DepthFrame render(
     const Camera & camera, const Eigen::Isometry3f & world_from_base, float noise_sigma,
     std::mt19937 & rng) const;
@@ -233,11 +234,10 @@ struct NamedFigures
   MovingFigures figures;
 };
 
-/// Runs every case of every seed; prints one line per case kind and the total when `print` is set;
-/// fills `per_case` (one entry per case kind) when given.
-MovingFigures runMovingFamily(
-  const std::vector<unsigned> & seeds, const DynamicDetectorParams & params, const char * label, bool print,
-  std::vector<NamedFigures> * per_case = nullptr);
+/// Runs every case of every seed and prints one line per case kind and the total: one entry per case
+/// kind, then "overall".
+std::vector<NamedFigures> runMovingFamily(
+  const std::vector<unsigned> & seeds, const DynamicDetectorParams & params, const char * label);
 
 }  // namespace testing
 }  // namespace perception

@@ -68,7 +68,9 @@ PointCloudXYZ::Ptr flatFloor(float level, int n)
   return cloud;
 }
 
-TEST(RemoveGroundLineFit, NullArgumentsGiveFalseAndNonsenseParametersAreClamped)
+// Reused output clouds are cleared each frame; filter() prepares itself for a cloud other than the
+// prepared one.
+TEST(RemoveGroundLineFit, NullEmptyAndUnpreparedInputAndNonsenseParameters)
 {
   RemoveGroundLineFit remover{GroundRemovalParams()};
   auto obstacle = std::make_shared<PointCloudXYZ>();
@@ -84,6 +86,18 @@ TEST(RemoveGroundLineFit, NullArgumentsGiveFalseAndNonsenseParametersAreClamped)
   EXPECT_TRUE(obstacle->empty());
   EXPECT_TRUE(ground->empty());
 
+  auto floor = flatFloor(0.0F, 800);
+  floor->push_back(pcl::PointXYZ(1.2F, 0.0F, 0.4F));
+  ASSERT_TRUE(remover.prepareFilter(flatFloor(0.3F, 100)));
+  for (int frame = 0; frame < 2; ++frame) {
+    ASSERT_TRUE(remover.filter(floor, obstacle, ground));
+    ASSERT_EQ(obstacle->size(), 1U);
+    EXPECT_FLOAT_EQ(obstacle->points[0].z, 0.4F);
+    EXPECT_EQ(obstacle->width, 1U);
+    EXPECT_EQ(obstacle->height, 1U);
+    EXPECT_GT(ground->size(), 0U);
+  }
+
   GroundRemovalParams params;
   params.segmentation_angular_resolution = 0.0F;
   params.segmentation_bin_len = -1.0F;
@@ -94,25 +108,6 @@ TEST(RemoveGroundLineFit, NullArgumentsGiveFalseAndNonsenseParametersAreClamped)
   EXPECT_GT(clamped.params().segmentation_bin_len, 0.0F);
   EXPECT_GT(clamped.params().point_cloud_max_range, clamped.params().point_cloud_min_range);
   EXPECT_TRUE(clamped.filter(flatFloor(0.0F, 100), obstacle, ground));
-}
-
-// Reused output clouds are cleared each frame.
-TEST(RemoveGroundLineFit, FilterWithoutPrepareOrWithAnotherCloudPreparesItself)
-{
-  RemoveGroundLineFit remover{GroundRemovalParams()};
-  auto floor = flatFloor(0.0F, 800);
-  floor->push_back(pcl::PointXYZ(1.2F, 0.0F, 0.4F));
-  auto obstacle = std::make_shared<PointCloudXYZ>();
-  auto ground = std::make_shared<PointCloudXYZ>();
-  ASSERT_TRUE(remover.prepareFilter(flatFloor(0.3F, 100)));
-  for (int frame = 0; frame < 2; ++frame) {
-    ASSERT_TRUE(remover.filter(floor, obstacle, ground));
-    ASSERT_EQ(obstacle->size(), 1U);
-    EXPECT_FLOAT_EQ(obstacle->points[0].z, 0.4F);
-    EXPECT_EQ(obstacle->width, 1U);
-    EXPECT_EQ(obstacle->height, 1U);
-    EXPECT_GT(ground->size(), 0U);
-  }
 }
 
 TEST(RemoveGroundLineFit, RangeLimitsCeilingAndThinning)
