@@ -169,16 +169,13 @@ protected:
     node_.reset();
   }
 
-  static std::shared_ptr<rclcdds::Node> helper_;
-  static rclcdds::Publisher<sensor_msgs::msg::CameraInfo>::SharedPtr info_pub_;
-  static std::shared_ptr<rclcdds::tf2_ros::StaticTransformBroadcaster> tf_static_;
+  // The helper node also holds the tests' subscriptions.
+  static inline std::shared_ptr<rclcdds::Node> helper_;
+  static inline rclcdds::Publisher<sensor_msgs::msg::CameraInfo>::SharedPtr info_pub_;
+  static inline std::shared_ptr<rclcdds::tf2_ros::StaticTransformBroadcaster> tf_static_;
   std::shared_ptr<nimbra::Base> node_;
   std::shared_ptr<DepthCamera> camera_;
 };
-
-std::shared_ptr<rclcdds::Node> CameraFramesTest::helper_;
-rclcdds::Publisher<sensor_msgs::msg::CameraInfo>::SharedPtr CameraFramesTest::info_pub_;
-std::shared_ptr<rclcdds::tf2_ros::StaticTransformBroadcaster> CameraFramesTest::tf_static_;
 
 TEST_F(CameraFramesTest, PairingPicksTheNearestColourFrameWithinTheBudget)
 {
@@ -221,8 +218,7 @@ TEST_F(CameraFramesTest, PairingPicksTheNearestColourFrameWithinTheBudget)
 TEST_F(CameraFramesTest, AlarmsInactivityTaskStateAndStatistics)
 {
   MakeCamera({rclcdds::Parameter("data_flow_trace", true)});
-  auto listener = std::make_shared<rclcdds::NodeTopics>("camera_frames_listener");
-  auto alarms = listener->create_subscription<std_msgs::msg::Bool>("/cam1_data_status",
+  auto alarms = helper_->create_subscription<std_msgs::msg::Bool>("/cam1_data_status",
       rclcdds::QoS(10), [](const std_msgs::msg::Bool &) {});
   std::this_thread::sleep_for(300ms);  // discovery
   std_msgs::msg::Bool alarm;
@@ -352,10 +348,9 @@ TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
   // The trash worker takes a frame with detections whenever it is idle, measures it and
   // publishes the tracker once per frame; the next frame finds it idle again. With debug off
   // the semantic streams are published, the debug clouds are not.
-  auto listener = std::make_shared<rclcdds::NodeTopics>("camera_frames_debug_listener");
-  auto base = listener->create_subscription<sensor_msgs::msg::PointCloud2>("/cam1_base_cloud",
+  auto base = helper_->create_subscription<sensor_msgs::msg::PointCloud2>("/cam1_base_cloud",
       rclcdds::QoS(10), [](const sensor_msgs::msg::PointCloud2 &) {});
-  auto semantic = listener->create_subscription<nimbra_protocol::msg::SemanticPointCloud>(
+  auto semantic = helper_->create_subscription<nimbra_protocol::msg::SemanticPointCloud>(
     "/cam1_static_obstacle_cloud", rclcdds::QoS(10),
     [](const nimbra_protocol::msg::SemanticPointCloud &) {});
   std::this_thread::sleep_for(300ms);  // discovery

@@ -141,10 +141,8 @@ protected:
     scene_.reset();
   }
 
-  static std::unique_ptr<ChildProcess> scene_;
+  static inline std::unique_ptr<ChildProcess> scene_;
 };
-
-std::unique_ptr<ChildProcess> NodeProcessTest::scene_;
 
 TEST_F(NodeProcessTest, DemoModelNodeServesItsOutputsCatalogueParametersAndLifecycle)
 {
