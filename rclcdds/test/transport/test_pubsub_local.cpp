@@ -1,14 +1,13 @@
 // Inside one process (run inside scripts/netns.sh): the dispatch core (wait set wake-ups for
 // work, cancel, shutdown, signals and new entities, callback groups, spin variants) and the DDS
 // path (malformed samples, raw endpoints, the node's entity registry). The callback shapes are
-// checked without DDS in test_any_subscription_callback.cpp.
+// checked without DDS in test_transport_api.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -17,6 +16,7 @@
 
 #include <std_msgs/msg/string.hpp>
 
+#include "../node/node_test_fixture.hpp"
 #include "rclcdds/executors.hpp"
 #include "rclcdds/node_topics.hpp"
 #include "rclcdds/raw_reader.hpp"
@@ -28,35 +28,20 @@ using std_msgs::msg::String;
 namespace
 {
 
-/// Runs `step` (by default a 5 ms sleep) until `done` holds, for up to 5 s.
-template<class Pred>
-bool eventually(Pred done, const std::function<void()> & step = [] {std::this_thread::sleep_for(5ms);})
-{
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!done() && std::chrono::steady_clock::now() < deadline) {
-    step();
-  }
-  return done();
-}
-
-/// A context of its own per test (one participant each), shut down at the end.
-class ExecutorTest : public ::testing::Test
+/// One node with a publisher on "work", in the test's own context (one participant each).
+class ExecutorTest : public rclcdds_test::NodeTest
 {
 protected:
   void SetUp() override
   {
-    context_ = std::make_shared<rclcdds::Context>();
-    context_->init(0, nullptr);
+    NodeTest::SetUp();
     node_ = std::make_shared<rclcdds::NodeTopics>("executor_test", "", context_);
     publisher_ = node_->create_publisher<String>("work", rclcdds::QoS(100));
   }
 
-  void TearDown() override {context_->shutdown("test done");}
-
   std::unique_ptr<rclcdds::executors::SingleThreadedExecutor> make_executor()
   {
-    return std::make_unique<rclcdds::executors::SingleThreadedExecutor>(
-      rclcdds::ExecutorOptions{context_});
+    return std::make_unique<rclcdds::executors::SingleThreadedExecutor>(executor_options());
   }
 
   void publish(const std::string & text)
@@ -68,10 +53,9 @@ protected:
 
   bool wait_for_subscriber()
   {
-    return eventually([this] {return publisher_->get_subscription_count() > 0;});
+    return wait_until([this] {return publisher_->get_subscription_count() > 0;});
   }
 
-  rclcdds::Context::SharedPtr context_;
   rclcdds::NodeTopics::SharedPtr node_;
   rclcdds::Publisher<String>::SharedPtr publisher_;
 };
@@ -98,7 +82,7 @@ TEST_F(ExecutorTest, SpinOnceWaitsItsTimeoutAndSpinSomeServesWhatIsReady)
   executor->spin_some();
   EXPECT_TRUE(seen.empty());
   publish("new");
-  eventually([&] {return subscription->get_publisher_count() > 0;});
+  wait_until([&] {return subscription->get_publisher_count() > 0;});
   std::this_thread::sleep_for(20ms);  // delivered to the local reader
   executor->spin_some();
   EXPECT_EQ(seen, std::vector<std::string>{"new"});
@@ -117,7 +101,7 @@ TEST_F(ExecutorTest, SpinServesNewSubscriptionsAndCancelAndShutdownWakeIt)
     "work", rclcdds::QoS(100), [&](const String &) {++count;});
   ASSERT_TRUE(wait_for_subscriber());
   publish("late subscription");
-  eventually([&] {return count > 0;});
+  wait_until([&] {return count > 0;});
   executor->cancel();
   spinner.join();
   EXPECT_EQ(count, 1);
@@ -142,7 +126,7 @@ TEST_F(ExecutorTest, BusyTopicDoesNotStarveAnother)
     "quiet", rclcdds::QoS(10), [&](const String & m) {seen.push_back(m.data);});
   auto quiet_publisher = node_->create_publisher<String>("quiet", rclcdds::QoS(10));
   ASSERT_TRUE(wait_for_subscriber());
-  ASSERT_TRUE(eventually([&] {return quiet_publisher->get_subscription_count() > 0;}));
+  ASSERT_TRUE(wait_until([&] {return quiet_publisher->get_subscription_count() > 0;}));
   auto executor = make_executor();
   executor->add_node(node_);
   publish("busy");
@@ -210,7 +194,7 @@ TEST_F(LocalPubSub, MalformedSampleIsDroppedAndACallbackExceptionReleasesTheGrou
   description.topic_name = "rt/guarded";
   description.type_name = "std_msgs::msg::dds_::String_";
   rclcdds::RawWriter raw(context_, description);
-  ASSERT_TRUE(eventually([&] {return raw.matched_subscription_count() == 1;}));
+  ASSERT_TRUE(wait_until([&] {return raw.matched_subscription_count() == 1;}));
 
   // Length 0x40 but only 4 bytes follow: truncated.
   const uint8_t bad[] = {0x00, 0x01, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 'a', 'b', 'c', 'd'};
@@ -228,12 +212,13 @@ TEST_F(LocalPubSub, MalformedSampleIsDroppedAndACallbackExceptionReleasesTheGrou
   auto executor = make_executor();
   executor->add_node(node_);
   bool thrown = false;
-  ASSERT_TRUE(eventually([&] {return received.size() == 2;}, [&] {
+  ASSERT_TRUE(wait_until([&] {
       try {
         executor->spin_once(20ms);
       } catch (const std::runtime_error &) {
         thrown = true;
       }
+      return received.size() == 2;
     }));
   EXPECT_TRUE(thrown);
   EXPECT_EQ(received, (std::vector<std::string>{"throw", "fine"}));
@@ -251,7 +236,7 @@ TEST_F(LocalPubSub, RawEndpointsCarryUserDataAndTheirGidsExtendTheirGuids)
   rclcdds::RawReader reader(context_, reply);
   reply.user_data = "serviceid=05.06;";
   rclcdds::RawWriter writer(context_, reply);
-  ASSERT_TRUE(eventually([&] {return writer.matched_subscription_count() == 1;}));
+  ASSERT_TRUE(wait_until([&] {return writer.matched_subscription_count() == 1;}));
 
   const auto readers = writer.matched_subscriptions();
   ASSERT_EQ(readers.size(), 1u);
