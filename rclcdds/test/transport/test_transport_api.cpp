@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include <std_msgs/msg/string.hpp>
 
@@ -115,40 +116,28 @@ TEST(Names, NodeNamesAndNamespaces)
 
 TEST(QoS, ProfilesTable)
 {
-  struct Case
-  {
-    const char * name;
-    rclcdds::QoS qos;
-    HistoryPolicy history;
-    size_t depth;
-    ReliabilityPolicy reliability;
-    DurabilityPolicy durability;
+  using H = HistoryPolicy;
+  using R = ReliabilityPolicy;
+  using D = DurabilityPolicy;
+  using Policies = std::tuple<H, size_t, R, D>;
+  const std::tuple<const char *, rclcdds::QoS, Policies> cases[] = {
+    {"QoS(10)", rclcdds::QoS(10), {H::KeepLast, 10, R::Reliable, D::Volatile}},
+    {"SensorDataQoS", rclcdds::SensorDataQoS(), {H::KeepLast, 5, R::BestEffort, D::Volatile}},
+    {"ParametersQoS", rclcdds::ParametersQoS(), {H::KeepLast, 1000, R::Reliable, D::Volatile}},
+    {"ServicesQoS", rclcdds::ServicesQoS(), {H::KeepLast, 10, R::Reliable, D::Volatile}},
+    {"ParameterEventsQoS", rclcdds::ParameterEventsQoS(),
+      {H::KeepLast, 1000, R::Reliable, D::Volatile}},
+    {"ClockQoS", rclcdds::ClockQoS(), {H::KeepLast, 1, R::BestEffort, D::Volatile}},
+    {"SystemDefaultsQoS", rclcdds::SystemDefaultsQoS(),
+      {H::SystemDefault, 1, R::SystemDefault, D::SystemDefault}},
+    {"tf_static listener", rclcdds::QoS(100).transient_local(),
+      {H::KeepLast, 100, R::Reliable, D::TransientLocal}},
+    {"KeepAll", rclcdds::QoS(rclcdds::KeepAll()).best_effort(),
+      {H::KeepAll, 0, R::BestEffort, D::Volatile}},
   };
-  const Case cases[] = {
-    {"QoS(10)", rclcdds::QoS(10), HistoryPolicy::KeepLast, 10, ReliabilityPolicy::Reliable,
-      DurabilityPolicy::Volatile},
-    {"SensorDataQoS", rclcdds::SensorDataQoS(), HistoryPolicy::KeepLast, 5,
-      ReliabilityPolicy::BestEffort, DurabilityPolicy::Volatile},
-    {"ParametersQoS", rclcdds::ParametersQoS(), HistoryPolicy::KeepLast, 1000,
-      ReliabilityPolicy::Reliable, DurabilityPolicy::Volatile},
-    {"ServicesQoS", rclcdds::ServicesQoS(), HistoryPolicy::KeepLast, 10,
-      ReliabilityPolicy::Reliable, DurabilityPolicy::Volatile},
-    {"ParameterEventsQoS", rclcdds::ParameterEventsQoS(), HistoryPolicy::KeepLast, 1000,
-      ReliabilityPolicy::Reliable, DurabilityPolicy::Volatile},
-    {"ClockQoS", rclcdds::ClockQoS(), HistoryPolicy::KeepLast, 1, ReliabilityPolicy::BestEffort,
-      DurabilityPolicy::Volatile},
-    {"SystemDefaultsQoS", rclcdds::SystemDefaultsQoS(), HistoryPolicy::SystemDefault, 1,
-      ReliabilityPolicy::SystemDefault, DurabilityPolicy::SystemDefault},
-    {"tf_static listener", rclcdds::QoS(100).transient_local(), HistoryPolicy::KeepLast, 100,
-      ReliabilityPolicy::Reliable, DurabilityPolicy::TransientLocal},
-    {"KeepAll", rclcdds::QoS(rclcdds::KeepAll()).best_effort(), HistoryPolicy::KeepAll, 0,
-      ReliabilityPolicy::BestEffort, DurabilityPolicy::Volatile},
-  };
-  for (const Case & c : cases) {
-    EXPECT_EQ(c.qos.history(), c.history) << c.name;
-    EXPECT_EQ(c.qos.depth(), c.depth) << c.name;
-    EXPECT_EQ(c.qos.reliability(), c.reliability) << c.name;
-    EXPECT_EQ(c.qos.durability(), c.durability) << c.name;
+  for (const auto & [name, qos, expected] : cases) {
+    EXPECT_EQ(Policies(qos.history(), qos.depth(), qos.reliability(), qos.durability()), expected)
+      << name;
   }
 }
 
