@@ -1,8 +1,9 @@
 # Unit tests (colcon test). Benchmarks live in cmake/benchmarks.cmake and are never tests.
 find_package(ament_cmake_gtest REQUIRED)
+find_package(PCL REQUIRED COMPONENTS common filters)  # the scenes voxelize with VoxelGrid
 
 add_library(${PROJECT_NAME}_test_scenes STATIC test/scenes.cpp)
-target_link_libraries(${PROJECT_NAME}_test_scenes PUBLIC ${PROJECT_NAME})
+target_link_libraries(${PROJECT_NAME}_test_scenes PUBLIC ${PROJECT_NAME} ${PCL_FILTERS_LIBRARIES})
 target_include_directories(${PROJECT_NAME}_test_scenes PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/test)
 
 ament_add_gtest(test_remove_ground_line_fit test/test_remove_ground_line_fit.cpp)

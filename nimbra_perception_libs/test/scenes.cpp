@@ -4,7 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <unordered_map>
+
+#include <pcl/filters/voxel_grid.h>
 
 #include "nimbra_perception_libs/cloud_cluster.hpp"
 
@@ -177,42 +178,23 @@ LabelledCloud cloudFromFrame(const DepthFrame & frame, const Camera & camera, in
 
 LabelledCloud voxelize(const LabelledCloud & in, float leaf)
 {
-  struct Acc
-  {
-    double x = 0, y = 0, z = 0;
-    int n = 0;
-    Truth truth = Truth::kGround;
-    int solid = -1;
-    bool mixed = false;
-  };
-  std::unordered_map<std::int64_t, std::size_t> slot;
-  std::vector<Acc> acc;
-  for (std::size_t i = 0; i < in.cloud->size(); ++i) {
-    const pcl::PointXYZ & p = (*in.cloud)[i];
-    std::int64_t key = 0;
-    for (float coordinate : {p.x, p.y, p.z}) {
-      key = (key << 21) | (static_cast<std::int64_t>(std::floor(coordinate / leaf)) + (1 << 20));
-    }
-    auto it = slot.find(key);
-    if (it == slot.end()) {
-      it = slot.emplace(key, acc.size()).first;
-      acc.emplace_back();
-      acc.back().truth = in.truth[i];
-      acc.back().solid = in.solid[i];
-    }
-    Acc & a = acc[it->second];
-    a.x += p.x;
-    a.y += p.y;
-    a.z += p.z;
-    ++a.n;
-    a.mixed = a.mixed || a.truth != in.truth[i] || a.solid != in.solid[i];
-  }
+  pcl::VoxelGrid<pcl::PointXYZ> grid;
+  grid.setInputCloud(in.cloud);
+  grid.setLeafSize(leaf, leaf, leaf);
+  grid.setSaveLeafLayout(true);
   LabelledCloud out;
-  for (const Acc & a : acc) {
-    out.cloud->push_back(pcl::PointXYZ(
-        static_cast<float>(a.x / a.n), static_cast<float>(a.y / a.n), static_cast<float>(a.z / a.n)));
-    out.truth.push_back(a.mixed ? Truth::kUnscored : a.truth);
-    out.solid.push_back(a.mixed ? -1 : a.solid);
+  grid.filter(*out.cloud);
+  out.truth.assign(out.cloud->size(), Truth::kUnscored);
+  out.solid.assign(out.cloud->size(), -2);  // -2: no point seen yet
+  for (std::size_t i = 0; i < in.cloud->size(); ++i) {
+    const auto v = static_cast<std::size_t>(grid.getCentroidIndex((*in.cloud)[i]));
+    if (out.solid[v] == -2) {
+      out.truth[v] = in.truth[i];
+      out.solid[v] = in.solid[i];
+    } else if (out.truth[v] != in.truth[i] || out.solid[v] != in.solid[i]) {
+      out.truth[v] = Truth::kUnscored;  // mixed
+      out.solid[v] = -1;
+    }
   }
   return out;
 }
