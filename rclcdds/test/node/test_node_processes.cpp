@@ -1,5 +1,6 @@
-// Two processes: the parameter and lifecycle services of a peer process, its /parameter_events and
-// transition events, and rclcdds_cli against the same running peer (run inside scripts/netns.sh).
+// Two processes: the parameter and lifecycle services of a peer process (also against hostile
+// lifecycle requests), its /parameter_events and transition events, and rclcdds_cli against the
+// same running peer (run inside scripts/netns.sh).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -186,6 +187,11 @@ TEST_F(NodeProcessesTest, LifecyclePeerThroughItsServicesAndTheCli)
   EXPECT_EQ(
     call<GetState>(node, fqn + "/get_state")->current_state.id, State::PRIMARY_STATE_UNCONFIGURED);
   EXPECT_NE(cli({"lifecycle", "get", name}).find("unconfigured [1]"), std::string::npos);
+  // A hostile caller's unknown ids and control-character labels are refused; each kind is logged
+  // at most once in the rate-limit period (the log is checked at the end).
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_FALSE(change(200, i % 2 == 0 ? "" : "\x1b[2J\nfake line")) << i;
+  }
   std_msgs::msg::String tick;  // nothing is published while the peer is not active
   EXPECT_FALSE(rclcdds::wait_for_message(tick, node, "/lc_chatter", 500ms));
 
@@ -229,6 +235,14 @@ TEST_F(NodeProcessesTest, LifecyclePeerThroughItsServicesAndTheCli)
   EXPECT_EQ(peer.wait(10s), 0) << peer.output();
   EXPECT_EQ(peer.lines_starting_with("on_"), (std::vector<std::string>{"on_configure",
     "on_activate", "on_deactivate", "on_cleanup"})) << peer.output();
+  EXPECT_EQ(peer.output().find("\x1b[2J"), std::string::npos) << "raw control characters logged";
+  const auto lines = peer.lines_starting_with("");
+  const auto refusals = std::count_if(lines.begin(), lines.end(), [](const std::string & line) {
+      return line.find("Unable to start transition 200") != std::string::npos ||
+             line.find("fake line") != std::string::npos;
+    });
+  EXPECT_GE(refusals, 1) << peer.output();
+  EXPECT_LE(refusals, 2) << peer.output();
 }
 
 TEST_F(NodeProcessesTest, CliPublishesATypedMessage)
