@@ -43,11 +43,8 @@ cv::Mat Image(int width, int height, cv::Scalar const& colour = cv::Scalar(90, 1
   return cv::Mat(height, width, CV_8UC3, colour);
 }
 
-// The boxes model holds nine anchors (input pixels, see the generator): 0 (10,20)-(30,40) class 0
-// 0.90; 1 (12,20)-(32,40) class 0 0.80, IoU 0.818 with 0; 2 same box class 1 0.70; 3
-// (40,20)-(60,30) class 2 0.25; 4 (40,34)-(60,44) class 2 0.2499; 5 (50,10)-(70,30) class 0 0.60; 6
-// (10,2)-(20,12) class 1 0.95 (in the padding of a 256x128 image); 7 scores NaN; 8 box NaN. Boxes
-// through the padding are checked on the export-style network (test_ultralytics_export.cpp).
+// The boxes model's nine anchors, and what becomes of each, are listed in boxes_model() of
+// scripts/generate_test_models.py. Boxes through the padding are checked on the export-style network.
 TEST(YOLOv8SegBoxes, KeysOfTheDescriptionSelectTheInstances) {
   struct Case {
     std::string keys;
