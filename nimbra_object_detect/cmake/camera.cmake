@@ -44,7 +44,6 @@ if(BUILD_TESTING)
     test/camera/test_detection_filter.cpp
     test/camera/test_obstacle_messages.cpp
     test/cloud/cloud_test_scenes.cpp
-    test/common/log_capture.cpp
     ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
   )
   target_include_directories(test_camera PRIVATE

@@ -47,7 +47,6 @@ if(BUILD_TESTING)
     test/cloud/test_obstacle_groups.cpp
     test/cloud/test_region_extraction.cpp
     test/cloud/cloud_test_scenes.cpp
-    test/common/log_capture.cpp
     ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=debug
   )
   target_include_directories(test_cloud PRIVATE

@@ -35,7 +35,6 @@ if(BUILD_TESTING)
   ament_add_gtest(test_camera_frames
     test/node/test_camera_frames.cpp
     test/cloud/cloud_test_scenes.cpp
-    test/common/log_capture.cpp
     TIMEOUT 180
     ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=debug)
   target_include_directories(test_camera_frames PRIVATE

@@ -28,7 +28,6 @@ if(BUILD_TESTING)
     test/tracker/test_trash_tracker_config.cpp
     test/tracker/test_trash_tracker_update.cpp
     test/tracker/test_trash_tracker_publish.cpp
-    test/common/log_capture.cpp
     ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
   )
   target_link_libraries(test_trash_tracker nimbra_od_tracker)
