@@ -16,17 +16,11 @@ namespace
 
 using Lines = std::vector<std::string>;
 
-struct ProbeResult
-{
-  int exit_code = -1;
-  Lines lines;
-};
-
 /// Runs the probe with the three logger variables set as given ("NAME=value"), the others unset,
-/// and collects its output lines. A journal record's CODE_FILE is reduced to the file name, and
+/// checks that it exits with 0 and collects its output lines. A journal record's CODE_FILE is reduced to the file name, and
 /// its CODE_LINE reads "(probe line)" when it is the line the probe announced before the
 /// statement; the announcement itself is dropped.
-ProbeResult RunProbe(const std::string & scenario, const Lines & environment)
+Lines RunProbe(const std::string & scenario, const Lines & environment)
 {
   for (const char * name : {"SPDLOG_STDOUT", "SPDLOG_SYSTEMD", "SPDLOG_LEVEL"}) {
     unsetenv(name);
@@ -36,9 +30,9 @@ ProbeResult RunProbe(const std::string & scenario, const Lines & environment)
     setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
   }
   rclcdds_test::ChildProcess probe({LOGGER_PROBE_PATH, scenario});
-  ProbeResult result;
   EXPECT_TRUE(probe.started()) << LOGGER_PROBE_PATH;
-  result.exit_code = probe.wait(std::chrono::seconds(30));
+  EXPECT_EQ(probe.wait(std::chrono::seconds(30)), 0) << scenario;
+  Lines lines;
   std::istringstream stream(probe.output());
   std::string announced;
   for (std::string line; std::getline(stream, line);) {
@@ -52,9 +46,9 @@ ProbeResult RunProbe(const std::string & scenario, const Lines & environment)
     } else if (line == "journal CODE_LINE=" + announced) {
       line = "journal CODE_LINE=(probe line)";
     }
-    result.lines.push_back(line);
+    lines.push_back(line);
   }
-  return result;
+  return lines;
 }
 
 // The four statements of the "levels" scenario from `first` on, numbered from 1, then the level.
@@ -157,23 +151,20 @@ TEST(LoggerEnvironment, EachSetting)
   };
   for (const Case & c : cases) {
     SCOPED_TRACE(c.name);
-    const ProbeResult result = RunProbe(c.scenario, c.environment);
-    ASSERT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.lines, c.lines);
+    EXPECT_EQ(RunProbe(c.scenario, c.environment), c.lines);
   }
 }
 
 TEST(LoggerSequence, SharedByAllThreads)
 {
-  const ProbeResult result =
+  const Lines lines =
     RunProbe("threads", {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"});
-  ASSERT_EQ(result.exit_code, 0);
-  ASSERT_EQ(result.lines.size(), 801U);
+  ASSERT_EQ(lines.size(), 801U);
   // 800 statements take the numbers 1..800 once each; printed modulo 128.
   std::map<int, int> seen;
   std::map<std::string, int> per_thread;
-  for (std::size_t i = 0; i + 1 < result.lines.size(); ++i) {
-    const std::string & line = result.lines[i];
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    const std::string & line = lines[i];
     ASSERT_GE(line.size(), 11U) << line;
     ASSERT_EQ(line.substr(3, 8), " [INFO] ") << line;
     ++seen[std::stoi(line.substr(0, 3))];
