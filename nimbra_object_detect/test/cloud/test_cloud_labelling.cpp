@@ -179,18 +179,15 @@ TEST(CloudLabellingMatch, EachCase)
   }
 }
 
-TEST(CloudLabellingClusters, WithoutDetectionsEveryClusterIsOneUnlabelledPiece)
+TEST(CloudLabellingClusters, UnlabelledClustersAndPiecesOfOneDetectionMergedByDistance)
 {
-  const std::vector<PointCloud::Ptr> clusters = {
-    rowCluster(), nullptr, std::make_shared<PointCloud>(), rowCluster(30, 34, 10)};
-  const auto pieces = label(clusters, {});
-  ASSERT_EQ(pieces.size(), 2U);
-  expectPiece(pieces[0], semantic::NO_TYPE, 10, false);
-  expectPiece(pieces[1], semantic::NO_TYPE, 5, false);
-}
+  // Without detections every cluster, null and empty ones skipped, is one unlabelled piece.
+  const auto plain =
+    label({rowCluster(), nullptr, std::make_shared<PointCloud>(), rowCluster(30, 34, 10)}, {});
+  ASSERT_EQ(plain.size(), 2U);
+  expectPiece(plain[0], semantic::NO_TYPE, 10, false);
+  expectPiece(plain[1], semantic::NO_TYPE, 5, false);
 
-TEST(CloudLabellingClusters, PiecesOfOneDetectionMergeByCentroidDistance)
-{
   // Forward camera: base x is the depth. Two clusters inside one PERSON mask, 0.3 m or 0.8 m
   // apart in x; the larger one (20 points) is the main piece.
   const Eigen::Matrix4f camera_to_base = forwardCameraToBase(0.1F, 0.0F, 0.6F);
