@@ -85,13 +85,10 @@ std::vector<std::string> DefaultStartUpLog(int cam_id, const std::string & clust
     // The ground fields (the last seventeen) carry the record's name.
     lines.push_back("[INFO] " + cam + (i < 36 ? "_" : "_remove_ground_params_.") + kValues[i]);
   }
-  lines.push_back(
-    "[ERROR] ground_height_file: ground_height_file not exist, use default from "
-    "remove_ground.yaml");
-  lines.push_back("[INFO] " + cam + ":cluster_file = " + cluster_path);
-  lines.push_back("[INFO] " + cam + "_grid_step = 0.0500");
-  lines.push_back("[INFO] " + cam + "_grid_kernelSize = 3");
-  lines.push_back("[INFO] " + cam + "_grid_th = 10");
+  lines.insert(lines.end(), {
+    "[ERROR] ground_height_file: ground_height_file not exist, use default from remove_ground.yaml",
+    "[INFO] " + cam + ":cluster_file = " + cluster_path, "[INFO] " + cam + "_grid_step = 0.0500",
+    "[INFO] " + cam + "_grid_kernelSize = 3", "[INFO] " + cam + "_grid_th = 10"});
   return lines;
 }
 
@@ -182,7 +179,8 @@ TEST_F(CameraConfigTest, ClusterFileNameIsAlwaysAppendedToTheConfigDirectory)
 {
   // The absolute name exists twice: as given, and below the configuration directory.
   const fs::path absolute = root_ / "elsewhere/cluster.yaml";
-  PackagePrefix::write(absolute, "cluster_grid_step: 0.5\ncluster_grid_kernelSize: 9\ncluster_grid_th: 99\n");
+  PackagePrefix::write(absolute,
+    "cluster_grid_step: 0.5\ncluster_grid_kernelSize: 9\ncluster_grid_th: 99\n");
   const std::string inside = PackagePrefix::write(config_dir_ + "/" + absolute.string(),
     "cluster_grid_step: 0.07\ncluster_grid_kernelSize: 5\ncluster_grid_th: 3\n");
   const auto parameters = Store({{"cluster_file", absolute.string()}});
