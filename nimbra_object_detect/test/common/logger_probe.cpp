@@ -6,8 +6,8 @@
 //   logger_probe latesink  130 info and 1 debug statement, then a warn statement through a sink
 //                          added afterwards (shows what was counted while nothing was printed)
 //   logger_probe badformat a statement whose argument does not fit its format at run time
-#include <cstdio>
 #include <iostream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,21 +74,15 @@ void BadFormat()
 
 int main(int argc, char ** argv)
 {
+  const std::map<std::string, void (*)()> scenarios = {{"levels", Levels}, {"journal", Journal},
+    {"threads", Threads}, {"latesink", LateSink}, {"badformat", BadFormat}};
   const std::string scenario = argc > 1 ? argv[1] : "";
-  if (scenario == "levels") {
-    Levels();
-  } else if (scenario == "journal") {
-    Journal();
-  } else if (scenario == "threads") {
-    Threads();
-  } else if (scenario == "latesink") {
-    LateSink();
-  } else if (scenario == "badformat") {
-    BadFormat();
-  } else {
+  const auto found = scenarios.find(scenario);
+  if (found == scenarios.end()) {
     std::cerr << "unknown scenario '" << scenario << "'\n";
     return 2;
   }
+  found->second();
   std::cout << "probe level " << nimbra::Logger::Instance().level() << std::endl;
   return 0;
 }
