@@ -21,24 +21,6 @@ using Types = std::vector<SemanticType>;
 using Thresholds = std::vector<double>;
 using Heights = std::map<SemanticType, std::pair<double, double>>;
 
-struct Built
-{
-  std::string error;
-  Types class_types;
-  Thresholds thresholds;
-  Heights heights;
-};
-
-Built Build(const std::string & meta_text, const std::string & height_text = "{}")
-{
-  Built built;
-  const AiConfig config(YAML::Load(meta_text), YAML::Load(height_text), built.error);
-  built.class_types = config.class_types;
-  built.thresholds = config.confidence_thresholds;
-  built.heights = config.height_ranges;
-  return built;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Whole documents: one row per case, checking the fields the row gives.
 
@@ -199,20 +181,21 @@ TEST(AiConfigDocuments, EachCase)
   for (const DocumentCase & c : cases) {
     SCOPED_TRACE(c.name);
     nimbra::test::LogCapture capture;
-    Built built;
-    ASSERT_NO_THROW(built = Build(c.meta, c.height));
+    std::string error;
+    std::optional<AiConfig> built;
+    ASSERT_NO_THROW(built.emplace(YAML::Load(c.meta), YAML::Load(c.height), error));
     EXPECT_EQ(capture.Lines(), c.log);
     if (c.error) {
-      EXPECT_EQ(built.error, *c.error);
+      EXPECT_EQ(error, *c.error);
     }
     if (c.class_types) {
-      EXPECT_EQ(built.class_types, *c.class_types);
+      EXPECT_EQ(built->class_types, *c.class_types);
     }
     if (c.thresholds) {
-      EXPECT_EQ(built.thresholds, *c.thresholds);
+      EXPECT_EQ(built->confidence_thresholds, *c.thresholds);
     }
     if (c.heights) {
-      EXPECT_EQ(built.heights, *c.heights);
+      EXPECT_EQ(built->height_ranges, *c.heights);
     }
   }
 }
@@ -220,10 +203,11 @@ TEST(AiConfigDocuments, EachCase)
 // ---------------------------------------------------------------------------------------------
 // Thresholds
 
-// The default threshold as written in the document (a YAML scalar, sequence, map or null).
-Built WithDefault(const std::string & text)
+/// The thresholds read when the default threshold is written as `text` (a YAML scalar, sequence,
+/// map or null); `error` receives the error text.
+Thresholds WithDefault(const std::string & text, std::string & error)
 {
-  return Build(Doc("{0: person}", text));
+  return AiConfig(YAML::Load(Doc("{0: person}", text)), YAML::Node(), error).confidence_thresholds;
 }
 
 TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
@@ -238,10 +222,11 @@ TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
     {".NAN", nan},
   };
   for (const auto & [text, expected] : numbers) {
-    const Built built = WithDefault(text);
-    EXPECT_EQ(built.error, "") << text;
-    ASSERT_EQ(built.thresholds.size(), 1U) << text;
-    const double read = built.thresholds[0];
+    std::string error;
+    const Thresholds thresholds = WithDefault(text, error);
+    EXPECT_EQ(error, "") << text;
+    ASSERT_EQ(thresholds.size(), 1U) << text;
+    const double read = thresholds[0];
     EXPECT_TRUE(read == expected || (std::isnan(read) && std::isnan(expected)))
       << text << ": " << read;
   }
@@ -250,13 +235,10 @@ TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
       "'.nAn'", "'1e'", "'e5'", "'.'", "'+-1'", "'1_000'", "'0x'", "'0b1'", "'1e999'", "'- 1'",
       "'0.5abc'"})
   {
-    const Built built = WithDefault(text);
-    EXPECT_EQ(
-      built.error,
-      "ParseFile Err: Failed to parse default_confidence_threshold, yaml-cpp: error at line 2, "
-      "column 31: bad conversion.")
-      << text;
-    EXPECT_EQ(built.thresholds, (Thresholds{0.5})) << text;
+    std::string error;
+    EXPECT_EQ(WithDefault(text, error), (Thresholds{0.5})) << text;
+    EXPECT_EQ(error, "ParseFile Err: Failed to parse default_confidence_threshold, yaml-cpp: error "
+      "at line 2, column 31: bad conversion.") << text;
   }
 }
 
