@@ -99,7 +99,7 @@ struct LabelledCloud
 /// the floor are obstacles, floor points ground.
 LabelledCloud cloudFromFrame(const DepthFrame & frame, const Camera & camera, int stride, float obstacle_height);
 
-/// Averages points per cubic voxel of `leaf` metres (like a voxel-grid filter); a voxel mixing truths
+/// Averages points per cubic voxel of `leaf` metres (PCL's voxel-grid filter); a voxel mixing truths
 /// or solids becomes unscored.
 LabelledCloud voxelize(const LabelledCloud & in, float leaf);
 
