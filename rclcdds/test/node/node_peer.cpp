@@ -124,12 +124,9 @@ int main(int argc, char ** argv)
     std::fprintf(stderr, "usage: node_peer param|lifecycle|listen NAME [TOPIC] [--ros-args ...]\n");
     return 2;
   }
-  if (args[1] == "listen") {
-    const int code = run_listen_node(args[2], args.size() > 3 ? args[3] : "chatter");
-    rclcdds::shutdown();
-    return code;
-  }
-  const int code = args[1] == "param" ? run_param_node(args[2]) : run_lifecycle_node(args[2]);
+  const std::string topic = args.size() > 3 ? args[3] : "chatter";
+  const int code = args[1] == "listen" ? run_listen_node(args[2], topic) :
+    args[1] == "param" ? run_param_node(args[2]) : run_lifecycle_node(args[2]);
   rclcdds::shutdown();
   return code;
 }
