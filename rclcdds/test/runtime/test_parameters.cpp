@@ -45,15 +45,20 @@ std::string message_of(const std::function<void()> & f)
   return "no exception";
 }
 
-TEST(Arguments, SeparatesRosAndNonRosArgumentsAndReadsLogSwitches)
+// -p values are typed as in ScalarTyping and read back in NodeParameters.TypedReadsOfOverrides.
+TEST(Arguments, SeparatesRosAndNonRosArgumentsAndReadsParameterRulesAndLogSwitches)
 {
   const auto args = Arguments::parse(
-    {"object_detect", "--verbose", "--ros-args", "-p", "executors:=4", "--", "file.txt",
-      "--ros-args", "--log-level", "debug"});
+    {"object_detect", "--verbose", "--ros-args", "-p", "executors:=4", "--param", "name:='7'", "-p",
+      "object_detect:debug:=true", "--", "file.txt", "--ros-args", "--log-level", "debug"});
   EXPECT_EQ(args.non_ros_args(), (std::vector<std::string>{"object_detect", "--verbose", "file.txt"}));
-  ASSERT_EQ(args.parameter_overrides().size(), 1u);
-  EXPECT_EQ(args.parameter_overrides()[0].node_pattern, "/**");
-  EXPECT_EQ(args.parameter_overrides()[0].parameter, Parameter("executors", 4));
+  const auto & p = args.parameter_overrides();
+  ASSERT_EQ(p.size(), 3u);
+  EXPECT_EQ(p[0].node_pattern, "/**");
+  EXPECT_EQ(p[0].parameter, Parameter("executors", 4));
+  EXPECT_EQ(p[1].parameter, Parameter("name", "7"));  // quoted: a string
+  EXPECT_EQ(p[2].node_pattern, "/object_detect");
+  EXPECT_EQ(p[2].parameter, Parameter("debug", true));
   EXPECT_EQ(args.log_level(), std::optional<std::string>("debug"));
 
   const char * argv[] = {"prog", "a", "--ros-args", "-r", "__node:=n", "--", "b"};
@@ -65,21 +70,6 @@ TEST(Arguments, SeparatesRosAndNonRosArgumentsAndReadsLogSwitches)
   EXPECT_EQ(logging.logger_levels().at("object_detect"), "error");
   EXPECT_EQ(logging.log_flags(), std::vector<std::string>{"--disable-rosout-logs"});
   EXPECT_EQ(logging.enclave(), "/secure");
-}
-
-TEST(Arguments, ParameterRulesAreTyped)
-{
-  const auto args = Arguments::parse(
-    {"x", "--ros-args", "--param", "cloud_x_leafSize:=1", "-p", "rate:=1.0", "-p",
-      "name:='7'", "-p", "object_detect:debug:=true", "-p", "list:=[a, b]"});
-  const auto & p = args.parameter_overrides();
-  ASSERT_EQ(p.size(), 5u);
-  EXPECT_EQ(p[0].parameter, Parameter("cloud_x_leafSize", 1));
-  EXPECT_EQ(p[1].parameter, Parameter("rate", 1.0));
-  EXPECT_EQ(p[2].parameter, Parameter("name", "7"));
-  EXPECT_EQ(p[3].node_pattern, "/object_detect");
-  EXPECT_EQ(p[3].parameter, Parameter("debug", true));
-  EXPECT_EQ(p[4].parameter, Parameter("list", std::vector<std::string>{"a", "b"}));
 }
 
 TEST(Arguments, RemapRules)
