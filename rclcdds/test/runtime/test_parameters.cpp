@@ -29,7 +29,6 @@ using rclcdds::NodeOptions;
 using rclcdds::Parameter;
 using rclcdds::ParameterType;
 using rclcdds::ParameterValue;
-using rclcdds::RemapRule;
 using rclcdds::node_interfaces::NodeParameters;
 using rcl_interfaces::msg::SetParametersResult;
 
@@ -70,23 +69,6 @@ TEST(Arguments, SeparatesRosAndNonRosArgumentsAndReadsParameterRulesAndLogSwitch
   EXPECT_EQ(logging.logger_levels().at("object_detect"), "error");
   EXPECT_EQ(logging.log_flags(), std::vector<std::string>{"--disable-rosout-logs"});
   EXPECT_EQ(logging.enclave(), "/secure");
-}
-
-TEST(Arguments, RemapRules)
-{
-  const auto args = Arguments::parse(
-    {"x", "--ros-args", "-r", "__node:=detector", "--remap", "__ns:=/robot", "-r",
-      "talker:chatter:=/other", "-r", "rostopic://image:=camera/image", "-r",
-      "rosservice://srv:=/srv2"});
-  std::vector<std::string> rules;  // kind node_name:match:=replacement
-  for (const RemapRule & r : args.remap_rules()) {
-    rules.push_back(
-      std::to_string(static_cast<int>(r.kind)) + " " + r.node_name + ":" + r.match + ":=" +
-      r.replacement);
-  }
-  EXPECT_EQ(
-    rules, (std::vector<std::string>{"0 :__node:=detector", "1 :__ns:=/robot",
-      "2 talker:chatter:=/other", "3 :image:=camera/image", "4 :srv:=/srv2"}));
 }
 
 TEST(Arguments, UnknownRosArgumentsAreCollectedOrThrown)
@@ -138,18 +120,22 @@ TEST(Remap, NodeNameAndNamespaceLocalRulesFirst)
   EXPECT_EQ(rclcdds::remap_node_namespace("n", "ns", nullptr, nullptr), "/ns");
 }
 
+// Every rule form: plain, topics or services only, for another node, and the long --remap.
 TEST(Remap, TopicRulesMatchExpandedNames)
 {
   const auto args = Arguments::parse(
-    {"x", "--ros-args", "-r", "image:=/camera_01/color/image_raw", "-r", "~/state:=status",
-      "-r", "other_node:cmd_vel:=/nav/cmd_vel", "-r", "rosservice://cmd_vel:=/srv/cmd_vel"});
+    {"x", "--ros-args", "-r", "rostopic://image:=/camera_01/color/image_raw", "--remap",
+      "~/state:=status", "-r", "other_node:cmd_vel:=/nav/cmd_vel", "-r",
+      "rosservice://cmd_vel:=/srv/cmd_vel"});
   const auto remap = [&](const std::string & name, bool service = false) {
       const std::string expanded = rclcdds::expand_topic_name(name, "object_detect", "/robot");
       return rclcdds::remap_topic_name(expanded, service, "object_detect", "/robot", &args, nullptr);
     };
   EXPECT_EQ(remap("image"), "/camera_01/color/image_raw");
   EXPECT_EQ(remap("/robot/image"), "/camera_01/color/image_raw");
+  EXPECT_EQ(remap("image", true), "/robot/image");
   EXPECT_EQ(remap("~/state"), "/robot/status");
+  EXPECT_EQ(remap("~/state", true), "/robot/status");
   EXPECT_EQ(remap("cmd_vel"), "/robot/cmd_vel");  // the node-targeted rule names another node
   EXPECT_EQ(remap("cmd_vel", true), "/srv/cmd_vel");
   EXPECT_EQ(remap("/image"), "/image");
