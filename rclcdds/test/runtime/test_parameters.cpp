@@ -380,24 +380,18 @@ TEST(NodeParameters, TypedReadsOfOverrides)
   EXPECT_EQ(params.get_parameter_or<std::string>("name", "fallback"), "fallback");
 }
 
+// The constructors no other test compares against a typed value (the bool, integer, double,
+// string and array ones are compared with parsed and read values throughout this file).
 TEST(ParameterValue, TypeOfEachConstructor)
 {
   const std::vector<std::pair<ParameterValue, ParameterType>> cases = {
     {ParameterValue(), rclcdds::PARAMETER_NOT_SET},
-    {ParameterValue(true), rclcdds::PARAMETER_BOOL},
-    {ParameterValue(3), rclcdds::PARAMETER_INTEGER},
     {ParameterValue(int64_t{1} << 40), rclcdds::PARAMETER_INTEGER},
     {ParameterValue(1.5f), rclcdds::PARAMETER_DOUBLE},
-    {ParameterValue(2.5), rclcdds::PARAMETER_DOUBLE},
     {ParameterValue("text"), rclcdds::PARAMETER_STRING},
-    {ParameterValue(std::string("text")), rclcdds::PARAMETER_STRING},
     {ParameterValue(std::vector<uint8_t>{1, 2}), rclcdds::PARAMETER_BYTE_ARRAY},
-    {ParameterValue(std::vector<bool>{true}), rclcdds::PARAMETER_BOOL_ARRAY},
     {ParameterValue(std::vector<int>{1, 2}), rclcdds::PARAMETER_INTEGER_ARRAY},
-    {ParameterValue(std::vector<int64_t>{1}), rclcdds::PARAMETER_INTEGER_ARRAY},
     {ParameterValue(std::vector<float>{1.f}), rclcdds::PARAMETER_DOUBLE_ARRAY},
-    {ParameterValue(std::vector<double>{1.0}), rclcdds::PARAMETER_DOUBLE_ARRAY},
-    {ParameterValue(std::vector<std::string>{"a"}), rclcdds::PARAMETER_STRING_ARRAY},
   };
   for (const auto & c : cases) {
     EXPECT_EQ(c.first.get_type(), c.second) << rclcdds::to_string(c.second);
