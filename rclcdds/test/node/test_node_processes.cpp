@@ -113,10 +113,8 @@ TEST_F(NodeProcessesTest, ParameterPeerThroughItsServicesAndTheCli)
     call<SetParametersAtomically>(node, fqn + "/set_parameters_atomically", atomic)
     ->result.successful);
 
+  // (A get naming an undeclared parameter: ParameterRequests in test_hostile_input.cpp.)
   auto get = std::make_shared<GetParameters::Request>();
-  get->names = {"gain", "limit", "mode", "missing"};
-  // An undeclared name makes the whole answer empty, as rclcpp answers.
-  EXPECT_TRUE(call<GetParameters>(node, fqn + "/get_parameters", get)->values.empty());
   get->names = {"gain", "limit", "mode"};
   const auto values = call<GetParameters>(node, fqn + "/get_parameters", get)->values;
   ASSERT_EQ(values.size(), 3u);
@@ -208,7 +206,6 @@ TEST_F(NodeProcessesTest, LifecyclePeerThroughItsServicesAndTheCli)
 
   // Not available from active: refused, state unchanged.
   EXPECT_FALSE(change(Transition::TRANSITION_CONFIGURE, ""));
-  EXPECT_FALSE(change(Transition::TRANSITION_CLEANUP, ""));
   const auto available = call<lifecycle_msgs::srv::GetAvailableTransitions>(
     node, fqn + "/get_available_transitions");
   std::vector<std::string> labels;
