@@ -17,9 +17,9 @@ namespace
 using Lines = std::vector<std::string>;
 
 /// Runs the probe with the three logger variables set as given ("NAME=value"), the others unset,
-/// checks that it exits with 0 and collects its output lines. A journal record's CODE_FILE is reduced to the file name, and
-/// its CODE_LINE reads "(probe line)" when it is the line the probe announced before the
-/// statement; the announcement itself is dropped.
+/// checks that it exits with 0 and collects its output lines. A journal record's CODE_FILE is
+/// reduced to the file name, and its CODE_LINE reads "(probe line)" when it is the line the probe
+/// announced before the statement; the announcement itself is dropped.
 Lines RunProbe(const std::string & scenario, const Lines & environment)
 {
   for (const char * name : {"SPDLOG_STDOUT", "SPDLOG_SYSTEMD", "SPDLOG_LEVEL"}) {
