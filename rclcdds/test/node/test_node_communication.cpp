@@ -157,7 +157,6 @@ TEST_F(TimerTest, WallTimerFiresAtItsPeriodAndStopsWhenCanceledFromOutsideOrInsi
   auto node = std::make_shared<rclcdds::Node>("timer_wall", node_options());
   std::atomic<int> calls{0};
   auto timer = node->create_wall_timer(20ms, [&calls] {++calls;});
-  EXPECT_EQ(timer->get_period(), std::chrono::nanoseconds(20ms));
   int self_calls = 0;  // a callback may take its own timer and cancel it
   auto self_cancelling = node->create_wall_timer(
     1ms, [&self_calls](rclcdds::TimerBase & self) {

@@ -101,7 +101,6 @@ TEST(Rate, KeepsPeriodAndReportsLateness)
 {
   rclcdds::WallRate rate(100.0);
   EXPECT_EQ(rate.period(), std::chrono::nanoseconds(10ms));
-  EXPECT_TRUE(rate.is_steady());
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 5; ++i) {
     EXPECT_TRUE(rate.sleep());
