@@ -30,14 +30,6 @@ namespace
 class NodeProcessesTest : public rclcdds_test::NodeTest
 {
 protected:
-  /// A caller node that publishes no /parameter_events itself.
-  rclcdds::Node::SharedPtr caller(const std::string & name)
-  {
-    auto options = node_options();
-    options.start_parameter_event_publisher(false);
-    return std::make_shared<rclcdds::Node>(name, options);
-  }
-
   template<class ServiceT>
   std::shared_ptr<typename ServiceT::Response> call(
     const rclcdds::Node::SharedPtr & node, const std::string & service,
@@ -86,7 +78,9 @@ TEST_F(NodeProcessesTest, ParameterPeerThroughItsServicesAndTheCli)
   const std::string fqn = "/" + name;
   ChildProcess peer({NODE_PEER, "param", name});
   ASSERT_TRUE(peer.wait_for_line("ready", 10s)) << peer.output();
-  auto node = caller("param_caller");
+  auto options = node_options();
+  options.start_parameter_event_publisher(false);  // the publisher count below is the peer's
+  auto node = std::make_shared<rclcdds::Node>("param_caller", options);
   std::vector<rcl_interfaces::msg::ParameterEvent> events;
   auto events_sub = node->create_subscription<rcl_interfaces::msg::ParameterEvent>(
     "/parameter_events", rclcdds::ParameterEventsQoS(),
@@ -169,7 +163,7 @@ TEST_F(NodeProcessesTest, LifecyclePeerThroughItsServicesAndTheCli)
   const std::string fqn = "/" + name;
   ChildProcess peer({NODE_PEER, "lifecycle", name});
   ASSERT_TRUE(peer.wait_for_line("ready", 10s)) << peer.output();
-  auto node = caller("lifecycle_caller");
+  auto node = std::make_shared<rclcdds::Node>("lifecycle_caller", node_options());
   std::vector<lifecycle_msgs::msg::TransitionEvent> events;
   auto event_sub = node->create_subscription<lifecycle_msgs::msg::TransitionEvent>(
     fqn + "/transition_event", rclcdds::QoS(10),
