@@ -81,7 +81,7 @@ Frame render(
 // Odd size: the principal point is the centre pixel (80, 60).
 const CameraIntrinsics kOdd = CameraIntrinsics::fromHorizontalFov(161, 121, 80.0 * kDegree);
 
-TEST(DepthRenderer, OpticalDepthOfTheNearestSurfaceOrZeroOutsideTheRange)
+TEST(DepthRenderer, DepthAndObjectOfTheNearestSurfaceWithDepthZeroOutsideTheRange)
 {
   struct Row
   {
@@ -90,65 +90,52 @@ TEST(DepthRenderer, OpticalDepthOfTheNearestSurfaceOrZeroOutsideTheRange)
     Eigen::Isometry3d pose;
     double max_range;
     uint32_t u, v;
-    uint16_t mm;
+    double mm;
+    uint16_t label;
   };
   const Eigen::Isometry3d down = cameraPose({1.1, 0.0, 1.0}, 90.0);
+  const Eigen::Isometry3d level = cameraPose({0, 0, 0.5}, 0);
   const Scene cup = floorWith({box({0.9, -0.2, 0.0}, {1.3, 0.2, 0.1}, 3)});
+  // Object 9's front face is 3 m ahead of the level camera: 3 m on every pixel of it.
+  const Scene ahead = floorWith({box({3.0, -0.3, 0.0}, {3.5, 0.3, 0.4}, 9)});
+  const auto floor_mm = [](uint32_t v) {return 0.5e3 * kOdd.fy / (v - kOdd.cy);};
   const Row rows[] = {
     {"forward, 0.6 m high, 30 deg down: 0.6 / sin 30", floorWith(), cameraPose({0, 0, 0.6}, 30),
-      10.0, 80, 60, 1200},
+      10.0, 80, 60, 1200, 5},
     {"0.5 m high, 10 deg down: 0.5 / sin 10", floorWith(), cameraPose({0, 0, 0.5}, 10), 10.0, 80,
-      60, 2879},
-    {"the same floor beyond a 2 m range", floorWith(), cameraPose({0, 0, 0.5}, 10), 2.0, 80, 60, 0},
-    {"straight down onto a 10 cm box", cup, down, 10.0, 80, 60, 900},
-    {"straight down beside it: the height", cup, down, 10.0, 2, 2, 1000},
-    {"looking 20 deg up: nothing hit", floorWith(), cameraPose({0, 0, 0.5}, -20), 10.0, 80, 60, 0},
+      60, 2879, 5},
+    {"the same floor beyond a 2 m range", floorWith(), cameraPose({0, 0, 0.5}, 10), 2.0, 80, 60, 0,
+      5},
+    {"straight down onto a 10 cm box", cup, down, 10.0, 80, 60, 900, 3},
+    {"straight down beside it: the height", cup, down, 10.0, 2, 2, 1000, 5},
+    {"looking 20 deg up: nothing hit", floorWith(), cameraPose({0, 0, 0.5}, -20), 10.0, 80, 60, 0,
+      kNoObject},
     {"a face 5 cm from the lens, under the minimum range",
-      floorWith({box({0.05, -1.0, 0.0}, {0.3, 1.0, 1.0}, 3)}), cameraPose({0, 0, 0.5}, 0), 10.0,
-      80, 60, 0},
+      floorWith({box({0.05, -1.0, 0.0}, {0.3, 1.0, 1.0}, 3)}), level, 10.0, 80, 60, 0, 3},
+    {"level: the box face below the centre", ahead, level, 10.0, 80, 65, 3000, 9},
+    {"level: the box face left of it", ahead, level, 10.0, 78, 70, 3000, 9},
+    {"level: the floor in front of the box", ahead, level, 10.0, 80, 120, floor_mm(120), 5},
+    {"level: the floor beside the box", ahead, level, 10.0, 150, 100, floor_mm(100), 5},
+    {"level: nothing above the horizon", ahead, level, 10.0, 80, 5, 0, kNoObject},
+    {"level: nothing in the corner", ahead, level, 10.0, 0, 0, 0, kNoObject},
   };
+  const Rgb background = paletteEntry("background").colour;
   for (const Row & row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(render(row.scene, kOdd, exact(row.max_range), row.pose).mm(row.u, row.v), row.mm);
+    const Frame frame = render(row.scene, kOdd, exact(row.max_range), row.pose);
+    const size_t pixel = static_cast<size_t>(row.v) * kOdd.width + row.u;
+    EXPECT_NEAR(frame.mm(row.u, row.v), row.mm, 1.0);
+    ASSERT_EQ(frame.labels.size(), size_t{161} * 121);
+    EXPECT_EQ(frame.labels[pixel], row.label);
+    const uint8_t * rgb = &frame.rgb[3 * pixel];
+    EXPECT_EQ(row.label == kNoObject, rgb[0] == background.r && rgb[1] == background.g &&
+      rgb[2] == background.b);
+    // The render without labels gives the same images.
+    std::vector<uint8_t> depth, colour;
+    DepthRenderer(kOdd, exact(row.max_range)).render(row.scene, row.pose, 0, depth, colour);
+    EXPECT_EQ(depth, frame.depth);
+    EXPECT_EQ(colour, frame.rgb);
   }
-}
-
-TEST(DepthRenderer, ObjectIdsAndDepthOfABoxInFrontOfTheFloorAndNothingAbove)
-{
-  // A level camera 0.5 m high; a box (object 9) whose front face is 3 m ahead: its depth is 3 m
-  // on every pixel. The upper half of the image sees nothing.
-  const Scene scene = floorWith({box({3.0, -0.3, 0.0}, {3.5, 0.3, 0.4}, 9)});
-  const auto k = CameraIntrinsics::fromHorizontalFov(64, 48, 80.0 * kDegree);
-  const Frame frame = render(scene, k, exact(), cameraPose({0, 0, 0.5}, 0));
-  ASSERT_EQ(frame.labels.size(), size_t{64} * 48);
-  ASSERT_EQ(frame.depth.size(), size_t{64} * 48 * 2);
-  ASSERT_EQ(frame.rgb.size(), size_t{64} * 48 * 3);
-  struct Probe
-  {
-    uint32_t u, v;
-    uint16_t label;
-    double mm;  // floor: 0.5 m * fy / (v - cy)
-  };
-  const Probe probes[] = {
-    {0, 0, kNoObject, 0}, {32, 5, kNoObject, 0}, {32, 26, 9, 3000}, {31, 28, 9, 3000},
-    {5, 47, 5, 0.5e3 * k.fy / (47 - k.cy)}, {32, 47, 5, 0.5e3 * k.fy / (47 - k.cy)},
-    {60, 40, 5, 0.5e3 * k.fy / (40 - k.cy)}};
-  const Rgb background = paletteEntry("background").colour;
-  for (const Probe & probe : probes) {
-    SCOPED_TRACE(std::to_string(probe.u) + "," + std::to_string(probe.v));
-    EXPECT_EQ(frame.labels[probe.v * 64 + probe.u], probe.label);
-    EXPECT_NEAR(frame.mm(probe.u, probe.v), probe.mm, 1.0);
-    const uint8_t * rgb = &frame.rgb[3 * (probe.v * 64 + probe.u)];
-    if (probe.label == kNoObject) {
-      EXPECT_EQ(Eigen::Vector3i(rgb[0], rgb[1], rgb[2]),
-        Eigen::Vector3i(background.r, background.g, background.b));
-    }
-  }
-  // The render without labels gives the same images.
-  std::vector<uint8_t> depth, rgb;
-  DepthRenderer(k, exact()).render(scene, cameraPose({0, 0, 0.5}, 0), 0, depth, rgb);
-  EXPECT_EQ(depth, frame.depth);
-  EXPECT_EQ(rgb, frame.rgb);
 }
 
 TEST(DepthRenderer, NoiseIsSeededPerFrameAndHasTheConfiguredSpread)
@@ -244,7 +231,7 @@ double distanceToObject(const Scene & scene, const WorldObject & object, const E
   return best;
 }
 
-TEST(DemoRigLabels, EveryPixelWithDepthLiesOnTheObjectItIsLabelledWith)
+TEST(DemoRig, EveryPixelWithDepthLiesOnItsLabelledObjectAndTheTruthJsonListsThem)
 {
   DemoRig::Params params;
   params.width = 160;
@@ -283,6 +270,41 @@ TEST(DemoRigLabels, EveryPixelWithDepthLiesOnTheObjectItIsLabelledWith)
       EXPECT_EQ(off_surface, 0U);
     }
   }
+
+  // The truth JSON of camera 1's frame 30 (scene time 3 s).
+  const DemoRig::CameraFrame & frame = rig.render(30, 0);
+  const std::vector<PixelRegion> regions = labelRegions(frame.labels, 160, 120);
+  const YAML::Node doc = YAML::Load(frameTruthJson(rig, frame));  // JSON is YAML
+  EXPECT_NEAR(doc["scene_t"].as<double>(), 3.0, 1e-9);
+  EXPECT_EQ(doc["camera"].as<int>(), 1);
+  EXPECT_EQ(doc["frame_id"].as<std::string>(), "camera_01_depth_optical_frame");
+  ASSERT_EQ(doc["objects"].size(), rig.world().objects().size());
+  size_t with_pixels = 0;
+  for (const YAML::Node & object : doc["objects"]) {
+    const WorldObject & truth = rig.world().objects().at(object["id"].as<size_t>());
+    SCOPED_TRACE(truth.name);
+    EXPECT_EQ(object["name"].as<std::string>(), truth.name);
+    EXPECT_EQ(object["class"].as<std::string>(), truth.semantic_class);
+    EXPECT_EQ(static_cast<bool>(object["map_min"]), !truth.boxes.empty());
+    if (!truth.boxes.empty()) {
+      // A box of the object at scene time 3 s lies inside the written extent.
+      const Box & box = rig.world().sceneAt(3.0).boxes[truth.boxes.front()];
+      for (int axis = 0; axis < 3; ++axis) {
+        EXPECT_LE(object["map_min"][axis].as<double>(), box.min[axis] + 1e-4);
+        EXPECT_GE(object["map_max"][axis].as<double>(), box.max[axis] - 1e-4);
+      }
+    }
+    if (object["pixels"]) {
+      ++with_pixels;
+      const auto region = std::find_if(
+        regions.begin(), regions.end(), [&](const PixelRegion & r) {return r.id == truth.id;});
+      ASSERT_NE(region, regions.end());
+      EXPECT_EQ(object["pixels"].as<size_t>(), region->pixels);
+      EXPECT_EQ(object["pixel_box"].as<std::vector<uint32_t>>(),
+        (std::vector<uint32_t>{region->u_min, region->v_min, region->u_max, region->v_max}));
+    }
+  }
+  EXPECT_EQ(with_pixels, regions.size());
 }
 
 TEST(DemoWorldPlacements, MapExtentsAreTheDefinitionsAndBaseExtentsFollowTheRobot)
@@ -318,47 +340,6 @@ TEST(DemoWorldPlacements, MapExtentsAreTheDefinitionsAndBaseExtentsFollowTheRobo
       EXPECT_NEAR(placement.base_extent.max().z(), defined.max().z(), 1e-9);
     }
   }
-}
-
-TEST(FrameTruthJson, ListsEveryObjectWithItsExtentsAndItsPixelsWhenInView)
-{
-  DemoRig::Params params;
-  params.width = 160;
-  params.height = 120;
-  DemoRig rig(params);
-  const DemoRig::CameraFrame & frame = rig.render(30, 0);
-  const std::vector<PixelRegion> regions = labelRegions(frame.labels, 160, 120);
-  const YAML::Node doc = YAML::Load(frameTruthJson(rig, frame));  // JSON is YAML
-  EXPECT_NEAR(doc["scene_t"].as<double>(), 3.0, 1e-9);
-  EXPECT_EQ(doc["camera"].as<int>(), 1);
-  EXPECT_EQ(doc["frame_id"].as<std::string>(), "camera_01_depth_optical_frame");
-  ASSERT_EQ(doc["objects"].size(), rig.world().objects().size());
-  size_t with_pixels = 0;
-  for (const YAML::Node & object : doc["objects"]) {
-    const WorldObject & truth = rig.world().objects().at(object["id"].as<size_t>());
-    SCOPED_TRACE(truth.name);
-    EXPECT_EQ(object["name"].as<std::string>(), truth.name);
-    EXPECT_EQ(object["class"].as<std::string>(), truth.semantic_class);
-    EXPECT_EQ(static_cast<bool>(object["map_min"]), !truth.boxes.empty());
-    if (!truth.boxes.empty()) {
-      // A box of the object at scene time 3 s lies inside the written extent.
-      const Box & box = rig.world().sceneAt(3.0).boxes[truth.boxes.front()];
-      for (int axis = 0; axis < 3; ++axis) {
-        EXPECT_LE(object["map_min"][axis].as<double>(), box.min[axis] + 1e-4);
-        EXPECT_GE(object["map_max"][axis].as<double>(), box.max[axis] - 1e-4);
-      }
-    }
-    if (object["pixels"]) {
-      ++with_pixels;
-      const auto region = std::find_if(
-        regions.begin(), regions.end(), [&](const PixelRegion & r) {return r.id == truth.id;});
-      ASSERT_NE(region, regions.end());
-      EXPECT_EQ(object["pixels"].as<size_t>(), region->pixels);
-      EXPECT_EQ(object["pixel_box"].as<std::vector<uint32_t>>(),
-        (std::vector<uint32_t>{region->u_min, region->v_min, region->u_max, region->v_max}));
-    }
-  }
-  EXPECT_EQ(with_pixels, regions.size());
 }
 
 }  // namespace
