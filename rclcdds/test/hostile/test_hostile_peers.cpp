@@ -81,33 +81,21 @@ protected:
     return options;
   }
 
-  template<class ServiceT>
-  std::shared_ptr<typename ServiceT::Response> call(
-    const rclcdds::Node::SharedPtr & node, const std::string & service,
-    std::shared_ptr<typename ServiceT::Request> request, std::chrono::seconds timeout = 10s)
-  {
-    auto client = node->create_client<ServiceT>(service);
-    if (!client->wait_for_service(timeout)) {
-      return nullptr;
-    }
-    auto future = client->async_send_request(request);
-    if (rclcdds::spin_until_future_complete(node, future, timeout) !=
-      rclcdds::FutureReturnCode::SUCCESS)
-    {
-      return nullptr;
-    }
-    return future.get();
-  }
-
   /// get_parameters of `name` on node `node_name`; null when unanswered.
   std::shared_ptr<rcl_interfaces::srv::GetParameters::Response> get(
     const rclcdds::Node::SharedPtr & caller, const std::string & node_name,
     const std::string & name, std::chrono::seconds timeout = 10s)
   {
-    auto request = std::make_shared<rcl_interfaces::srv::GetParameters::Request>();
+    using rcl_interfaces::srv::GetParameters;
+    auto client = caller->create_client<GetParameters>("/" + node_name + "/get_parameters");
+    if (!client->wait_for_service(timeout)) {
+      return nullptr;
+    }
+    auto request = std::make_shared<GetParameters::Request>();
     request->names = {name};
-    return call<rcl_interfaces::srv::GetParameters>(
-      caller, "/" + node_name + "/get_parameters", request, timeout);
+    auto future = client->async_send_request(request);
+    const auto code = rclcdds::spin_until_future_complete(caller, future, timeout);
+    return code == rclcdds::FutureReturnCode::SUCCESS ? future.get() : nullptr;
   }
 };
 
