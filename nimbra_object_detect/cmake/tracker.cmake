@@ -25,9 +25,7 @@ if(BUILD_TESTING)
   target_link_libraries(test_hungarian_algorithm nimbra_od_tracker)
 
   ament_add_gtest(test_trash_tracker
-    test/tracker/test_trash_tracker_config.cpp
-    test/tracker/test_trash_tracker_update.cpp
-    test/tracker/test_trash_tracker_publish.cpp
+    test/tracker/test_trash_tracker.cpp
     ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
   )
   target_link_libraries(test_trash_tracker nimbra_od_tracker)
