@@ -52,10 +52,9 @@ pid_t startDemoScene(const std::vector<std::string> & parameters)
 /// `timeout`: it is then killed.
 int exitStatus(pid_t pid, std::chrono::milliseconds timeout)
 {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
   int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) != pid) {
-    if (std::chrono::steady_clock::now() >= deadline) {
+  for (auto left = timeout; ::waitpid(pid, &status, WNOHANG) != pid; left -= 20ms) {
+    if (left <= 0ms) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
       return -1;
@@ -94,25 +93,22 @@ TEST(DemoSceneProcess, PublishesTheRigsFramesNumberedInTheirStampsAndStopsAfterI
   std::mutex mutex;
   Received received[2];
   std::vector<rclcdds::SubscriptionBase::SharedPtr> subscriptions;
+  // Files each message under the frame number of its stamp.
+  const auto fileByFrame = [&mutex](auto & to) {
+      return [&mutex, &to](const typename std::decay_t<decltype(to)>::mapped_type & message) {
+               std::lock_guard<std::mutex> lock(mutex);
+               to[frameOf(message.header.stamp)] = message;
+             };
+    };
   for (int c = 0; c < 2; ++c) {
     const std::string topic = "/camera_0" + std::to_string(c + 1) + "/";
     Received & to = received[c];
-    for (auto * images : {&to.depth, &to.colour}) {
-      subscriptions.push_back(
-        node->create_subscription<sensor_msgs::msg::Image>(
-          topic + (images == &to.depth ? "depth" : "color") + "/image_raw",
-          rclcdds::SensorDataQoS(), [&mutex, images](const sensor_msgs::msg::Image & image) {
-            std::lock_guard<std::mutex> lock(mutex);
-            (*images)[frameOf(image.header.stamp)] = image;
-          }));
-    }
-    subscriptions.push_back(
-      node->create_subscription<sensor_msgs::msg::CameraInfo>(
-        topic + "depth/camera_info", rclcdds::QoS(10),
-        [&mutex, &to](const sensor_msgs::msg::CameraInfo & info) {
-          std::lock_guard<std::mutex> lock(mutex);
-          to.info[frameOf(info.header.stamp)] = info;
-        }));
+    subscriptions.push_back(node->create_subscription<sensor_msgs::msg::Image>(
+      topic + "depth/image_raw", rclcdds::SensorDataQoS(), fileByFrame(to.depth)));
+    subscriptions.push_back(node->create_subscription<sensor_msgs::msg::Image>(
+      topic + "color/image_raw", rclcdds::SensorDataQoS(), fileByFrame(to.colour)));
+    subscriptions.push_back(node->create_subscription<sensor_msgs::msg::CameraInfo>(
+      topic + "depth/camera_info", rclcdds::QoS(10), fileByFrame(to.info)));
   }
   rclcdds::executors::SingleThreadedExecutor executor(rclcdds::ExecutorOptions{context});
   executor.add_node(node);
