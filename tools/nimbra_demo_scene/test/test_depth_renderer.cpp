@@ -55,17 +55,16 @@ DepthRenderer::Params exact(double max_range = 10.0)
   return params;
 }
 
+/// Millimetres at pixel `i` of a 16UC1 little-endian depth image.
+uint16_t mmAt(const std::vector<uint8_t> & depth, size_t i)
+{
+  return static_cast<uint16_t>(depth[2 * i] | (depth[2 * i + 1] << 8));
+}
+
 struct Frame
 {
   std::vector<uint8_t> depth, rgb;
   std::vector<uint16_t> labels;
-  uint32_t width{0};
-
-  uint16_t mm(uint32_t u, uint32_t v) const
-  {
-    const size_t i = 2 * (static_cast<size_t>(v) * width + u);
-    return static_cast<uint16_t>(depth[i] | (depth[i + 1] << 8));
-  }
 };
 
 Frame render(
@@ -73,7 +72,6 @@ Frame render(
   const Eigen::Isometry3d & pose, uint64_t frame_index = 0)
 {
   Frame frame;
-  frame.width = k.width;
   DepthRenderer(k, params).render(scene, pose, frame_index, frame.depth, frame.rgb, frame.labels);
   return frame;
 }
@@ -124,7 +122,7 @@ TEST(DepthRenderer, DepthAndObjectOfTheNearestSurfaceWithDepthZeroOutsideTheRang
     SCOPED_TRACE(row.name);
     const Frame frame = render(row.scene, kOdd, exact(row.max_range), row.pose);
     const size_t pixel = static_cast<size_t>(row.v) * kOdd.width + row.u;
-    EXPECT_NEAR(frame.mm(row.u, row.v), row.mm, 1.0);
+    EXPECT_NEAR(mmAt(frame.depth, pixel), row.mm, 1.0);
     ASSERT_EQ(frame.labels.size(), size_t{161} * 121);
     EXPECT_EQ(frame.labels[pixel], row.label);
     const uint8_t * rgb = &frame.rgb[3 * pixel];
@@ -149,14 +147,12 @@ TEST(DepthRenderer, NoiseIsSeededPerFrameAndHasTheConfiguredSpread)
   const Frame noisy = render(floorWith(), k, params, pose, 3);
   double sum = 0.0, sum_sq = 0.0;
   size_t count = 0;
-  for (uint32_t v = 0; v < k.height; ++v) {
-    for (uint32_t u = 0; u < k.width; ++u) {
-      if (truth.mm(u, v) != 0) {
-        const double error = noisy.mm(u, v) - truth.mm(u, v);
-        sum += error;
-        sum_sq += error * error;
-        ++count;
-      }
+  for (size_t i = 0; i < truth.labels.size(); ++i) {
+    if (mmAt(truth.depth, i) != 0) {
+      const double error = mmAt(noisy.depth, i) - mmAt(truth.depth, i);
+      sum += error;
+      sum_sq += error * error;
+      ++count;
     }
   }
   ASSERT_GT(count, 10000U);
@@ -220,13 +216,9 @@ double distanceToObject(const Scene & scene, const WorldObject & object, const E
   for (size_t index : object.boxes) {
     const Box & box = scene.boxes[index];
     // Outside distance, or depth below the nearest face when inside.
-    const Eigen::Vector3d below = (box.min - p).cwiseMax(0.0);
-    const Eigen::Vector3d above = (p - box.max).cwiseMax(0.0);
-    double d = (below + above).norm();
-    if (d == 0.0) {
-      d = std::min((p - box.min).minCoeff(), (box.max - p).minCoeff());
-    }
-    best = std::min(best, d);
+    const double outside = Eigen::AlignedBox3d(box.min, box.max).exteriorDistance(p);
+    best = std::min(best, outside > 0.0 ? outside :
+      std::min((p - box.min).minCoeff(), (box.max - p).minCoeff()));
   }
   return best;
 }
@@ -246,24 +238,19 @@ TEST(DemoRig, EveryPixelWithDepthLiesOnItsLabelledObjectAndTheTruthJsonListsThem
       const Scene & scene = rig.world().sceneAt(f.scene_t);
       ASSERT_EQ(f.labels.size(), size_t{160} * 120);
       size_t with_depth = 0, off_surface = 0;
-      for (uint32_t v = 0; v < k.height; ++v) {
-        for (uint32_t u = 0; u < k.width; ++u) {
-          const size_t i = static_cast<size_t>(v) * k.width + u;
-          const uint16_t mm = static_cast<uint16_t>(
-            f.depth_16uc1[2 * i] | (f.depth_16uc1[2 * i + 1] << 8));
-          if (mm == 0) {
-            continue;
-          }
-          ++with_depth;
-          const uint16_t id = f.labels[i];
-          ASSERT_LT(id, rig.world().objects().size()) << "pixel " << u << "," << v;
-          const double z = mm / 1000.0;
-          const Eigen::Vector3d optical((u - k.cx) / k.fx * z, (v - k.cy) / k.fy * z, z);
-          const Eigen::Vector3d p = f.map_to_optical * optical;
-          // Half a millimetre of depth rounding, stretched along grazing rays.
-          if (distanceToObject(scene, rig.world().objects()[id], p) > 0.01) {
-            ++off_surface;
-          }
+      for (size_t i = 0; i < f.labels.size(); ++i) {
+        const double z = mmAt(f.depth_16uc1, i) / 1000.0, u = i % k.width, v = i / k.width;
+        if (z == 0.0) {
+          continue;
+        }
+        ++with_depth;
+        const uint16_t id = f.labels[i];
+        ASSERT_LT(id, rig.world().objects().size()) << "pixel " << u << "," << v;
+        const Eigen::Vector3d optical((u - k.cx) / k.fx * z, (v - k.cy) / k.fy * z, z);
+        const Eigen::Vector3d p = f.map_to_optical * optical;
+        // Half a millimetre of depth rounding, stretched along grazing rays.
+        if (distanceToObject(scene, rig.world().objects()[id], p) > 0.01) {
+          ++off_surface;
         }
       }
       EXPECT_GT(with_depth, 0U);
