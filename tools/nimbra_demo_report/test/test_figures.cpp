@@ -88,11 +88,10 @@ TEST(Figures, VerdictsAgainstGoalAndRelaxedBound)
 sensor_msgs::msg::PointCloud2 Cloud(const std::vector<std::array<float, 3>> & points)
 {
   sensor_msgs::msg::PointCloud2 c;
-  const char * names[3] = {"x", "y", "z"};
-  for (uint32_t i = 0; i < 3; ++i) {
+  for (const char * name : {"x", "y", "z"}) {
     sensor_msgs::msg::PointField f;
-    f.name = names[i];
-    f.offset = 4 * i;
+    f.name = name;
+    f.offset = 4 * static_cast<uint32_t>(c.fields.size());
     f.datatype = sensor_msgs::msg::PointField::FLOAT32;
     f.count = 1;
     c.fields.push_back(f);

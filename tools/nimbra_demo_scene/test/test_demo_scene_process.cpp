@@ -70,13 +70,6 @@ uint64_t frameOf(const builtin_interfaces::msg::Time & stamp)
   return nimbra_demo_scene::frameFromStamp(stamp.sec + stamp.nanosec * 1e-9, 0.0);
 }
 
-/// What one camera's topics delivered, by frame number.
-struct Received
-{
-  std::map<uint64_t, sensor_msgs::msg::Image> depth, colour;
-  std::map<uint64_t, sensor_msgs::msg::CameraInfo> info;
-};
-
 TEST(DemoSceneProcess, PublishesTheRigsFramesNumberedInTheirStampsAndStopsAfterItsDuration)
 {
   // A short run that stops by itself: nothing outlives the test even when a check fails.
@@ -91,7 +84,9 @@ TEST(DemoSceneProcess, PublishesTheRigsFramesNumberedInTheirStampsAndStopsAfterI
   rclcdds::tf2_ros::Buffer buffer(node->get_clock());
   rclcdds::tf2_ros::TransformListener listener(buffer, node);
   std::mutex mutex;
-  Received received[2];
+  // What each camera's topics delivered, by frame number.
+  std::map<uint64_t, sensor_msgs::msg::Image> depth_of[2], colour_of[2];
+  std::map<uint64_t, sensor_msgs::msg::CameraInfo> info_of[2];
   std::vector<rclcdds::SubscriptionBase::SharedPtr> subscriptions;
   // Files each message under the frame number of its stamp.
   const auto fileByFrame = [&mutex](auto & to) {
@@ -102,13 +97,12 @@ TEST(DemoSceneProcess, PublishesTheRigsFramesNumberedInTheirStampsAndStopsAfterI
     };
   for (int c = 0; c < 2; ++c) {
     const std::string topic = "/camera_0" + std::to_string(c + 1) + "/";
-    Received & to = received[c];
     subscriptions.push_back(node->create_subscription<sensor_msgs::msg::Image>(
-      topic + "depth/image_raw", rclcdds::SensorDataQoS(), fileByFrame(to.depth)));
+      topic + "depth/image_raw", rclcdds::SensorDataQoS(), fileByFrame(depth_of[c])));
     subscriptions.push_back(node->create_subscription<sensor_msgs::msg::Image>(
-      topic + "color/image_raw", rclcdds::SensorDataQoS(), fileByFrame(to.colour)));
+      topic + "color/image_raw", rclcdds::SensorDataQoS(), fileByFrame(colour_of[c])));
     subscriptions.push_back(node->create_subscription<sensor_msgs::msg::CameraInfo>(
-      topic + "depth/camera_info", rclcdds::QoS(10), fileByFrame(to.info)));
+      topic + "depth/camera_info", rclcdds::QoS(10), fileByFrame(info_of[c])));
   }
   rclcdds::executors::SingleThreadedExecutor executor(rclcdds::ExecutorOptions{context});
   executor.add_node(node);
@@ -132,20 +126,19 @@ TEST(DemoSceneProcess, PublishesTheRigsFramesNumberedInTheirStampsAndStopsAfterI
   std::lock_guard<std::mutex> lock(mutex);
   for (int c = 0; c < 2; ++c) {
     SCOPED_TRACE("camera " + std::to_string(c + 1));
-    const Received & got = received[c];
-    ASSERT_GE(got.depth.size(), 5U);
+    ASSERT_GE(depth_of[c].size(), 5U);
     const std::string frame_id = "camera_0" + std::to_string(c + 1) + "_depth_optical_frame";
     size_t paired = 0;
-    for (const auto & [frame, depth] : got.depth) {
+    for (const auto & [frame, depth] : depth_of[c]) {
       SCOPED_TRACE("frame " + std::to_string(frame));
       EXPECT_EQ(depth.encoding, "16UC1");
       EXPECT_EQ(depth.header.frame_id, frame_id);
       EXPECT_EQ(depth.step, 160U * 2);
       const auto & rendered = rig.render(frame, static_cast<size_t>(c));
       EXPECT_EQ(depth.data, rendered.depth_16uc1);
-      const auto colour = got.colour.find(frame);
-      const auto info = got.info.find(frame);
-      if (colour == got.colour.end() || info == got.info.end()) {
+      const auto colour = colour_of[c].find(frame);
+      const auto info = info_of[c].find(frame);
+      if (colour == colour_of[c].end() || info == info_of[c].end()) {
         continue;
       }
       ++paired;
@@ -158,14 +151,14 @@ TEST(DemoSceneProcess, PublishesTheRigsFramesNumberedInTheirStampsAndStopsAfterI
       EXPECT_EQ(info->second.height, 120U);
     }
     // Best effort on loopback loses nothing in practice; allow a frame or two at the edges.
-    EXPECT_GE(paired + 2, got.depth.size());
+    EXPECT_GE(paired + 2, depth_of[c].size());
     // Every frame has its own number: none is skipped between the first and the last seen.
-    EXPECT_LE(got.depth.rbegin()->first - got.depth.begin()->first, got.depth.size() + 1);
+    EXPECT_LE(depth_of[c].rbegin()->first - depth_of[c].begin()->first, depth_of[c].size() + 1);
 
     // TF (static mount, odom, base) finds the camera in the map at the last image's own stamp.
     EXPECT_NO_THROW(
       buffer.lookupTransform(
-        "map", frame_id, rclcdds::Time(got.depth.rbegin()->second.header.stamp),
+        "map", frame_id, rclcdds::Time(depth_of[c].rbegin()->second.header.stamp),
         rclcdds::Duration(std::chrono::seconds(1))));
   }
   context->shutdown("test done");
