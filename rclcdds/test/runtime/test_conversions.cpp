@@ -196,12 +196,12 @@ TEST(PclConversions, XyzLayoutAndRoundTrip)
   EXPECT_EQ(msg.row_step, msg.point_step * 100);
   EXPECT_TRUE(msg.is_dense);
   ASSERT_EQ(msg.fields.size(), 3u);
-  EXPECT_EQ(msg.fields[2].name, "z");
-  EXPECT_EQ(msg.fields[2].offset, 8u);
-  EXPECT_EQ(msg.fields[2].datatype, PointField::FLOAT32);
+  EXPECT_EQ(
+    msg.fields[2], PointField().set__name("z").set__offset(8).set__datatype(PointField::FLOAT32)
+    .set__count(1));
   EXPECT_EQ(msg.header.frame_id, "base_footprint");
-  EXPECT_EQ(msg.header.stamp.sec, 1700000000);
-  EXPECT_EQ(msg.header.stamp.nanosec, 123456000u);
+  EXPECT_EQ(
+    msg.header.stamp, builtin_interfaces::msg::Time().set__sec(1700000000).set__nanosec(123456000));
   EXPECT_TRUE(pc::validatePointCloud2(msg, nullptr));
 
   pcl::PointCloud<pcl::PointXYZ> back;
