@@ -369,13 +369,9 @@ TEST(TrashTrackerMerge, PositionAndSizeSmoothedHeightAndSmallestDistanceKeptLast
       return tracker.tracks().at(0);
     };
   const std::vector<float> unknown{-1.F, -1.F, -1.F};
-  WasteObservation first = Observation(1.0, 1.0, semantic::PAPER, unknown, 2.0F);
-  first.z = 0.03;
-  update(first);
-  WasteObservation second = Observation(1.1, 0.9, semantic::MASK, unknown, 3.0F);
-  second.z = 0.5;
+  update({1.0, 1.0, 0.03, 2.0F, semantic::PAPER, unknown});  // x, y, z, distance, type, size
   // An unknown measurement leaves the size alone.
-  EXPECT_EQ(update(second).size, unknown);
+  EXPECT_EQ(update({1.1, 0.9, 0.5, 3.0F, semantic::MASK, unknown}).size, unknown);
   // The first real measurement replaces the unknown size instead of being pulled towards -1.
   WasteTrack track = update(Observation(1.0, 1.0, semantic::MASK, {0.10F, 0.05F, 0.02F}, 1.0F));
   EXPECT_DOUBLE_EQ(track.x, 0.8 * (0.8 * 1.0 + 0.2 * 1.1) + 0.2 * 1.0);
@@ -603,8 +599,7 @@ TEST(TrashTrackerPublish, MarkersThenListOfConfirmedTracksEvenWhenEmpty)
       published.order.push_back("trash_marker");
       published.markers.push_back(message);
     });
-  WasteObservation paper = Observation(2.0, 1.0, semantic::PAPER, {-1.F, -1.F, -1.F}, 1.25F);
-  paper.z = 0.02;
+  const WasteObservation paper{2.0, 1.0, 0.02, 1.25F, semantic::PAPER, {-1.F, -1.F, -1.F}};
   const WasteObservation swab = Observation(4.0, -1.0, semantic::SWAB);
   // First seen as a BOTTLE (arm), then matched as a SWAB only: the vote makes it a SWAB.
   tracker->Update({paper, Observation(4.0, -1.0, semantic::BOTTLE)}, RobotPose(0.0, 0.0));
