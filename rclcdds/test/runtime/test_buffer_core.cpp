@@ -13,6 +13,7 @@
 #include "rclcdds/tf2/buffer.hpp"
 #include "rclcdds/tf2/buffer_core.hpp"
 #include "rclcdds/tf2/eigen.hpp"
+#include "thrown_message.hpp"
 
 namespace
 {
@@ -42,16 +43,7 @@ geometry_msgs::msg::TransformStamped link(
   return t;
 }
 
-template<typename Exception>
-std::string message_of(const std::function<void()> & f)
-{
-  try {
-    f();
-  } catch (const Exception & e) {
-    return e.what();
-  }
-  return "no exception";
-}
+using rclcdds_test::message_of;
 
 TEST(BufferCore, ChainsThroughACommonAncestorAndRandomChainsComposeLikeEigen)
 {

@@ -20,6 +20,7 @@
 #include "rclcdds/node_interfaces/node_parameters.hpp"
 #include "rclcdds/parameter.hpp"
 #include "rclcdds/parameter_map.hpp"
+#include "thrown_message.hpp"
 
 namespace
 {
@@ -32,17 +33,7 @@ using rclcdds::ParameterValue;
 using rclcdds::node_interfaces::NodeParameters;
 using rcl_interfaces::msg::SetParametersResult;
 
-/// The text of the Exception that `f` throws, or "no exception".
-template<typename Exception>
-std::string message_of(const std::function<void()> & f)
-{
-  try {
-    f();
-  } catch (const Exception & e) {
-    return e.what();
-  }
-  return "no exception";
-}
+using rclcdds_test::message_of;
 
 // -p values are typed as in ScalarTyping and read back in NodeParameters.TypedReadsOfOverrides.
 TEST(Arguments, SeparatesRosAndNonRosArgumentsAndReadsParameterRulesAndLogSwitches)
