@@ -339,20 +339,15 @@ void printAccuracy()
     auto obstacle = std::make_shared<PointCloudXYZ>();
     auto ground = std::make_shared<PointCloudXYZ>();
     remover.filter(scene.cloud, obstacle, ground);
-    std::vector<bool> g(scene.cloud->size()), o(scene.cloud->size());
-    for (std::size_t i = 0; i < g.size(); ++i) {
-      g[i] = remover.labels()[i] == PointLabel::kGround;
-      o[i] = remover.labels()[i] == PointLabel::kObstacle;
-    }
-    const testing::GroundScore ours = testing::scoreLabels(scene, g, o, c.params);
+    const testing::GroundScore ours = testing::scoreLabels(scene, remover.labels(), c.params);
     PclChain chain(c.params.max_dist_point_groundline);
     std::vector<bool> pcl_ground;
     chain.run(scene.cloud, &pcl_ground);
-    std::vector<bool> pcl_obstacle(pcl_ground.size());
-    for (std::size_t i = 0; i < pcl_ground.size(); ++i) {
-      pcl_obstacle[i] = !pcl_ground[i];
+    std::vector<PointLabel> pcl_labels;
+    for (const bool is_ground : pcl_ground) {
+      pcl_labels.push_back(is_ground ? PointLabel::kGround : PointLabel::kObstacle);
     }
-    const testing::GroundScore pcl = testing::scoreLabels(scene, pcl_ground, pcl_obstacle, c.params);
+    const testing::GroundScore pcl = testing::scoreLabels(scene, pcl_labels, c.params);
     std::printf("%-45s %10.4f / %-9.4f %10.4f / %-9.4f\n", c.name.c_str(), ours.groundRate(),
       ours.obstacleRate(), pcl.groundRate(), pcl.obstacleRate());
     worst_ours[0] = std::min(worst_ours[0], ours.groundRate());

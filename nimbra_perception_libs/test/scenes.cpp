@@ -236,13 +236,10 @@ std::vector<GroundCase> groundCases()
     ramp.boxes[0].max.z() += params.max_slope * 0.3F;  // stands on the ramp
     cases.push_back({label + "/ramp_max_slope", ramp, params});
 
-    for (const auto & [tilt_name, direction] : {
-        std::make_pair(std::string("pitch"), Eigen::Vector2f(1.0F, 0.0F)),
-        std::make_pair(std::string("roll"), Eigen::Vector2f(0.0F, 1.0F)),
-        std::make_pair(std::string("diagonal"), Eigen::Vector2f(0.70710678F, -0.70710678F))})
-    {
-      Scene tilt;
-      tilt.floor = Floor{0.0F, params.max_slope, direction};
+    const std::pair<const char *, Eigen::Vector2f> tilts[] = {
+      {"pitch", {1.0F, 0.0F}}, {"roll", {0.0F, 1.0F}}, {"diagonal", {0.70710678F, -0.70710678F}}};
+    for (const auto & [tilt_name, direction] : tilts) {
+      const Scene tilt{Floor{0.0F, params.max_slope, direction}};
       cases.push_back({label + "/tilt_max_slope_" + tilt_name, tilt, params});
     }
   }
@@ -280,8 +277,7 @@ LabelledCloud renderCase(const GroundCase & c, unsigned seed, int invalid_points
 }
 
 GroundScore scoreLabels(
-  const LabelledCloud & cloud, const std::vector<bool> & ground_label, const std::vector<bool> & obstacle_label,
-  const GroundRemovalParams & params)
+  const LabelledCloud & cloud, const std::vector<PointLabel> & labels, const GroundRemovalParams & params)
 {
   GroundScore score;
   for (std::size_t i = 0; i < cloud.cloud->size(); ++i) {
@@ -295,10 +291,10 @@ GroundScore scoreLabels(
     }
     if (cloud.truth[i] == Truth::kGround) {
       ++score.ground_total;
-      score.ground_correct += ground_label[i] ? 1 : 0;
+      score.ground_correct += labels[i] == PointLabel::kGround ? 1 : 0;
     } else {
       ++score.obstacle_total;
-      score.obstacle_correct += obstacle_label[i] ? 1 : 0;
+      score.obstacle_correct += labels[i] == PointLabel::kObstacle ? 1 : 0;
     }
   }
   return score;

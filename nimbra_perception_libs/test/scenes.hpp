@@ -14,7 +14,7 @@
 
 #include "nimbra_perception_libs/cloud_types.hpp"
 #include "nimbra_perception_libs/dynamic_cloud_detector.hpp"
-#include "nimbra_perception_libs/ground_removal_params.hpp"
+#include "nimbra_perception_libs/remove_ground_line_fit.hpp"
 
 namespace orvix
 {
@@ -136,8 +136,7 @@ LabelledCloud renderCase(const GroundCase & c, unsigned seed, int invalid_points
 
 /// Scores per-point labels against the truth; points outside the remover's range limits are not scored.
 GroundScore scoreLabels(
-  const LabelledCloud & cloud, const std::vector<bool> & ground_label, const std::vector<bool> & obstacle_label,
-  const GroundRemovalParams & params);
+  const LabelledCloud & cloud, const std::vector<PointLabel> & labels, const GroundRemovalParams & params);
 
 // ---- moving objects ----
 

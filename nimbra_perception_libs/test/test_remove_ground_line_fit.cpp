@@ -16,14 +16,11 @@ namespace perception
 namespace
 {
 
-using testing::GroundCase;
-using testing::GroundScore;
-
 // Every ground case of the scene builder (flat floors, ramps and tilts at the maximum slope, 3 cm
 // steps; boxes on them) with three noise seeds.
 TEST(RemoveGroundLineFit, SyntheticScenesMeetTheAccuracyGoals)
 {
-  for (const GroundCase & c : testing::groundCases()) {
+  for (const testing::GroundCase & c : testing::groundCases()) {
     for (unsigned seed : {11U, 12U, 13U}) {
       SCOPED_TRACE(c.name + " seed " + std::to_string(seed));
       const testing::LabelledCloud scene = testing::renderCase(c, seed);
@@ -34,13 +31,7 @@ TEST(RemoveGroundLineFit, SyntheticScenesMeetTheAccuracyGoals)
       ASSERT_TRUE(remover.filter(scene.cloud, obstacle, ground));
       const std::vector<PointLabel> & labels = remover.labels();
       ASSERT_EQ(labels.size(), scene.cloud->size());
-      std::vector<bool> is_ground(labels.size());
-      std::vector<bool> is_obstacle(labels.size());
-      for (std::size_t i = 0; i < labels.size(); ++i) {
-        is_ground[i] = labels[i] == PointLabel::kGround;
-        is_obstacle[i] = labels[i] == PointLabel::kObstacle;
-      }
-      const GroundScore score = testing::scoreLabels(scene, is_ground, is_obstacle, c.params);
+      const testing::GroundScore score = testing::scoreLabels(scene, labels, c.params);
       ASSERT_GT(score.ground_total, 1000);
       EXPECT_GE(score.groundRate(), 0.99) << score.ground_correct << "/" << score.ground_total;
       EXPECT_GE(score.obstacleRate(), 0.98) << score.obstacle_correct << "/" << score.obstacle_total;
