@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -63,10 +62,17 @@ std::pair<int, std::string> cli(const std::vector<std::string> & words)
   return {code, process.output()};
 }
 
-bool npm_packages_installed()
+/// An rgb8 image of `width` x `height` pixels, all bytes `i`, from frame "camera_<i>".
+sensor_msgs::msg::Image image(int i, uint32_t width, uint32_t height)
 {
-  struct stat info;
-  return ::stat(BAG_INTEROP_DIR "/node_modules/@mcap/core", &info) == 0;
+  sensor_msgs::msg::Image image;
+  image.header.frame_id = "camera_" + std::to_string(i);
+  image.width = width;
+  image.height = height;
+  image.encoding = "rgb8";
+  image.step = 3 * width;
+  image.data.assign(size_t{image.step} * height, static_cast<uint8_t>(i));
+  return image;
 }
 
 /// Runs test/bag/interop/bag_interop.js, which must succeed; its output lines.
@@ -103,20 +109,10 @@ protected:
     std::this_thread::sleep_for(200ms);
     std::map<std::string, std::vector<std::vector<uint8_t>>> sent;
     for (int i = 0; i < count; ++i) {
-      sensor_msgs::msg::Image image;
-      image.header.frame_id = "camera_" + std::to_string(i);
-      image.width = 320;
-      image.height = 240;
-      image.encoding = "rgb8";
-      image.step = 960;
-      image.data.resize(960 * 240);
-      for (size_t j = 0; j < image.data.size(); j += 97) {
-        image.data[j] = static_cast<uint8_t>(i + j);
-      }
       std_msgs::msg::String text;
       text.data = "message " + std::to_string(i);
       for (auto & [writer, topic, payload] : {
-          std::make_tuple(&image_writer, kImageTopic, wire_of(image)),
+          std::make_tuple(&image_writer, kImageTopic, wire_of(image(i, 320, 240))),
           std::make_tuple(&chatter_writer, kChatterTopic, wire_of(text))})
       {
         sent[topic].push_back(payload);
@@ -152,11 +148,8 @@ protected:
     std::this_thread::sleep_for(200ms);
     auto received = receiver.received();
     // The receiver cannot see when the player started: the start that fits best (the median
-    // of received minus recorded offsets) anchors the receive times.
-    int64_t first_stored = INT64_MAX;
-    for (const auto & [topic, messages] : stored) {
-      first_stored = std::min(first_stored, messages.front().time_ns);
-    }
+    // of received minus recorded offsets, which absorbs any common zero) anchors the times.
+    const int64_t zero = stored.begin()->second.front().time_ns;
     std::vector<double> differences_ms;
     const auto origin = std::chrono::steady_clock::now();
     for (const auto & [topic, messages] : stored) {
@@ -164,7 +157,7 @@ protected:
       EXPECT_EQ(got.size(), messages.size()) << label << " " << topic << "\n" << output;
       for (size_t i = 0; i < std::min(got.size(), messages.size()); ++i) {
         EXPECT_EQ(got[i].data, messages[i].data) << label << " " << topic << " message " << i;
-        const double expected = static_cast<double>(messages[i].time_ns - first_stored) / 1e6 / rate;
+        const double expected = static_cast<double>(messages[i].time_ns - zero) / 1e6 / rate;
         differences_ms.push_back(
           std::chrono::duration<double, std::milli>(got[i].when - origin).count() - expected);
       }
@@ -204,9 +197,6 @@ TEST_F(BagProcessesTest, RecordsAndPlaysBackByteIdenticalInBothFormats)
     }
     const auto bag = rclcdds_bag::open_bag_directory(dir);
     ASSERT_TRUE(bag.has_metadata_file);
-    EXPECT_EQ(bag.metadata.version, 5);
-    EXPECT_EQ(bag.metadata.message_count, 80u);
-    EXPECT_EQ(bag.metadata.storage_identifier, storage);
     for (const auto & topic : bag.metadata.topics) {
       EXPECT_EQ(topic.message_count, 40u) << topic.topic.name;
       const auto qos = rclcdds_bag::qos_profiles_from_yaml(topic.topic.offered_qos_profiles);
@@ -215,6 +205,7 @@ TEST_F(BagProcessesTest, RecordsAndPlaysBackByteIdenticalInBothFormats)
     }
     const auto [code, info] = cli({"bag", "info", dir});
     ASSERT_EQ(code, 0) << info;
+    EXPECT_NE(info.find("Storage id:        " + storage), std::string::npos) << info;
     EXPECT_NE(info.find("Messages:          80"), std::string::npos) << info;
     EXPECT_NE(info.find("Topic: /bagtest/image | Type: sensor_msgs/msg/Image | Count: 40"),
       std::string::npos) << info;
@@ -273,9 +264,10 @@ TEST_F(BagProcessesTest, BadBagsSayWhatIsWrongAndPlayWhatTheyCan)
   EXPECT_EQ(receiver.received()["/chatter"].size(), 3u) << output;
 }
 
-TEST_F(BagProcessesTest, BagsWeWriteAreDecodedByIndependentReaders)
+TEST_F(BagProcessesTest, IndependentImplementationsReadOurBagsAndWePlayTheirs)
 {
-  ASSERT_TRUE(npm_packages_installed()) << "npm packages missing: run scripts/setup.sh";
+  ASSERT_TRUE(std::filesystem::exists(BAG_INTEROP_DIR "/node_modules/@mcap/core")) <<
+    "npm packages missing: run scripts/setup.sh";
   struct Case
   {
     const char * label;
@@ -319,14 +311,7 @@ TEST_F(BagProcessesTest, BagsWeWriteAreDecodedByIndependentReaders)
       std_msgs::msg::String text;
       text.data = "text " + std::to_string(i);
       write(0, wire_of(text), text.data);
-      sensor_msgs::msg::Image image;
-      image.header.frame_id = "cam_" + std::to_string(i);
-      image.width = 4;
-      image.height = 2;
-      image.encoding = "rgb8";
-      image.step = 12;
-      image.data.assign(24, static_cast<uint8_t>(i));
-      write(1, wire_of(image), "4x2 rgb8 cam_" + std::to_string(i) + " 24");
+      write(1, wire_of(image(i, 4, 2)), "4x2 rgb8 camera_" + std::to_string(i) + " 24");
       geometry_msgs::msg::Vector3 vector;
       vector.x = i;
       vector.y = 0.5;
@@ -340,40 +325,26 @@ TEST_F(BagProcessesTest, BagsWeWriteAreDecodedByIndependentReaders)
     expected.push_back("total 15");
     EXPECT_EQ(node({c.sqlite ? "read-db3" : "read-mcap", path}), expected);
   }
-}
 
-TEST_F(BagProcessesTest, McapFilesTheyWriteAreReadAndPlayedByUs)
-{
-  ASSERT_TRUE(npm_packages_installed()) << "npm packages missing: run scripts/setup.sh";
+  // MCAP files @mcap/core writes (lz4 chunks and a summary, or plain chunks without one): every
+  // message of both topics is played, in order.
   for (const std::string summary : {"summary", "nosummary"}) {
     SCOPED_TRACE(summary);
     const std::string dir = temp_dir();
     node({"write-mcap", dir + "/js_0.mcap", summary == "summary" ? "lz4" : "none", summary});
-    // Read back through the storage layer.
-    const auto stored = read_bag(dir);
-    ASSERT_EQ(stored.size(), 2u);
-    ASSERT_EQ(stored.at("/js/chatter").size(), 5u);
-    ASSERT_EQ(stored.at("/js/vector").size(), 5u);
-    for (int i = 0; i < 5; ++i) {
-      EXPECT_EQ(deserialize<std_msgs::msg::String>(stored.at("/js/chatter")[i].data).data,
-        "js " + std::to_string(i));
-      EXPECT_EQ(deserialize<geometry_msgs::msg::Vector3>(stored.at("/js/vector")[i].data).y,
-        i * 0.5);
-    }
-    // And played: every string arrives, in order.
-    Receiver receiver(context_, {{"/js/chatter",
-        &rclcdds::get_message_members<std_msgs::msg::String>()}});
+    Receiver receiver(context_, {
+        {"/js/chatter", &rclcdds::get_message_members<std_msgs::msg::String>()},
+        {"/js/vector", &rclcdds::get_message_members<geometry_msgs::msg::Vector3>()}});
     const auto [code, output] = cli({"bag", "play", dir, "--delay", "1.0"});
     ASSERT_EQ(code, 0) << output;
     std::this_thread::sleep_for(200ms);
-    const auto got = receiver.received()["/js/chatter"];
-    ASSERT_EQ(got.size(), 5u) << output;
-    for (int i = 0; i < 5; ++i) {
-      // DDS carries payloads padded with zeros to a multiple of 4 bytes; the JavaScript writer
-      // stores them unpadded.
-      auto expected = stored.at("/js/chatter")[i].data;
-      expected.resize((expected.size() + 3) / 4 * 4, 0);
-      EXPECT_EQ(got[i].data, expected);
+    auto got = receiver.received();
+    ASSERT_EQ(got["/js/chatter"].size(), 5u) << output;
+    ASSERT_EQ(got["/js/vector"].size(), 5u) << output;
+    for (size_t i = 0; i < 5; ++i) {
+      EXPECT_EQ(deserialize<std_msgs::msg::String>(got["/js/chatter"][i].data).data,
+        "js " + std::to_string(i));
+      EXPECT_EQ(deserialize<geometry_msgs::msg::Vector3>(got["/js/vector"][i].data).y, i * 0.5);
     }
   }
 }
