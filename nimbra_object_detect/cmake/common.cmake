@@ -46,7 +46,6 @@ if(BUILD_TESTING)
 
   ament_add_gtest(test_ai_config
     test/common/test_ai_config.cpp
-    test/common/test_ai_config_files.cpp
     ENV SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
   )
   target_link_libraries(test_ai_config nimbra_od_common)

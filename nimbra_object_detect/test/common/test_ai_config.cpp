@@ -1,16 +1,21 @@
-// semantic::AiConfig construction: class table, thresholds, heights and the collected error text.
+// semantic::AiConfig construction: class table, thresholds, heights and the collected error text;
+// loading the model description and height files, and the sample files shipped in config/.
+#include <ament_index_cpp/get_package_prefix.hpp>
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/semantic_type.hpp"
 #include "log_capture.hpp"
+#include "package_prefix.hpp"
 
 namespace
 {
@@ -46,12 +51,6 @@ std::string Doc(
 }
 
 const std::string kMeta = Doc("{0: person}");
-
-/// A document of three classes, default 0.4, with the given per-class thresholds.
-std::string WithThresholds(const std::string & thresholds)
-{
-  return Doc("{0: person, 1: chair, 2: base}", "0.4", thresholds);
-}
 
 TEST(AiConfigDocuments, EachCase)
 {
@@ -104,15 +103,6 @@ TEST(AiConfigDocuments, EachCase)
       "ParseFile Err: key 3 repeat, ignore old value, yaml node confidence_threshold is not a map.",
       {}, {}, {}},
     // Problems of single class-mapping entries are collected in file order.
-    {"unknown class name", Doc("{0: unicorn}"), "{}",
-      "ParseFile Err: value unicorn cannot parse into SemanticType.", Types{NO_TYPE},
-      Thresholds(1, 0.5), {}},
-    {"non-scalar mapping value", Doc("{0: [person], 1: person}"), "{}",
-      "ParseFile Err: Non-scalar key or value found in class_mapping.", Types{NO_TYPE, PERSON},
-      Thresholds(2, 0.5), {}},
-    {"negative class id", Doc("{-1: person, 0: chair}"), "{}",
-      "ParseFile Err: key -1 is smaller than 0, ignore.", Types{CHAIR, NO_TYPE}, Thresholds(2, 0.5),
-      {}},
     {"010 is ten and 0x1 is one", Doc("{0: person, 010: chair, 0x1: base}"), "{}",
       "ParseFile Err: key 10 is larger than map size, means the keys are not a continuous "
       "sequence.", Types{PERSON, BASE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE, NO_TYPE,
@@ -121,24 +111,20 @@ TEST(AiConfigDocuments, EachCase)
       Doc("{0: person, 1: chair, 2: base, 3: carpet, 03: mask}"), "{}",
       "ParseFile Err: key 3 repeat, ignore old value.",
       Types{PERSON, CHAIR, BASE, MASK, NO_TYPE}, Thresholds(5, 0.5), {}},
-    {"several entry problems", Doc("{0: unicorn, -4: person, 1: [x]}"), "{}",
-      "ParseFile Err: value unicorn cannot parse into SemanticType, key -4 is smaller than 0, "
-      "ignore, Non-scalar key or value found in class_mapping.", Types(3, NO_TYPE),
-      Thresholds(3, 0.5), {}},
+    // Each bad entry (unknown name, negative id, non-scalar) is skipped and the next one read.
+    {"several entry problems", Doc("{0: unicorn, -1: person, 1: [x], 2: chair}"), "{}",
+      "ParseFile Err: value unicorn cannot parse into SemanticType, key -1 is smaller than 0, "
+      "ignore, Non-scalar key or value found in class_mapping.", Types{NO_TYPE, NO_TYPE, CHAIR,
+        NO_TYPE}, Thresholds(4, 0.5), {}},
     {"class id above 65535", Doc("{0: person, 2000000000: chair}"), "{}",
       "ParseFile Err: key 2000000000 is larger than 65535, ignore.", Types{PERSON, NO_TYPE},
       Thresholds(2, 0.5), {}},
-    // Problems of per-class thresholds.
-    {"threshold id beyond the table", WithThresholds("{5: 0.9}"), "{}",
-      "ParseFile Err: key 5 is larger than map size.", {}, Thresholds{0.4, 0.4, 0.4}, {}},
-    {"threshold ids after one beyond the table are read", WithThresholds("{3: 0.9, 2: 0.1}"),
-      "{}", "ParseFile Err: key 3 is larger than map size.", {}, Thresholds{0.4, 0.4, 0.1}, {}},
-    {"negative threshold id", WithThresholds("{-1: 0.9, 0: 0.2}"), "{}",
-      "ParseFile Err: key -1 is smaller than 0, ignore.", {}, Thresholds{0.2, 0.4, 0.4}, {}},
-    {"non-scalar threshold", WithThresholds("{0: [0.9], 1: 0.6}"), "{}",
-      "ParseFile Err: Non-scalar key or value found in confidence_threshold.", {},
-      Thresholds{0.4, 0.6, 0.4}, {}},
-    {"threshold sequence", WithThresholds("[0.9, 0.8]"), "{}",
+    // Per-class threshold entries: an id one past the table, a negative id and a non-scalar are
+    // skipped, each with its message, and the entries after them are read.
+    {"threshold entry problems", Doc("{0: person, 1: chair, 2: base}", "0.4",
+      "{3: 0.9, -1: 0.8, 0: [0.9], 1: 0.6, 2: 0.1}"), "{}", "ParseFile Err: key 3 is larger than map size, key -1 is smaller than 0, ignore, "
+      "Non-scalar key or value found in confidence_threshold.", {}, Thresholds{0.4, 0.6, 0.1}, {}},
+    {"threshold sequence", Doc("{0: person, 1: chair, 2: base}", "0.4", "[0.9, 0.8]"), "{}",
       "ParseFile Err: yaml node confidence_threshold is not a map.", {}, Thresholds(3, 0.4), {}},
     {"height ranges per class, extra elements ignored", kMeta,
       "{person: [0.1, 1.9], Chair: [0, 1.2, 99], base: [-.inf, 0.05]}", "", {}, {},
@@ -167,7 +153,6 @@ TEST(AiConfigDocuments, EachCase)
       Thresholds{}, Heights{{CHAIR, {0.1, 0.9}}}},
     // Documents that are not maps at all never throw (the height document gives no heights).
     {"empty documents", "", "", missing_all, Types{}, Thresholds{}, Heights{}},
-    {"null documents", "~", "~", missing_all, Types{}, Thresholds{}, Heights{}},
     {"sequence documents", "[1, 2, 3]", "[1, 2, 3]", missing_all, Types{}, Thresholds{},
       Heights{}},
     {"text documents", "just text", "just text",
@@ -272,16 +257,69 @@ TEST(AiConfigSummary, ErrorThenOneLinePerClassAndHeight)
     (std::vector<std::string>{"[INFO] cam_1 ai_conf_.parser label 0, type SWAB, thresh 1.0000."}));
 }
 
-TEST(AiConfigModel, OnlyTheExactNameSelectsTheModel)
+// ---------------------------------------------------------------------------------------------
+// Model files
+
+namespace fs = std::filesystem;
+
+const fs::path kConfigDir = NIMBRA_OD_CONFIG_DIR;
+
+TEST(ModelFiles, HeightFileIsLookedUpInTheShareConfigDirectoryAndErrorsNameTheFile)
 {
-  EXPECT_TRUE(semantic::IsYolov8SegModel(YAML::Load("model_name: yolov8_seg")));
-  EXPECT_TRUE(semantic::IsYolov8SegModel(YAML::Load("model_name: 'yolov8_seg'")));
+  const nimbra::test::PackagePrefix prefix;
+  const fs::path config_dir = prefix.configDir();
+  EXPECT_EQ(semantic::ModelHeightFilePath("heights.yaml"), (config_dir / "heights.yaml").string());
+  prefix.write(config_dir / "heights.yaml", "person: [0.2, 2.1]\n");
+  const YAML::Node heights = semantic::LoadModelHeightFile("heights.yaml");
+  ASSERT_TRUE(heights.IsMap());
+  EXPECT_EQ(heights["person"][1].as<double>(), 2.1);
+
+  EXPECT_THROW(semantic::LoadModelHeightFile("absent.yaml"), YAML::BadFile);
+  // An empty name points at the config directory itself.
+  EXPECT_THROW(semantic::LoadModelHeightFile(""), YAML::BadFile);
+  prefix.write(config_dir / "broken.yaml", "person: [0.2, 2.1\nchair: {\n");
+  try {
+    semantic::LoadModelHeightFile("broken.yaml");
+    ADD_FAILURE() << "no exception";
+  } catch (const YAML::ParserException & e) {
+    EXPECT_NE(std::string(e.what()).find((config_dir / "broken.yaml").string()), std::string::npos)
+      << e.what();
+  }
+  try {
+    semantic::LoadModelMetaFile("/nonexistent/model.yaml");
+    ADD_FAILURE() << "no exception";
+  } catch (const YAML::BadFile & e) {
+    EXPECT_EQ(std::string(e.what()), "bad file: /nonexistent/model.yaml");
+  }
+  setenv("AMENT_PREFIX_PATH", (prefix.root() / "nowhere").c_str(), 1);
+  EXPECT_THROW(
+    semantic::LoadModelHeightFile("heights.yaml"), ament_index_cpp::PackageNotFoundError);
+}
+
+TEST(SampleFiles, ModelDescriptionSelectsTheModelAndBuildsACleanConfiguration)
+{
+  const YAML::Node meta = semantic::LoadModelMetaFile((kConfigDir / "yolov8_seg.yaml").string());
+  EXPECT_TRUE(semantic::IsYolov8SegModel(meta));
+  // Only the exact name selects the model: near misses and other shapes do not.
   for (const char * document : {"model_name: YOLOV8_SEG", "model_name: 'yolov8_seg '",
       "model_name: [yolov8_seg]", "model_name: ~", "other: yolov8_seg", "yolov8_seg", "",
       "[model_name]"})
   {
     EXPECT_FALSE(semantic::IsYolov8SegModel(YAML::Load(document))) << document;
   }
+  const YAML::Node heights = YAML::LoadFile((kConfigDir / "model_height.yaml").string());
+  std::string error;
+  const semantic::AiConfig config(meta, heights, error);
+  EXPECT_EQ(error, "");
+
+  // Every id from 0 names a class, and each class appears once.
+  ASSERT_EQ(config.class_types.size(), meta["class_mapping"].size());
+  const std::set<semantic::SemanticType> distinct(
+    config.class_types.begin(), config.class_types.end());
+  EXPECT_EQ(distinct.size(), config.class_types.size());
+  EXPECT_EQ(distinct.count(semantic::NO_TYPE), 0U);
+  // Every entry of the height file names a class and holds a range.
+  EXPECT_EQ(config.height_ranges.size(), heights.size());
 }
 
 }  // namespace
