@@ -42,7 +42,6 @@ if(BUILD_TESTING)
   ament_add_gtest(test_cloud
     test/cloud/test_camera_frame.cpp
     test/cloud/test_cloud_labelling.cpp
-    test/cloud/test_cloud_preprocess.cpp
     test/cloud/test_depth_to_cloud.cpp
     test/cloud/test_obstacle_groups.cpp
     test/cloud/test_region_extraction.cpp

@@ -1,5 +1,5 @@
 // Strided depth-to-cloud conversion: block grid, first valid pixel, limits, mask, encodings and
-// malformed input.
+// malformed input; then the downsampling of the depth cloud.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "cloud_test_scenes.hpp"
+#include "common/cloud_preprocess.hpp"
 #include "common/depth_to_cloud.hpp"
 
 namespace nimbra::test
@@ -75,13 +76,11 @@ TEST(DepthToCloudScan, EachCase)
     };
   const double values[] = {std::nan(""), -1.0, HUGE_VAL, 0.5};
   const std::vector<Case> cases = {
-    // Each block gives its first valid pixel; block origins are 0, 4 and 8 on both axes.
+    // Each block gives its first valid pixel; block origins are 0, 4 and 8 on both axes (the
+    // 2-pixel blocks at the right and bottom edges emit too).
     {"10 x 10 with stride 4 gives 3 x 3 blocks", 10, 10, "16UC1", all(1000.0), {0, 0, 10, 10}, 4,
       9, {{0, 0, 1}, {4, 0, 1}, {8, 0, 1}, {0, 4, 1}, {4, 4, 1}, {8, 4, 1}, {0, 8, 1}, {4, 8, 1},
         {8, 8, 1}}},
-    {"2-pixel blocks at the edge still emit", 10, 10, "16UC1",
-      [](int u, int v) { return (u >= 8 && v >= 8) ? 1000.0 : 0.0; }, {0, 0, 10, 10}, 4, 1,
-      {{8, 8, 1}}},
     // Block (0, 0): row 0 empty, row 1 has depth from column 2 on.
     {"later valid pixel of a block is used", 4, 4, "16UC1",
       [](int u, int v) { return (v == 0 || (v == 1 && u < 2)) ? 0.0 : 1500.0 + u; },
@@ -110,7 +109,6 @@ TEST(DepthToCloudScan, EachCase)
     {"stored 1999 is kept", 2, 2, "16UC1", all(1999.0), {0, 0, 2, 2}, 2, 1,
       {{0, 0, 1999.0F * 0.001F}}},
     {"stored 2000 is at the limit", 2, 2, "16UC1", all(2000.0), {0, 0, 2, 2}, 2, 0, {}},
-    {"stored 2001 is beyond the limit", 2, 2, "16UC1", all(2001.0), {0, 0, 2, 2}, 2, 0, {}},
     {"32FC1 exactly at the limit", 2, 2, "32FC1", all(2.0), {0, 0, 2, 2}, 2, 0, {}},
     {"NaN, negative and infinite depths are skipped", 4, 1, "32FC1",
       [&values](int u, int) { return values[u]; }, {0, 0, 4, 1}, 4, 1, {{3, 0, 0.5F}}},
@@ -250,6 +248,42 @@ TEST(DepthToCloudPaths, SixteenBitStrideTwoMatchesTheGeneralScan)
       << "trial " << trial << " image " << width << " x " << height << " region (" << region.x1
       << ", " << region.y1 << ")-(" << region.x2 << ", " << region.y2 << ")";
   }
+}
+
+/// `crowd` points stacked at (1, 1, 1) plus one point at (3, 0, 0).
+PointCloud crowdAndLoner(std::size_t crowd)
+{
+  PointCloud cloud;
+  for (std::size_t i = 0; i < crowd; ++i) {
+    cloud.points.emplace_back(1.001F, 1.001F, 1.001F);
+  }
+  cloud.points.emplace_back(3.001F, 0.001F, 0.001F);
+  cloud.width = static_cast<uint32_t>(cloud.points.size());
+  cloud.height = 1;
+  cloud.header.frame_id = "camera";
+  return cloud;
+}
+
+TEST(CloudPreprocessDownsample, OnlyCloudsAboveFiveHundredPointsAreFiltered)
+{
+  CloudConfig config;
+  config.cloud_min_point = 1;
+  PointCloud sampled;
+  ASSERT_TRUE(downsampleCloud(crowdAndLoner(499), config, sampled));  // 500 points
+  EXPECT_TRUE(sampled.points.empty());
+  ASSERT_TRUE(downsampleCloud(crowdAndLoner(500), config, sampled));  // 501 points
+  EXPECT_EQ(sampled.points.size(), 2U);
+  EXPECT_EQ(sampled.header.frame_id, "camera");
+  // With the default cloud_min_point 5 the lone point's voxel is dropped.
+  ASSERT_TRUE(downsampleCloud(crowdAndLoner(600), CloudConfig(), sampled));
+  ASSERT_EQ(sampled.points.size(), 1U);
+  EXPECT_NEAR(sampled.points[0].x, 1.001F, 1e-5F);
+
+  config.cloud_y_leafSize = 0.0F;
+  std::string error;
+  EXPECT_FALSE(downsampleCloud(crowdAndLoner(600), config, sampled, &error));
+  EXPECT_TRUE(sampled.points.empty());
+  EXPECT_NE(error.find("leaf"), std::string::npos);
 }
 
 }  // namespace
