@@ -92,26 +92,21 @@ TEST(ObstacleGroupsSort, MovingShareDecidesUnlabelledPieces)
   }
 }
 
-TEST(ObstacleGroupsDetector, ReadyFlagGatesTheSplitAndIsCleared)
+TEST(ObstacleGroupsDetector, ReadyFlagIsClearedAndNoDetectorKeepsPiecesStatic)
 {
+  // Not ready, or ready without any stored result (DivideCloud then calls everything still):
+  // the unlabelled piece is static. The flag is false afterwards, even with nothing to sort.
   orvix::perception::DynamicCloudDetector detector{orvix::perception::DynamicDetectorParams()};
-  // Not ready: unlabelled pieces are static and the flag stays false.
-  ObstacleGroups groups = sortObstacleGroups({piece(semantic::NO_TYPE, 4)}, {}, &detector);
-  EXPECT_EQ(pieces(groups.static_cloud_info), (Pieces{{semantic::NO_TYPE, 4}}));
-  EXPECT_FALSE(detector.ready_);
-
-  // Ready without any stored result: DivideCloud calls everything still; the flag is cleared
-  // even when there is nothing to sort.
+  for (const bool ready : {false, true}) {
+    detector.ready_ = ready;
+    const ObstacleGroups groups = sortObstacleGroups({piece(semantic::NO_TYPE, 4)}, {}, &detector);
+    EXPECT_EQ(pieces(groups.static_cloud_info), (Pieces{{semantic::NO_TYPE, 4}})) << ready;
+    EXPECT_FALSE(detector.ready_);
+  }
   detector.ready_ = true;
-  groups = sortObstacleGroups({piece(semantic::NO_TYPE, 4)}, {}, &detector);
-  EXPECT_EQ(pieces(groups.static_cloud_info), (Pieces{{semantic::NO_TYPE, 4}}));
+  EXPECT_TRUE(sortObstacleGroups({}, {}, &detector).static_cloud_info.empty());
   EXPECT_FALSE(detector.ready_);
-  detector.ready_ = true;
-  groups = sortObstacleGroups({}, {}, &detector);
-  EXPECT_FALSE(detector.ready_);
-  EXPECT_TRUE(groups.static_cloud_info.empty());
-
-  groups = sortObstacleGroups({piece(semantic::NO_TYPE, 4)}, {}, nullptr);
+  const ObstacleGroups groups = sortObstacleGroups({piece(semantic::NO_TYPE, 4)}, {}, nullptr);
   EXPECT_EQ(pieces(groups.static_cloud_info), (Pieces{{semantic::NO_TYPE, 4}}));
 }
 
