@@ -81,19 +81,14 @@ if(BUILD_TESTING)
   target_link_libraries(test_transport_api rclcdds)
   ament_target_dependencies(test_transport_api std_msgs)
 
-  # Tests that open DDS participants: run inside scripts/netns.sh (scripts/test.sh does).
-  add_executable(transport_peer test/transport/transport_peer.cpp)
-  target_link_libraries(transport_peer rclcdds)
-  ament_target_dependencies(transport_peer sensor_msgs std_msgs)
-
-  ament_add_gtest(test_transport_dds
-    test/transport/test_pubsub_local.cpp
-    test/transport/test_pubsub_processes.cpp
-    TIMEOUT 240)
+  # Tests that open DDS participants: run inside scripts/netns.sh (scripts/test.sh does). The
+  # other process is hostile_peer (cmake/hostile_peers.cmake).
+  ament_add_gtest(test_transport_dds test/transport/test_pubsub_local.cpp TIMEOUT 240)
   target_link_libraries(test_transport_dds rclcdds)
   ament_target_dependencies(test_transport_dds sensor_msgs std_msgs)
   target_compile_definitions(test_transport_dds PRIVATE
-    TRANSPORT_PEER="$<TARGET_FILE:transport_peer>")
+    HOSTILE_PEER="$<TARGET_FILE:hostile_peer>")
+  add_dependencies(test_transport_dds hostile_peer)
 
   # Interoperability with an independent ROS 2 implementation (npm @foxglove/ros2).
   ament_add_gtest(test_transport_interop test/interop/test_interop.cpp TIMEOUT 180)

@@ -1,9 +1,11 @@
 // A hostile DDS peer for the robustness tests, in a process (and participant) of its own: writes
 // the bytes of a file as they are (RawWriter hands them to DDS without looking at them) under
-// any topic and type name, with any writer USER_DATA.
+// any topic and type name, with any writer USER_DATA. Given well-formed bytes it is also the
+// other process of the transport's late-joiner test.
 //   hostile_peer --topic T --type TYPE --payload-file PATH [--user-data TEXT] [--count N]
 //                [--rate HZ] [--transient-local] [--depth N] [--match-timeout S] [--linger S]
-// Prints "matched" once a reader is matched and "sent N" after the last write.
+// Prints "matched" once a reader is matched and "sent N" after the last write; SIGINT or SIGTERM
+// ends the linger (exit 0).
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -30,8 +32,7 @@ int main(int argc, char ** argv)
     std::fprintf(stderr, "hostile_peer: needs --topic, --type and a non-empty --payload-file\n");
     return 2;
   }
-  auto context = std::make_shared<rclcdds::Context>();
-  context->init(0, nullptr);
+  rclcdds::init(argc, argv);
   rclcdds::EndpointDescription description;
   description.topic_name = options["--topic"];
   description.type_name = options["--type"];
@@ -40,7 +41,7 @@ int main(int argc, char ** argv)
     description.qos.transient_local();
   }
   description.user_data = options["--user-data"];
-  rclcdds::RawWriter writer(context, description);
+  rclcdds::RawWriter writer(rclcdds::get_global_default_context(), description);
 
   using Clock = std::chrono::steady_clock;
   const auto seconds = [&](const char * name) {
@@ -69,7 +70,7 @@ int main(int argc, char ** argv)
   }
   std::printf("sent %ld\n", count);
   std::fflush(stdout);
-  std::this_thread::sleep_for(seconds("--linger"));
-  context->shutdown("done");
+  rclcdds::sleep_for(seconds("--linger"));
+  rclcdds::shutdown();
   return 0;
 }
