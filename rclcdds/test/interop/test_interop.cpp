@@ -1,8 +1,9 @@
 // Interoperability with an independent ROS 2 implementation: @foxglove/ros2 (over
-// @foxglove/rtps, on Node.js) subscribes to a PointCloud2 published by rclcdds and prints every
-// decoded field; each must equal what was sent. (Our own messages, with clouds nested in
-// sequences, are decoded the same way by nimbra_object_detect's test_messages_interop; an Image
-// has the cloud's field shapes: header, uint32s, string, uint8 flag, uint8[].)
+// @foxglove/rtps, on Node.js) subscribes to a PointCloud2 published by rclcdds, every field
+// random, and prints every decoded field; each must equal what was sent. (Our own messages, with
+// clouds nested in sequences, are decoded the same way by nimbra_object_detect's
+// test_messages_interop; an Image has the cloud's field shapes: header, uint32s, string, uint8
+// flag, uint8[].)
 // @foxglove/rtps discovers by multicast only, so both sides opt in to multicast on lo; the test
 // therefore runs only inside the private network namespace of scripts/netns.sh.
 #include <gtest/gtest.h>
@@ -11,50 +12,18 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 
 #include <sensor_msgs/msg/point_cloud2.hpp>
 
+#include "../transport/cdr_test_helpers.hpp"
 #include "../transport/child_process.hpp"
 #include "flatten_message.hpp"
 #include "rclcdds/context.hpp"
 #include "rclcdds/node_topics.hpp"
 
 using namespace std::chrono_literals;
-
-namespace
-{
-
-sensor_msgs::msg::PointCloud2 make_cloud()
-{
-  sensor_msgs::msg::PointCloud2 cloud;
-  cloud.header.stamp.sec = 1700000124;
-  cloud.header.stamp.nanosec = 999999999;
-  cloud.header.frame_id = "lidar";
-  cloud.height = 1;
-  cloud.width = 4;
-  for (const char * name : {"x", "y", "z"}) {
-    sensor_msgs::msg::PointField field;
-    field.name = name;
-    field.offset = 4 * cloud.fields.size();
-    field.datatype = sensor_msgs::msg::PointField::FLOAT32;
-    field.count = 1;
-    cloud.fields.push_back(field);
-  }
-  cloud.point_step = 12;
-  cloud.row_step = 12 * cloud.width;
-  cloud.data.resize(12 * cloud.width);
-  for (uint32_t p = 0; p < cloud.width; ++p) {
-    const float xyz[3] = {0.25f * p, -0.5f * p, 1.5f};
-    std::memcpy(&cloud.data[12 * p], xyz, sizeof(xyz));
-  }
-  cloud.is_dense = true;
-  return cloud;
-}
-
-}  // namespace
 
 TEST(Interop, FoxgloveRos2DecodesOurMessagesFieldByField)
 {
@@ -67,7 +36,10 @@ TEST(Interop, FoxgloveRos2DecodesOurMessagesFieldByField)
   ASSERT_EQ(stat((dir + "/node_modules/@foxglove/ros2").c_str(), &info), 0)
     << "npm packages missing: run scripts/setup.sh (npm install in " << dir << ")";
 
-  const auto cloud = make_cloud();
+  sensor_msgs::msg::PointCloud2 cloud;
+  const auto & members = rclcdds::get_message_members<sensor_msgs::msg::PointCloud2>();
+  rclcdds_test::MessageFiller(7, rclcdds_test::FillMode::Random).fill(members, &cloud);
+  ASSERT_FALSE(cloud.fields.empty() || cloud.data.empty() || cloud.header.frame_id.empty());
   setenv("RCLCDDS_NETWORK", "localhost-multicast", 1);
   rclcdds::init(0, nullptr);
   auto node = std::make_shared<rclcdds::NodeTopics>("interop_publisher", "/interop");
@@ -93,7 +65,6 @@ TEST(Interop, FoxgloveRos2DecodesOurMessagesFieldByField)
 
   EXPECT_EQ(interop::received_lines(output, "/interop/cloud"), interop::expected_lines(cloud));
   // The byte count it saw matches our serialised size (padding included).
-  const auto & members = rclcdds::get_message_members<sensor_msgs::msg::PointCloud2>();
   const std::string bytes = std::to_string(rclcdds::serialized_size(members, &cloud));
   EXPECT_NE(output.find("/interop/cloud bytes=" + bytes), std::string::npos) << output;
 }
