@@ -24,16 +24,6 @@ namespace rclcdds_bag_test
 
 using rclcdds_test::temp_dir;
 
-inline rclcdds_bag::McapOptions mcap_options(
-  const char * compression, size_t chunk_size, bool summary = true)
-{
-  rclcdds_bag::McapOptions options;
-  options.compression = compression;
-  options.chunk_size = chunk_size;
-  options.summary = summary;
-  return options;
-}
-
 /// A payload decoded as T; a test failure when it does not decode.
 template<class T>
 T deserialize(const std::vector<uint8_t> & data)

@@ -32,7 +32,6 @@ using namespace std::chrono_literals;
 using rclcdds_test::ChildProcess;
 using rclcdds_test::wire_of;
 using rclcdds_bag_test::deserialize;
-using rclcdds_bag_test::mcap_options;
 using rclcdds_bag_test::Receiver;
 using rclcdds_bag_test::read_bag;
 using rclcdds_bag_test::temp_dir;
@@ -277,9 +276,9 @@ TEST_F(BagProcessesTest, IndependentImplementationsReadOurBagsAndWePlayTheirs)
   };
   const Case cases[] = {
     {"sqlite3", true, {}, nullptr},
-    {"mcap zstd with summary", false, mcap_options("zstd", 2000), "reader indexed"},
-    {"mcap lz4 without summary", false, mcap_options("lz4", 2000, false), "reader stream"},
-    {"mcap unchunked", false, mcap_options("", 0), "reader stream"},
+    {"mcap zstd with summary", false, {"zstd", 2000}, "reader indexed"},
+    {"mcap lz4 without summary", false, {"lz4", 2000, false}, "reader stream"},
+    {"mcap unchunked", false, {"", 0}, "reader stream"},
   };
   const std::vector<std::pair<std::string, std::string>> topics = {
     {"/chatter", "std_msgs/msg/String"}, {"/camera/image", "sensor_msgs/msg/Image"},
