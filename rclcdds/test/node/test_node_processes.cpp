@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include <geometry_msgs/msg/twist.hpp>
 #include <rcl_interfaces/srv/get_parameters.hpp>
@@ -116,11 +115,9 @@ TEST_F(NodeProcessesTest, ParameterPeerThroughItsServicesAndTheCli)
   EXPECT_EQ(values[1].integer_value, 10);
   EXPECT_EQ(values[2].string_value, "auto");
 
-  const auto names = call<rcl_interfaces::srv::ListParameters>(
-    node, fqn + "/list_parameters")->result.names;
-  for (const char * expected : {"gain", "limit", "mode", "use_sim_time"}) {
-    EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
-  }
+  EXPECT_EQ(
+    call<rcl_interfaces::srv::ListParameters>(node, fqn + "/list_parameters")->result.names,
+    (std::vector<std::string>{"gain", "limit", "mode", "use_sim_time"}));
 
   // The accepted change, and only it, was announced on /parameter_events.
   const auto gain_event = [&](const rcl_interfaces::msg::ParameterEvent & event) {
@@ -132,8 +129,7 @@ TEST_F(NodeProcessesTest, ParameterPeerThroughItsServicesAndTheCli)
   EXPECT_EQ(std::find_if(events.begin(), events.end(), gain_event)->changed_parameters[0]
     .value.double_value, 4.25);
 
-  const std::string nodes = cli({"node", "list"});
-  EXPECT_NE(nodes.find(fqn + "\n"), std::string::npos) << nodes;
+  // (node list naming the peer: test_hostile_peers.cpp.)
   const std::string topics = cli({"topic", "list", "-t"});
   EXPECT_NE(topics.find("/chatter [std_msgs/msg/String]"), std::string::npos) << topics;
   const std::string echo = cli({"topic", "echo", "/chatter", "--count", "2", "--timeout", "10"});
@@ -178,14 +174,11 @@ TEST_F(NodeProcessesTest, LifecyclePeerThroughItsServicesAndTheCli)
 
   EXPECT_EQ(
     call<GetState>(node, fqn + "/get_state")->current_state.id, State::PRIMARY_STATE_UNCONFIGURED);
-  EXPECT_NE(cli({"lifecycle", "get", name}).find("unconfigured [1]"), std::string::npos);
   // A hostile caller's unknown ids and control-character labels are refused; each kind is logged
   // at most once in the rate-limit period (the log is checked at the end).
   for (int i = 0; i < 20; ++i) {
     EXPECT_FALSE(change(200, i % 2 == 0 ? "" : "\x1b[2J\nfake line")) << i;
   }
-  std_msgs::msg::String tick;  // nothing is published while the peer is not active
-  EXPECT_FALSE(rclcdds::wait_for_message(tick, node, "/lc_chatter", 500ms));
 
   EXPECT_NE(
     cli({"lifecycle", "set", name, "configure"}).find("Transitioning successful"),
@@ -195,6 +188,8 @@ TEST_F(NodeProcessesTest, LifecyclePeerThroughItsServicesAndTheCli)
   const auto state = call<GetState>(node, fqn + "/get_state")->current_state;
   EXPECT_EQ(state.id, State::PRIMARY_STATE_ACTIVE);
   EXPECT_EQ(state.label, "active");
+  // Ticks once active (that it starts inactive: LifecyclePublisher.DropsWhileInactive...).
+  std_msgs::msg::String tick;
   ASSERT_TRUE(rclcdds::wait_for_message(tick, node, "/lc_chatter", 5s));
   EXPECT_EQ(tick.data.rfind("tick ", 0), 0u);
 
@@ -240,17 +235,13 @@ TEST_F(NodeProcessesTest, CliPublishesATypedMessage)
 {
   auto node = std::make_shared<rclcdds::Node>("pub_listener", node_options());
   const std::string topic = "/" + unique_name("cli_pub");
-  std::thread publisher([&topic] {
-      ChildProcess pub({RCLCDDS_CLI, "topic", "pub", topic, "geometry_msgs/msg/Twist",
-          "{linear: {x: 0.5}, angular: {z: -1.0}}", "--times", "20", "--rate", "20"});
-      pub.wait(30s);
-    });
+  ChildProcess pub({RCLCDDS_CLI, "topic", "pub", topic, "geometry_msgs/msg/Twist",
+      "{linear: {x: 0.5}, angular: {z: -1.0}}", "--times", "20", "--rate", "20"});
   geometry_msgs::msg::Twist twist;
-  const bool got = rclcdds::wait_for_message(twist, node, topic, 20s);
-  publisher.join();
-  ASSERT_TRUE(got);
+  ASSERT_TRUE(rclcdds::wait_for_message(twist, node, topic, 20s)) << pub.output();
   EXPECT_DOUBLE_EQ(twist.linear.x, 0.5);
   EXPECT_DOUBLE_EQ(twist.angular.z, -1.0);
+  EXPECT_EQ(pub.wait(30s), 0) << pub.output();
 
   const std::string bad = cli({"topic", "pub", topic, "geometry_msgs/msg/Twist", "{linear: 3}",
       "--once"}, 1);
