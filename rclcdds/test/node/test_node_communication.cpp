@@ -212,12 +212,14 @@ TEST_F(TimerTest, DueTimerIsServedBetweenMessagesOfABusyTopic)
   EXPECT_GE(std::count(order.begin(), order.end(), 'm'), 3);
 }
 
-TEST_F(TimerTest, RosTimeTimerFollowsSimulatedTime)
+TEST_F(TimerTest, RosTimeTimerAndTheNodeClockFollowSimulatedTimeAndTheClockTopic)
 {
-  auto node = std::make_shared<rclcdds::Node>("timer_sim", node_options());
+  auto options = node_options();
+  options.append_parameter_override("use_sim_time", true);
+  auto node = std::make_shared<rclcdds::Node>("timer_sim", options);
   auto clock = node->get_clock();
+  EXPECT_TRUE(clock->ros_time_is_active());
   clock->set_ros_time_override(rclcdds::Time(100, 0, rclcdds::RCL_ROS_TIME));
-  clock->set_ros_time_override_active(true);
   std::atomic<int> calls{0};
   auto timer = node->create_timer(1s, [&calls] {++calls;});
   rclcdds::executors::SingleThreadedExecutor executor(executor_options());
@@ -231,21 +233,13 @@ TEST_F(TimerTest, RosTimeTimerFollowsSimulatedTime)
   clock->set_ros_time_override(rclcdds::Time(101, 900000000, rclcdds::RCL_ROS_TIME));
   executor.spin_once(100ms);
   EXPECT_EQ(calls.load(), 1);
-}
 
-TEST_F(TimerTest, UseSimTimeSwitchesTheNodeClockToTheClockTopic)
-{
-  auto options = node_options();
-  options.append_parameter_override("use_sim_time", true);
-  auto node = std::make_shared<rclcdds::Node>("sim_time_node", options);
+  // use_sim_time subscribes the node's clock to /clock (switching it off again:
+  // TimeSource.UseSimTimeDrivesAttachedRosClocksAndMustBeABool).
   auto publisher_node = std::make_shared<rclcdds::Node>("clock_source", node_options());
   auto clock_publisher = publisher_node->create_publisher<rosgraph_msgs::msg::Clock>(
     "/clock", rclcdds::ClockQoS());
   ASSERT_TRUE(wait_until([&] {return clock_publisher->get_subscription_count() >= 1;}));
-  EXPECT_TRUE(node->get_clock()->ros_time_is_active());
-
-  rclcdds::executors::SingleThreadedExecutor executor(executor_options());
-  executor.add_node(node);
   rosgraph_msgs::msg::Clock tick;
   tick.clock.sec = 42;
   tick.clock.nanosec = 5;
@@ -256,7 +250,6 @@ TEST_F(TimerTest, UseSimTimeSwitchesTheNodeClockToTheClockTopic)
         executor.spin_some();
         return node->now().nanoseconds() == 42000000005LL;
       }));
-  // Switching use_sim_time off again: TimeSource.UseSimTimeDrivesAttachedRosClocksAndMustBeABool.
 }
 
 using ServiceTest = rclcdds_test::NodeTest;
@@ -319,7 +312,7 @@ TEST_F(ServiceTest, RequestsAreAnsweredInOrderAndMatchedToTheirClientOrWaitTimes
   EXPECT_FALSE(lonely->service_is_ready());
 }
 
-TEST_F(ServiceTest, TopicRemappingAppliesThroughEveryInterface)
+TEST_F(ServiceTest, RemappedTopicsThroughEveryInterfaceAndRenamedNodesAnnounced)
 {
   auto options = node_options();
   options.arguments(
@@ -347,15 +340,12 @@ TEST_F(ServiceTest, TopicRemappingAppliesThroughEveryInterface)
 
   rclcdds::NodeTopics plain("plain", "/robot", context_);  // no rules: names stay as expanded
   EXPECT_EQ(plain.resolve_topic_name("chatter"), "/robot/chatter");
-}
 
-TEST_F(ServiceTest, NodesAreAnnouncedOnRosDiscoveryInfo)
-{
-  auto options = node_options();
+  // A node renamed and moved by the command line is announced under its new name.
   options.arguments({"--ros-args", "-r", "__node:=renamed", "-r", "__ns:=/robot"});
-  auto node = std::make_shared<rclcdds::Node>("announced", options);
-  EXPECT_EQ(node->get_fully_qualified_name(), "/robot/renamed");
-  auto publisher = node->create_publisher<std_msgs::msg::String>("status", rclcdds::QoS(1));
+  auto announced = std::make_shared<rclcdds::Node>("announced", options);
+  EXPECT_EQ(announced->get_fully_qualified_name(), "/robot/renamed");
+  auto publisher = announced->create_publisher<std_msgs::msg::String>("status", rclcdds::QoS(1));
   EXPECT_STREQ(publisher->get_topic_name(), "/robot/status");
 
   rclcdds::EndpointDescription description;
@@ -383,7 +373,7 @@ TEST_F(ServiceTest, NodesAreAnnouncedOnRosDiscoveryInfo)
 
 using WaitForMessageTest = rclcdds_test::NodeTest;
 
-TEST_F(WaitForMessageTest, ReturnsTheMessagePublishedDuringTheWaitEvenWhileTheNodeIsSpun)
+TEST_F(WaitForMessageTest, ReturnsTheMessageOfTheWaitEvenWhileSpunOrFalseAtTimeoutOrShutdown)
 {
   for (const bool spun : {false, true}) {
     SCOPED_TRACE(spun ? "node spun by an executor" : "node not spun");
@@ -415,10 +405,7 @@ TEST_F(WaitForMessageTest, ReturnsTheMessagePublishedDuringTheWaitEvenWhileTheNo
     ASSERT_TRUE(got);
     EXPECT_DOUBLE_EQ(received.angular.z, spun ? -1.5 : 0.75);
   }
-}
 
-TEST_F(WaitForMessageTest, TimesOutWithFalseAndShutdownEndsAnEndlessWait)
-{
   auto node = std::make_shared<rclcdds::Node>("wfm_timeout", node_options());
   geometry_msgs::msg::Twist received;
   received.linear.x = 3.0;
