@@ -28,7 +28,6 @@ namespace
 using rclcdds::Arguments;
 using rclcdds::NodeOptions;
 using rclcdds::Parameter;
-using rclcdds::ParameterType;
 using rclcdds::ParameterValue;
 using rclcdds::node_interfaces::NodeParameters;
 using rcl_interfaces::msg::SetParametersResult;
@@ -62,7 +61,7 @@ TEST(Arguments, SeparatesRosAndNonRosArgumentsAndReadsParameterRulesAndLogSwitch
   EXPECT_EQ(logging.enclave(), "/secure");
 }
 
-TEST(Arguments, UnknownRosArgumentsAreCollectedOrThrown)
+TEST(Arguments, MalformedRulesAndUnknownRosArgumentsThrowClearErrors)
 {
   const std::vector<std::string> cmd = {"x", "--ros-args", "--foo", "-p", "a:=1", "--bar"};
   EXPECT_EQ(Arguments::parse(cmd).unknown_ros_args(), (std::vector<std::string>{"--foo", "--bar"}));
@@ -70,10 +69,7 @@ TEST(Arguments, UnknownRosArgumentsAreCollectedOrThrown)
     message_of<rclcdds::exceptions::UnknownROSArgsError>([&] {Arguments::parse_strict(cmd);}),
     "found unknown ROS arguments: '--foo', '--bar'");
   EXPECT_NO_THROW(Arguments::parse_strict({"x", "--foo"}));  // not inside --ros-args
-}
 
-TEST(Arguments, MalformedRulesThrowClearErrors)
-{
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {  // {args, error}
     {{"x", "--ros-args", "-p"}, "Couldn't parse trailing -p flag: its value is missing"},
     {{"x", "--ros-args", "-p", "--"}, "Couldn't parse trailing -p flag: its value is missing"},
@@ -99,7 +95,7 @@ TEST(Arguments, MalformedRulesThrowClearErrors)
     rclcdds::exceptions::ParameterFileError);
 }
 
-TEST(Remap, NodeNameAndNamespaceLocalRulesFirst)
+TEST(Remap, NodeNameAndNamespaceLocalRulesFirstTopicRulesMatchExpandedNames)
 {
   const auto global = Arguments::parse(
     {"x", "--ros-args", "-r", "__node:=global_name", "-r", "__ns:=/global"});
@@ -109,11 +105,8 @@ TEST(Remap, NodeNameAndNamespaceLocalRulesFirst)
   EXPECT_EQ(rclcdds::remap_node_name("other", nullptr, nullptr), "other");
   EXPECT_EQ(rclcdds::remap_node_namespace("local_name", "", &local, &global), "/global");
   EXPECT_EQ(rclcdds::remap_node_namespace("n", "ns", nullptr, nullptr), "/ns");
-}
 
-// Every rule form: plain, topics or services only, for another node, and the long --remap.
-TEST(Remap, TopicRulesMatchExpandedNames)
-{
+  // Every topic rule form: plain, topics or services only, for another node, the long --remap.
   const auto args = Arguments::parse(
     {"x", "--ros-args", "-r", "rostopic://image:=/camera_01/color/image_raw", "--remap",
       "~/state:=status", "-r", "other_node:cmd_vel:=/nav/cmd_vel", "-r",
@@ -263,7 +256,7 @@ TEST(ParameterFile, RealFileMapsByNodeAndKeepsItsCommandLinePlaceEmptyFilesHoldN
   EXPECT_TRUE(rclcdds::parse_parameter_yaml("node:\n  ros__parameters:\n", "e.yaml").empty());
 }
 
-TEST(ParameterFile, MalformedFilesNameFileLineAndKey)
+TEST(ParameterFile, MalformedMissingOrBrokenFilesNameFileLineAndKey)
 {
   const std::vector<std::pair<const char *, std::string>> cases = {  // {file text, error}
     {"executors: 2\n",
@@ -297,10 +290,6 @@ TEST(ParameterFile, MalformedFilesNameFileLineAndKey)
         [&, yaml = yaml] {rclcdds::parse_parameter_yaml(yaml, "bad.yaml");}),
       message);
   }
-}
-
-TEST(ParameterFile, SyntaxErrorAndMissingFile)
-{
   try {
     rclcdds::parse_parameter_yaml("node:\n  ros__parameters:\n    a: [1, 2\n", "broken.yaml");
     FAIL() << "accepted";
@@ -375,18 +364,13 @@ TEST(NodeParameters, TypedReadsOfOverrides)
 // string and array ones are compared with parsed and read values throughout this file).
 TEST(ParameterValue, TypeOfEachConstructor)
 {
-  const std::vector<std::pair<ParameterValue, ParameterType>> cases = {
-    {ParameterValue(), rclcdds::PARAMETER_NOT_SET},
-    {ParameterValue(int64_t{1} << 40), rclcdds::PARAMETER_INTEGER},
-    {ParameterValue(1.5f), rclcdds::PARAMETER_DOUBLE},
-    {ParameterValue("text"), rclcdds::PARAMETER_STRING},
-    {ParameterValue(std::vector<uint8_t>{1, 2}), rclcdds::PARAMETER_BYTE_ARRAY},
-    {ParameterValue(std::vector<int>{1, 2}), rclcdds::PARAMETER_INTEGER_ARRAY},
-    {ParameterValue(std::vector<float>{1.f}), rclcdds::PARAMETER_DOUBLE_ARRAY},
-  };
-  for (const auto & c : cases) {
-    EXPECT_EQ(c.first.get_type(), c.second) << rclcdds::to_string(c.second);
-  }
+  EXPECT_EQ(ParameterValue().get_type(), rclcdds::PARAMETER_NOT_SET);
+  EXPECT_EQ(ParameterValue(int64_t{1} << 40).get_type(), rclcdds::PARAMETER_INTEGER);
+  EXPECT_EQ(ParameterValue(1.5f).get_type(), rclcdds::PARAMETER_DOUBLE);
+  EXPECT_EQ(ParameterValue("text").get_type(), rclcdds::PARAMETER_STRING);  // not a bool
+  EXPECT_EQ(ParameterValue(std::vector<uint8_t>{1, 2}).get_type(), rclcdds::PARAMETER_BYTE_ARRAY);
+  EXPECT_EQ(ParameterValue(std::vector<int>{1, 2}).get_type(), rclcdds::PARAMETER_INTEGER_ARRAY);
+  EXPECT_EQ(ParameterValue(std::vector<float>{1.f}).get_type(), rclcdds::PARAMETER_DOUBLE_ARRAY);
 }
 
 TEST(ParameterTyping, MismatchedReadsThrowTheRclcppTextsWithoutConverting)
