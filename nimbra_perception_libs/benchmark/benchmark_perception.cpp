@@ -279,7 +279,7 @@ const DynamicFrames & fiveThousandPointFrames()
         }
         f.depth.push_back(frame.depth);
         f.obstacles.push_back(thinned);
-        f.poses.push_back(testing::poseMessage(frame.world_from_base));
+        f.poses.push_back(frame.pose);
       }
       return f;
     }();

@@ -239,7 +239,7 @@ std::vector<GroundCase> groundCases()
     const std::pair<const char *, Eigen::Vector2f> tilts[] = {
       {"pitch", {1.0F, 0.0F}}, {"roll", {0.0F, 1.0F}}, {"diagonal", {0.70710678F, -0.70710678F}}};
     for (const auto & [tilt_name, direction] : tilts) {
-      const Scene tilt{Floor{0.0F, params.max_slope, direction}};
+      const Scene tilt{Floor{0.0F, params.max_slope, direction}, {}, {}};
       cases.push_back({label + "/tilt_max_slope_" + tilt_name, tilt, params});
     }
   }
@@ -493,11 +493,18 @@ MovingFrame renderMovingFrame(const MovingCase & c, int f, int stride, std::mt19
       static_cast<int>(c.scene.boxes.size()) + carts++);
   }
   const Camera camera = movingCamera();
+  Eigen::Isometry3f world_from_base = Eigen::Isometry3f::Identity();
+  world_from_base.linear() = Eigen::AngleAxisf(yaw, Eigen::Vector3f::UnitZ()).toRotationMatrix();
+  world_from_base.translation() = Eigen::Vector3f(x, y, 0.0F);
   MovingFrame out;
-  out.world_from_base = Eigen::Isometry3f::Identity();
-  out.world_from_base.linear() = Eigen::AngleAxisf(yaw, Eigen::Vector3f::UnitZ()).toRotationMatrix();
-  out.world_from_base.translation() = Eigen::Vector3f(x, y, 0.0F);
-  const DepthFrame frame = scene.render(camera, out.world_from_base, 0.005F, rng);
+  out.pose.position.x = x;
+  out.pose.position.y = y;
+  const Eigen::Quaternionf q(world_from_base.linear());
+  out.pose.orientation.x = q.x();
+  out.pose.orientation.y = q.y();
+  out.pose.orientation.z = q.z();
+  out.pose.orientation.w = q.w();
+  const DepthFrame frame = scene.render(camera, world_from_base, 0.005F, rng);
   out.depth = frame.depth;
   const LabelledCloud all = cloudFromFrame(frame, camera, stride, 0.05F);
   out.obstacles = std::make_shared<PointCloudXYZ>();
@@ -512,20 +519,6 @@ MovingFrame renderMovingFrame(const MovingCase & c, int f, int stride, std::mt19
   return out;
 }
 
-geometry_msgs::msg::Pose poseMessage(const Eigen::Isometry3f & world_from_base)
-{
-  geometry_msgs::msg::Pose pose;
-  pose.position.x = world_from_base.translation().x();
-  pose.position.y = world_from_base.translation().y();
-  pose.position.z = world_from_base.translation().z();
-  const Eigen::Quaternionf q(world_from_base.linear());
-  pose.orientation.x = q.x();
-  pose.orientation.y = q.y();
-  pose.orientation.z = q.z();
-  pose.orientation.w = q.w();
-  return pose;
-}
-
 MovingRun::MovingRun(
   const MovingCase & c, const DynamicDetectorParams & params, unsigned noise_seed, int stride)
 : detector(params), case_(c), rng_(noise_seed), stride_(stride)
@@ -538,7 +531,7 @@ MovingRun::MovingRun(
 const MovingFrame & MovingRun::next()
 {
   frame = renderMovingFrame(case_, next_frame_++, stride_, rng_);
-  updated = detector.Update(frame.obstacles, frame.depth, poseMessage(frame.world_from_base));
+  updated = detector.Update(frame.obstacles, frame.depth, frame.pose);
   return frame;
 }
 

@@ -182,13 +182,11 @@ struct MovingFrame
   cv::Mat depth;                      ///< CV_32FC1 640 x 480, m
   PointCloudXYZ::Ptr obstacles;       ///< obstacle points (5 cm or more above the floor), base frame
   std::vector<int> mover_of_point;    ///< per obstacle point: mover index, -1 for static points
-  Eigen::Isometry3f world_from_base;  ///< robot pose
+  geometry_msgs::msg::Pose pose;      ///< robot pose in the world frame
 };
 
 /// Renders frame `f` of the case: obstacle points of every `stride`-th pixel, 5 mm depth noise.
 MovingFrame renderMovingFrame(const MovingCase & c, int f, int stride, std::mt19937 & rng);
-
-geometry_msgs::msg::Pose poseMessage(const Eigen::Isometry3f & world_from_base);
 
 /// A detector set up for movingCamera(), fed the frames of a case one after the other; next() renders
 /// a frame and updates the detector with it (`updated`: Update's result).
