@@ -122,7 +122,8 @@ TEST(AiConfigDocuments, EachCase)
     // Per-class threshold entries: an id one past the table, a negative id and a non-scalar are
     // skipped, each with its message, and the entries after them are read.
     {"threshold entry problems", Doc("{0: person, 1: chair, 2: base}", "0.4",
-      "{3: 0.9, -1: 0.8, 0: [0.9], 1: 0.6, 2: 0.1}"), "{}", "ParseFile Err: key 3 is larger than map size, key -1 is smaller than 0, ignore, "
+      "{3: 0.9, -1: 0.8, 0: [0.9], 1: 0.6, 2: 0.1}"), "{}",
+      "ParseFile Err: key 3 is larger than map size, key -1 is smaller than 0, ignore, "
       "Non-scalar key or value found in confidence_threshold.", {}, Thresholds{0.4, 0.6, 0.1}, {}},
     {"threshold sequence", Doc("{0: person, 1: chair, 2: base}", "0.4", "[0.9, 0.8]"), "{}",
       "ParseFile Err: yaml node confidence_threshold is not a map.", {}, Thresholds(3, 0.4), {}},
