@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "camera/frame_pairing.hpp"
@@ -12,24 +13,10 @@ namespace nimbra::test
 namespace
 {
 
-std::vector<sensor_msgs::msg::Image> Ring(const std::vector<int32_t> & seconds)
-{
-  std::vector<sensor_msgs::msg::Image> ring(seconds.size());
-  for (std::size_t i = 0; i < seconds.size(); ++i) {
-    ring[i].header.stamp.sec = seconds[i];
-  }
-  return ring;
-}
-
 TEST(FramePairing, NearestStampSlot)
 {
-  struct Case
-  {
-    std::vector<int32_t> ring;  // stamps in whole seconds; 0 = never written
-    double depth;
-    int slot;
-  };
-  const std::vector<Case> cases = {
+  // Each row: the ring's stamps in whole seconds (0 = never written), the depth stamp, the slot.
+  const std::vector<std::tuple<std::vector<int32_t>, double, int>> cases = {
     {{}, 100.0, -1},                    // empty ring
     {{0, 0, 0}, 100.0, -1},             // only never-written slots
     {{0, 97, 0}, 100.0, 1},
@@ -39,9 +26,12 @@ TEST(FramePairing, NearestStampSlot)
     {{0, 40}, 30.0, 1},                 // 10 s away is still nearer than the empty slot's 30 s
     {{0, 70}, 30.0, -1},                // 40 s away loses to nothing: no slot
   };
-  for (const Case & c : cases) {
-    EXPECT_EQ(nearestStampSlot(Ring(c.ring), c.depth), c.slot)
-      << "ring of " << c.ring.size() << ", depth " << c.depth;
+  for (const auto & [seconds, depth, slot] : cases) {
+    std::vector<sensor_msgs::msg::Image> ring(seconds.size());
+    for (std::size_t i = 0; i < seconds.size(); ++i) {
+      ring[i].header.stamp.sec = seconds[i];
+    }
+    EXPECT_EQ(nearestStampSlot(ring, depth), slot) << ring.size() << " slots, depth " << depth;
   }
 }
 

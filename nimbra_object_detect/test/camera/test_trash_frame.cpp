@@ -9,6 +9,7 @@
 #include <limits>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "camera/trash_estimator.hpp"
@@ -104,23 +105,19 @@ TEST(TrashEstimator, InstanceCloudTakesFiniteDepthInsideRangeBoxAndMask)
     depth.at<float>(2, u) = unusable[u - 2];
     depth.at<float>(3, u) = 1.0F + 0.1F * static_cast<float>(u);
   }
-  struct Case
-  {
-    int32_t x2;          // box columns 2 .. x2 - 1
-    int mask_rows;       // 0: no mask; 10: the image's size without column 2; 5: another size
-    std::size_t points;
-  };
+  // Each row: the box's columns 2 .. x2 - 1; the mask's rows (0: no mask; 10: the image's size,
+  // column 2 left out; 5: another size); the points taken.
   pcl::PointCloud<pcl::PointXYZ> cloud;
-  for (const Case & c : {Case{6, 0, 4}, Case{7, 0, 5}, Case{7, 10, 4}, Case{40, 0, 8},
-      Case{10, 5, 0}})
+  for (const auto & [x2, mask_rows, points] : std::vector<std::tuple<int32_t, int, std::size_t>>{
+      {6, 0, 4}, {7, 0, 5}, {7, 10, 4}, {40, 0, 8}, {10, 5, 0}})
   {
-    Detection detection = Box(semantic::PAPER, 2, 0, c.x2, 10);
-    if (c.mask_rows > 0) {
-      detection.mask = cv::Mat(c.mask_rows, 20, CV_8UC1, cv::Scalar(1));
+    Detection detection = Box(semantic::PAPER, 2, 0, x2, 10);
+    if (mask_rows > 0) {
+      detection.mask = cv::Mat(mask_rows, 20, CV_8UC1, cv::Scalar(1));
       detection.mask.col(2).setTo(0);
     }
     trashInstanceCloud(depth, detection, camera, cloud);
-    ASSERT_EQ(cloud.size(), c.points) << "x2 " << c.x2 << " mask rows " << c.mask_rows;
+    ASSERT_EQ(cloud.size(), points) << "x2 " << x2 << " mask rows " << mask_rows;
     for (const auto & p : cloud.points) {
       EXPECT_NEAR(p.y, -2.0F * p.z / 100.0F, 1e-6F);  // row 3 only
     }
