@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "camera/obstacle_messages.hpp"
+#include "common/color_palette.hpp"
 #include "rclcdds/conversions/pcl_conversions.hpp"
 
 namespace nimbra::test
@@ -25,7 +27,7 @@ ClassCloudInfo Piece(semantic::SemanticType type, const std::vector<std::array<f
   return piece;
 }
 
-TEST(ObstacleMessages, SemanticCloudOfCamerasOneAndTwo)
+TEST(ObstacleMessages, SemanticCloudOfCamerasOneAndTwoAndTheColouredCloud)
 {
   const std::vector<ClassCloudInfo> pieces = {
     Piece(semantic::CHAIR, {{0.1F, 0.0F, 0.2F}, {0.59F, 0.1F, 0.2F}}),  // all behind x = 0.6
@@ -33,48 +35,41 @@ TEST(ObstacleMessages, SemanticCloudOfCamerasOneAndTwo)
   };
   CameraFrameState extent;
   extent.extremes = {{{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {10, 11, 12}}};
-  struct Case
+  // Each row: camera, extent ready, clusters, points sent, extent values.
+  for (const auto & [cam_id, ready, clusters, points, extent_values] :
+    std::vector<std::tuple<int32_t, bool, std::size_t, std::size_t, std::size_t>>{
+      {1, true, 2, 5, 12}, {2, true, 1, 2, 12}, {2, false, 1, 2, 0}})
   {
-    int32_t cam_id;
-    bool ready;
-    std::size_t clusters;
-    std::size_t points;
-    std::size_t extent_values;
-  };
-  for (const Case & c :
-    {Case{1, true, 2, 5, 12}, Case{2, true, 1, 2, 12}, Case{2, false, 1, 2, 0}})
-  {
-    extent.ready = c.ready;
+    extent.ready = ready;
     std::size_t sent = 0;
-    const auto msg = makeSemanticPointCloud(pieces, c.cam_id, &extent, 3.5, sent);
+    const auto msg = makeSemanticPointCloud(pieces, cam_id, &extent, 3.5, sent);
     EXPECT_EQ(msg.header.frame_id, "base_footprint");
     EXPECT_EQ(msg.header.stamp.nanosec, 500000000U);
-    EXPECT_EQ(msg.camera_id, c.cam_id);
-    ASSERT_EQ(msg.clusters.size(), c.clusters) << c.cam_id;
-    EXPECT_EQ(sent, c.points);
+    EXPECT_EQ(msg.camera_id, cam_id);
+    ASSERT_EQ(msg.clusters.size(), clusters) << cam_id;
+    EXPECT_EQ(sent, points);
     EXPECT_EQ(msg.clusters.back().semantic_type, semantic::HOSPITAL_BED);
     pcl::PointCloud<pcl::PointXYZ> bed;
     rclcdds::pcl_conversions::fromROSMsg(msg.clusters.back().cloud, bed);
-    EXPECT_FLOAT_EQ(bed.points.front().x, c.cam_id == 2 ? 0.6F : 0.5F);
-    ASSERT_EQ(msg.camera_frame.size(), c.extent_values);
+    EXPECT_FLOAT_EQ(bed.points.front().x, cam_id == 2 ? 0.6F : 0.5F);
+    ASSERT_EQ(msg.camera_frame.size(), extent_values);
     for (std::size_t i = 0; i < msg.camera_frame.size(); ++i) {
-      const bool replaced = c.cam_id == 2 && i % 3 == 0 && i < 9;
+      const bool replaced = cam_id == 2 && i % 3 == 0 && i < 9;
       EXPECT_FLOAT_EQ(msg.camera_frame[i], replaced ? 0.2F : static_cast<float>(i + 1)) << i;
     }
   }
   std::size_t sent = 1;
   EXPECT_TRUE(makeSemanticPointCloud({}, 1, nullptr, 1.0, sent).clusters.empty());
   EXPECT_EQ(sent, 0U);
-}
 
-TEST(ObstacleMessages, ColouredCloudUsesThePaletteRowOfTheClass)
-{
-  const auto msg = makeColouredCloud({Piece(semantic::PERSON, {{1, 0, 0.5F}, {1, 0.1F, 1.5F}})}, 2);
-  pcl::PointCloud<pcl::PointXYZRGBA> decoded;
-  rclcdds::pcl_conversions::fromROSMsg(msg, decoded);
-  ASSERT_EQ(decoded.size(), 2U);
-  for (const auto & p : decoded.points) {
-    EXPECT_EQ((std::array<int, 3>{{p.r, p.g, p.b}}), (std::array<int, 3>{{255, 56, 56}}));
+  // The coloured inspection cloud takes each point's colour from its class's palette row.
+  pcl::PointCloud<pcl::PointXYZRGBA> coloured;
+  rclcdds::pcl_conversions::fromROSMsg(makeColouredCloud(pieces, 3.5), coloured);
+  ASSERT_EQ(coloured.size(), 5U);
+  for (std::size_t i = 0; i < coloured.size(); ++i) {
+    const auto & p = coloured.points[i];
+    EXPECT_EQ((std::array<int, 3>{{p.r, p.g, p.b}}),
+      ColorPaletteRow(i < 2 ? semantic::CHAIR : semantic::HOSPITAL_BED)) << i;
   }
 }
 
