@@ -30,8 +30,6 @@ if(BUILD_TESTING)
   )
   target_link_libraries(test_trash_tracker nimbra_od_tracker)
   target_include_directories(test_trash_tracker PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test)
-  target_compile_definitions(test_trash_tracker PRIVATE
-    NIMBRA_OD_CONFIG_DIR="${CMAKE_CURRENT_SOURCE_DIR}/config")
 
   # Speed and step-count figures, run by hand; never registered as tests.
   find_package(benchmark QUIET)
