@@ -112,25 +112,10 @@ const QOS_RELIABLE =
   "  liveliness_lease_duration:\n    sec: 9223372036\n    nsec: 854775807\n" +
   "  avoid_ros_namespace_conventions: false";
 
-/// Five strings on /js/chatter and five vectors on /js/vector, 10 ms apart, CDR written by
-/// @foxglove/rosmsg2-serialization.
-function sampleMessages() {
-  const { parse } = require("@foxglove/rosmsg");
-  const { MessageWriter } = require("@foxglove/rosmsg2-serialization");
-  const stringWriter = new MessageWriter(parse(STRING_DEF, { ros2: true }));
-  const vectorWriter = new MessageWriter(parse(VECTOR3_DEF, { ros2: true }));
-  const out = [];
-  const start = 1700000000000000000n;
-  for (let i = 0; i < 5; ++i) {
-    out.push({ topic: 0, time: start + BigInt(i) * 20000000n, data: stringWriter.writeMessage({ data: `js ${i}` }) });
-    out.push({ topic: 1, time: start + BigInt(i) * 20000000n + 10000000n,
-      data: vectorWriter.writeMessage({ x: i, y: i * 0.5, z: -i }) });
-  }
-  return out;
-}
-
 async function writeMcap(out, compression, summary) {
   const { McapWriter } = require("@mcap/core");
+  const { parse } = require("@foxglove/rosmsg");
+  const { MessageWriter } = require("@foxglove/rosmsg2-serialization");
   const lz4 = require("lz4js");
   const chunks = [];
   let position = 0n;
@@ -160,9 +145,17 @@ async function writeMcap(out, compression, summary) {
     await writer.registerChannel({ topic: "/js/chatter", schemaId: stringSchema, messageEncoding: "cdr", metadata }),
     await writer.registerChannel({ topic: "/js/vector", schemaId: vectorSchema, messageEncoding: "cdr", metadata }),
   ];
+  // Five strings on /js/chatter and five vectors on /js/vector, 10 ms apart, CDR written by
+  // @foxglove/rosmsg2-serialization.
+  const stringWriter = new MessageWriter(parse(STRING_DEF, { ros2: true }));
+  const vectorWriter = new MessageWriter(parse(VECTOR3_DEF, { ros2: true }));
   let sequence = 0;
-  for (const m of sampleMessages()) {
-    await writer.addMessage({ channelId: channels[m.topic], sequence: sequence++, logTime: m.time, publishTime: m.time, data: m.data });
+  const add = (channelId, time, data) =>
+    writer.addMessage({ channelId, sequence: sequence++, logTime: time, publishTime: time, data });
+  for (let i = 0; i < 5; ++i) {
+    const time = 1700000000000000000n + BigInt(i) * 20000000n;
+    await add(channels[0], time, stringWriter.writeMessage({ data: `js ${i}` }));
+    await add(channels[1], time + 10000000n, vectorWriter.writeMessage({ x: i, y: i * 0.5, z: -i }));
   }
   await writer.end();
   fs.writeFileSync(out, Buffer.concat(chunks));
