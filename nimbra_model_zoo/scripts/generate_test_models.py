@@ -132,7 +132,11 @@ def probe_model():
     return head, weights
 
 
-def write_test_models(out_dir):
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--output-dir", required=True)
+    out_dir = parser.parse_args().output_dir
+    os.makedirs(out_dir, exist_ok=True)
     path = lambda name: os.path.join(out_dir, name + ".onnx")  # noqa: E731
     save_head(path("boxes"), boxes_model())
     save_head(path("masks"), masks_model())
@@ -144,14 +148,6 @@ def write_test_models(out_dir):
     bad_rank.prototypes = np.zeros((MASK_CHANNELS, 256), np.float32)
     save_head(path("bad_proto_rank"), bad_rank)
     save_head(path("one_output"), Head((64, 64), 3, 8), outputs=("predictions",))
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--output-dir", required=True)
-    args = parser.parse_args()
-    os.makedirs(args.output_dir, exist_ok=True)
-    write_test_models(args.output_dir)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <limits>
-#include <random>
 #include <tuple>
 
 #include <opencv2/imgproc.hpp>
@@ -161,37 +160,24 @@ TEST(SegmentationDecoder, AcceptsOnlyTheYoloV8SegLayout) {
 }
 
 TEST(SegmentationDecoder, RandomOutputsGiveConsistentDetections) {
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<float> unit(0.0F, 1.0F);
-  std::uniform_real_distribution<float> position(-100.0F, 740.0F);
-  std::uniform_real_distribution<float> extent(-10.0F, 300.0F);
-  std::normal_distribution<float> normal(0.0F, 3.0F);
   float const specials[] = {std::numeric_limits<float>::quiet_NaN(),
                             std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity(), 1e30F, -1e30F};
   DecoderParams params;
   params.max_detections = 30;
   SegmentationDecoder decoder(params);
-  cv::RNG prototype_rng(11);
+  cv::RNG rng(11);
   for (int round = 0; round < 10; ++round) {
     RawOutputs raw(5, 400, 32, cv::Size(160, 160));
-    prototype_rng.fill(raw.prototypes, cv::RNG::NORMAL, 0.0, 2.0);
-    float* data = raw.predictions.ptr<float>();
-    for (int a = 0; a < raw.anchors; ++a) {
-      raw.Prediction(0, a) = position(rng);
-      raw.Prediction(1, a) = position(rng);
-      raw.Prediction(2, a) = extent(rng);
-      raw.Prediction(3, a) = extent(rng);
-      for (int c = 0; c < raw.classes; ++c) {
-        raw.Prediction(4 + c, a) = unit(rng) * 0.6F;
-      }
-      for (int k = 0; k < 32; ++k) {
-        raw.Coefficient(a, k) = normal(rng);
-      }
-    }
-    std::size_t const total = raw.predictions.total();
+    rng.fill(raw.prototypes, cv::RNG::NORMAL, 0.0, 2.0);
+    // Prediction rows: box centres, box sizes (some negative), class scores, mask coefficients.
+    cv::Mat rows(4 + raw.classes + 32, raw.anchors, CV_32F, raw.predictions.ptr<float>());
+    rng.fill(rows.rowRange(0, 2), cv::RNG::UNIFORM, -100.0, 740.0);
+    rng.fill(rows.rowRange(2, 4), cv::RNG::UNIFORM, -10.0, 300.0);
+    rng.fill(rows.rowRange(4, 4 + raw.classes), cv::RNG::UNIFORM, 0.0, 0.6);
+    rng.fill(rows.rowRange(4 + raw.classes, rows.rows), cv::RNG::NORMAL, 0.0, 3.0);
     for (int i = 0; i < 200; ++i) {
-      data[rng() % total] = specials[rng() % 5];
+      rows.at<float>(rng.uniform(0, static_cast<int>(rows.total()))) = specials[rng.uniform(0, 5)];
     }
     cv::Size const image_size(200 + round * 97, 100 + round * 61);
     Letterbox const letterbox(image_size, cv::Size(640, 640));
