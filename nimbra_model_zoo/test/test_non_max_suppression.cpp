@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <random>
+
+#include <opencv2/core.hpp>
 
 #include "nimbra_model_zoo/non_max_suppression.hpp"
 
@@ -62,18 +63,15 @@ TEST(SuppressNonMaxima, Table) {
 }
 
 TEST(SuppressNonMaxima, RandomBoxesMeetTheDefinition) {
-  std::mt19937 rng(42);
-  std::uniform_real_distribution<float> position(0.0F, 100.0F);
-  std::uniform_real_distribution<float> extent(5.0F, 40.0F);
-  std::uniform_real_distribution<float> score(0.0F, 1.0F);
-  std::uniform_int_distribution<int> cls(0, 2);
+  cv::RNG rng(42);
+  float const threshold = 0.3F;
   for (int round = 0; round < 20; ++round) {
     std::vector<ScoredBox> boxes;
     for (int i = 0; i < 200; ++i) {
-      boxes.push_back({{position(rng), position(rng), extent(rng), extent(rng)}, score(rng),
-                       cls(rng)});
+      boxes.push_back({{rng.uniform(0.0F, 100.0F), rng.uniform(0.0F, 100.0F),
+                        rng.uniform(5.0F, 40.0F), rng.uniform(5.0F, 40.0F)},
+                       rng.uniform(0.0F, 1.0F), rng.uniform(0, 3)});
     }
-    float const threshold = 0.3F;
     std::vector<std::size_t> const kept = SuppressNonMaxima(boxes, threshold, boxes.size());
     std::vector<bool> is_kept(boxes.size(), false);
     for (std::size_t i = 0; i < kept.size(); ++i) {
