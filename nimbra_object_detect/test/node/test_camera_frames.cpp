@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -89,16 +88,6 @@ Image::SharedPtr SceneDepth(double stamp)
   msg->header.stamp = orvix::perception::DoubleToStamp(stamp);
   msg->header.frame_id = "t_cam";
   return msg;
-}
-
-/// Polls `done` every 10 ms until it holds or `timeout` passes.
-bool WaitUntil(const std::function<bool()> & done, std::chrono::milliseconds timeout)
-{
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(10ms);
-  }
-  return done();
 }
 
 class CameraFramesTest : public ::testing::Test
@@ -188,9 +177,8 @@ TEST_F(CameraFramesTest, PairingPicksTheNearestColourFrameWithinTheBudget)
   EXPECT_EQ(camera_->pairedRgb(), nullptr);
   EXPECT_EQ(CountLines(log.Lines(), "[WARN] ErrorCo:100700003, The difference between depth=100 "
     "and rgb=100 timestamp is too large of cam_1"), 1u);
-  // Equal distances: the lower slot wins; a difference equal to the limit is accepted.
+  // A difference equal to the limit is accepted (the slot chosen: FramePairing.NearestStampSlot).
   camera_->rgbCallback(Colour(99.75));
-  camera_->rgbCallback(Colour(100.25));
   camera_->depthCallback(SceneDepth(100.0));
   ASSERT_NE(camera_->pairedRgb(), nullptr);
   EXPECT_EQ(camera_->pairedRgb()->header.stamp.nanosec, 750000000u);
@@ -299,12 +287,6 @@ TEST_F(CameraFramesTest, MalformedInputIsDroppedWithOneLineAndTheNextFrameWorks)
   EXPECT_EQ(camera_->processedFrames(), 1u);
   ASSERT_NE(camera_->pairedRgb(), nullptr);
   EXPECT_EQ(camera_->pairedRgb()->encoding, "rgb8");
-  // A colour image twice the depth image's size is processed too.
-  const double later = Now();
-  camera_->rgbCallback(Colour(later, 2 * kWidth, 2 * kHeight));
-  camera_->depthCallback(SceneDepth(later));
-  EXPECT_EQ(camera_->processedFrames(), 2u);
-  EXPECT_EQ(camera_->pairedRgb()->width, 2u * kWidth);
   EXPECT_EQ(CountLines(log.Lines(), "frame dropped"), 0u);
   EXPECT_EQ(CountLines(log.Lines(), "failed"), 0u);
   // A frame without one depth reading ends before the base transform (the 500-point floor
@@ -313,7 +295,7 @@ TEST_F(CameraFramesTest, MalformedInputIsDroppedWithOneLineAndTheNextFrameWorks)
   std::fill(no_depth->data.begin(), no_depth->data.end(), 0);
   camera_->depthCallback(no_depth);
   EXPECT_EQ(CountLines(log.Lines(), "cam_1 encounter an empty depth cloud"), 1u);
-  EXPECT_EQ(CountLines(log.Lines(), "base_cloud size="), 2u);  // the two good frames
+  EXPECT_EQ(CountLines(log.Lines(), "base_cloud size="), 1u);  // the good frame
 }
 
 TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
@@ -355,11 +337,15 @@ TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
     [](const nimbra_protocol::msg::SemanticPointCloud &) {});
   std::this_thread::sleep_for(300ms);  // discovery
   for (int n = 1; n <= 2; ++n) {
-    const double now = Now();
+    const double now = Now();  // the colour image is twice the depth image's size
     camera_->rgbCallback(Colour(now, 640, 480, frame.rgb8));
     camera_->depthCallback(SceneDepth(now));
     ASSERT_EQ(camera_->processedFrames(), static_cast<uint64_t>(n));
-    EXPECT_TRUE(WaitUntil([&] {return publications.load() >= n;}, 5s)) << "frame " << n;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (publications.load() < n && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(publications.load(), n) << "frame " << n;
   }
   nimbra_protocol::msg::SemanticPointCloud obstacles;
   ASSERT_TRUE(rclcdds::wait_for_message(obstacles, semantic, node_->get_context(), 2s));
