@@ -245,14 +245,11 @@ TEST_F(NodeProcessTest, StartupErrorsEndTheProcessWithOneLineNamingTheCause)
   };
   for (const auto & [argv, cause] : cases) {
     ChildProcess node(argv);
-    EXPECT_EQ(node.wait(60s), 1) << cause << "\n" << node.output();
+    EXPECT_EQ(node.wait(60s), 1) << cause << "\n" << node.output();  // an exit, not a crash
     const std::string out = node.output();
-    std::smatch line;
-    ASSERT_TRUE(std::regex_search(out, line,
-      std::regex(R"(\[ERROR\] object_detect start-up failed: .*)"))) << cause << "\n" << out;
-    EXPECT_NE(line.str().find(cause), std::string::npos) << line.str();
+    EXPECT_TRUE(std::regex_search(out,
+      std::regex(R"(\[ERROR\] object_detect start-up failed: .*)" + cause))) << out;
     EXPECT_EQ(CountOccurrences(out, "start-up failed"), 1) << cause;
-    EXPECT_EQ(out.find("core dumped"), std::string::npos) << cause;
   }
 }
 
