@@ -97,8 +97,6 @@ TEST(MessagesInterop, FoxgloveDecodesTheSemanticCloudAndThePeopleList)
   EXPECT_EQ(interop::received_lines(output, "/od_interop/semantic"),
     interop::expected_lines(semantic));
   EXPECT_EQ(interop::received_lines(output, "/od_interop/people"), interop::expected_lines(people));
-  EXPECT_NE(output.find("/od_interop/semantic msg.camera_frame[0]=0.2"), std::string::npos);
-  EXPECT_NE(output.find("/od_interop/semantic msg.clusters[1].cloud.width=1"), std::string::npos);
 }
 
 }  // namespace
