@@ -72,21 +72,17 @@ TEST(StateMachine, TransitionResultsFollowTheStandardGraph)
     uint8_t expected;
     CallbackReturn on_error = ok;  ///< result of on_error after an ERROR
   };
+  // Successful configure, activate, deactivate, cleanup and shutdown from unconfigured: the
+  // label/shortcut test walks through them.
   const std::vector<Case> cases = {
-    {"configure", unconfigured, T::TRANSITION_CONFIGURE, ok, inactive},
     {"configure fails", unconfigured, T::TRANSITION_CONFIGURE, failure, unconfigured},
     {"configure errs, error handled", unconfigured, T::TRANSITION_CONFIGURE, error, unconfigured},
-    {"cleanup", inactive, T::TRANSITION_CLEANUP, ok, unconfigured},
     {"cleanup fails", inactive, T::TRANSITION_CLEANUP, failure, inactive},
-    {"activate", inactive, T::TRANSITION_ACTIVATE, ok, active},
     {"activate fails", inactive, T::TRANSITION_ACTIVATE, failure, inactive},
     {"activate errs, error not handled", inactive, T::TRANSITION_ACTIVATE, error, finalized,
       failure},
-    {"deactivate", active, T::TRANSITION_DEACTIVATE, ok, inactive},
     {"deactivate fails", active, T::TRANSITION_DEACTIVATE, failure, active},
     {"deactivate errs, error handled", active, T::TRANSITION_DEACTIVATE, error, unconfigured},
-    {"shutdown from unconfigured", unconfigured, T::TRANSITION_UNCONFIGURED_SHUTDOWN, ok,
-      finalized},
     {"shutdown from inactive fails", inactive, T::TRANSITION_INACTIVE_SHUTDOWN, failure, finalized},
     {"shutdown from active", active, T::TRANSITION_ACTIVE_SHUTDOWN, ok, finalized},
   };
