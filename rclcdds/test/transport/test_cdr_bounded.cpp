@@ -139,25 +139,12 @@ const rclcdds::MessageMembers kAllMembers = {
   "rclcdds_test::msg", "AllKinds", sizeof(kAllFields) / sizeof(kAllFields[0]), sizeof(AllKinds),
   kAllFields, nullptr, nullptr};
 
+/// One value per field, in the order of AllKinds.
 AllKinds sample()
 {
-  AllKinds msg;
-  msg.flag = true;
-  msg.letter = 'Q';
-  msg.wide_letter = u'\u00e9';
-  msg.small = -3;
-  msg.big = 0x0102030405060708ull;
-  msg.bounded_text = "abcde";
-  msg.wide_text = u"h\u00e9";
-  msg.flags = {true, false, true};
-  msg.names = {"", "two"};
-  msg.pair = {Inner{-1, "a"}, Inner{2, ""}};
-  msg.bounded_ints = {7, -7};
-  msg.bounded_flags = {false, true, true};
-  msg.bounded_inners = {Inner{5, "five"}};
-  msg.bits = {true, true, false, true, false};
-  msg.words = {"x", "", "zz"};
-  return msg;
+  return AllKinds{true, 'Q', u'\u00e9', -3, 0x0102030405060708ull, "abcde", u"h\u00e9",
+    {true, false, true}, {"", "two"}, {Inner{-1, "a"}, Inner{2, ""}}, {7, -7}, {false, true, true},
+    {Inner{5, "five"}}, {true, true, false, true, false}, {"x", "", "zz"}};
 }
 
 /// Decodes `bytes` as AllKinds; false, with the reason in `error`, when refused.

@@ -22,6 +22,7 @@ namespace
 {
 
 using rclcdds_test::decode;
+using rclcdds_test::hex;
 using rclcdds_test::wire_of;
 
 sensor_msgs::msg::Image small_image()
@@ -42,11 +43,6 @@ template<class T>
 bool decode_as(const std::vector<uint8_t> & bytes, std::string * error)
 {
   return decode<T>(bytes, error);
-}
-
-std::vector<uint8_t> le32(uint32_t value)
-{
-  return {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
 }
 
 }  // namespace
@@ -110,13 +106,14 @@ TEST(CdrMalformed, CorruptedFieldsAreRejectedWithAReason)
   const Case cases[] = {
     {"string without its NUL", wire_of(text), 11, {'d'}, decode_as<std_msgs::msg::String>,
       {"terminating NUL", "'data'"}},
-    {"count one past the padding", wire_of(small_image()), 4 + 44, le32(9), image, {"'data'"}},
-    {"huge count", wire_of(small_image()), 4 + 44, le32(0x7fffffffu), image, {"'data'"}},
-    {"all-ones count", wire_of(small_image()), 4 + 44, le32(0xffffffffu), image, {"'data'"}},
-    {"2^31 nested clusters", wire_of(cloud), 4 + 28, le32(0x80000000u), semantic,
+    {"count one past the padding", wire_of(small_image()), 4 + 44, hex("09000000"), image,
+      {"'data'"}},
+    {"huge count", wire_of(small_image()), 4 + 44, hex("ffffff7f"), image, {"'data'"}},
+    {"all-ones count", wire_of(small_image()), 4 + 44, hex("ffffffff"), image, {"'data'"}},
+    {"2^31 nested clusters", wire_of(cloud), 4 + 28, hex("00000080"), semantic,
       {"sequence count", "'clusters'"}},
     // 2 clusters fit in the 8 bytes left as a byte count, not as clusters.
-    {"clusters the bytes left cannot hold", wire_of(cloud), 4 + 28, le32(2), semantic,
+    {"clusters the bytes left cannot hold", wire_of(cloud), 4 + 28, hex("02000000"), semantic,
       {"sequence count 2 exceeds", "'clusters'"}},
     {"PL_CDR_BE", wire_of(std_msgs::msg::Header()), 0, {0x00, 0x02}, header, {"encapsulation"}},
     {"PL_CDR_LE", wire_of(std_msgs::msg::Header()), 0, {0x00, 0x03}, header, {"encapsulation"}},
