@@ -199,15 +199,12 @@ TEST(SegmentationDecoder, RandomOutputsGiveConsistentDetections) {
       ASSERT_EQ(d.mask.size(), image_size);
       ASSERT_EQ(d.mask.type(), CV_8UC1);
       // Nothing outside the pixels whose centres lie in the box.
+      cv::Point const first(static_cast<int>(std::ceil(d.x - 0.5F)),
+                            static_cast<int>(std::ceil(d.y - 0.5F)));
+      cv::Point const end(static_cast<int>(std::floor(d.x + d.width - 0.5F)) + 1,
+                          static_cast<int>(std::floor(d.y + d.height - 0.5F)) + 1);
       cv::Mat outside = d.mask.clone();
-      int const u0 = static_cast<int>(std::ceil(d.x - 0.5F));
-      int const v0 = static_cast<int>(std::ceil(d.y - 0.5F));
-      int const u1 = static_cast<int>(std::floor(d.x + d.width - 0.5F));
-      int const v1 = static_cast<int>(std::floor(d.y + d.height - 0.5F));
-      if (u1 >= u0 && v1 >= v0) {
-        outside(cv::Rect(u0, v0, u1 - u0 + 1, v1 - v0 + 1) & cv::Rect(cv::Point(), image_size))
-            .setTo(0);
-      }
+      outside(cv::Rect(first, end) & cv::Rect(cv::Point(), image_size)).setTo(0);
       EXPECT_EQ(cv::countNonZero(outside), 0);
     }
   }
