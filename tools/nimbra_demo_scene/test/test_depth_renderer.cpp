@@ -189,16 +189,13 @@ TEST(LabelRegions, BoundsAndCountsEveryObjectAndSkipsEmptyPixels)
     7, N, N, 0, 0,
     N, N, N, N, 0,
   };
-  const std::vector<PixelRegion> regions = labelRegions(labels, 5, 4);
-  // By ascending id: {id, u_min, v_min, u_max, v_max, pixels}.
-  const std::vector<std::vector<size_t>> expected = {
-    {0, 3, 1, 4, 3, 4}, {3, 1, 0, 2, 1, 3}, {7, 0, 2, 0, 2, 1}};
-  ASSERT_EQ(regions.size(), expected.size());
-  for (size_t i = 0; i < regions.size(); ++i) {
-    const PixelRegion & r = regions[i];
-    EXPECT_EQ((std::vector<size_t>{r.id, r.u_min, r.v_min, r.u_max, r.v_max, r.pixels}),
-      expected[i]);
+  std::vector<std::vector<size_t>> regions;
+  for (const PixelRegion & r : labelRegions(labels, 5, 4)) {
+    regions.push_back({r.id, r.u_min, r.v_min, r.u_max, r.v_max, r.pixels});
   }
+  // By ascending id: {id, u_min, v_min, u_max, v_max, pixels}.
+  EXPECT_EQ(regions, (std::vector<std::vector<size_t>>{
+    {0, 3, 1, 4, 3, 4}, {3, 1, 0, 2, 1, 3}, {7, 0, 2, 0, 2, 1}}));
   EXPECT_TRUE(labelRegions(std::vector<uint16_t>(6, N), 3, 2).empty());
   EXPECT_THROW(labelRegions(labels, 4, 4), std::invalid_argument);
 }
