@@ -39,9 +39,8 @@ class Head:
         self.predictions[0:4, anchor] = [(x1 + x2) / 2, (y1 + y2) / 2, x2 - x1, y2 - y1]
         self.predictions[4:4 + self.classes, anchor] = LOW_SCORE
         self.predictions[4 + class_id, anchor] = score
-        if coefficients is not None:
-            for channel, value in coefficients.items():
-                self.predictions[4 + self.classes + channel, anchor] = value
+        for channel, value in (coefficients or {}).items():
+            self.predictions[4 + self.classes + channel, anchor] = value
 
 
 def reduce_to_channel_means(nodes):
