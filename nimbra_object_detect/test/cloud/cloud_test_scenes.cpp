@@ -54,25 +54,6 @@ pcl::PointXYZ pointAtPixel(const CameraIntrinsics & k, int u, int v, float z)
     (static_cast<float>(u) - k.cx) * z / k.fx, (static_cast<float>(v) - k.cy) * z / k.fy, z);
 }
 
-PointCloud::Ptr clusterAtPixels(
-  const CameraIntrinsics & k, int u0, int u1, int v0, int v1, float z,
-  const Eigen::Matrix4f & camera_to_base)
-{
-  auto cloud = std::make_shared<PointCloud>();
-  for (int v = v0; v <= v1; ++v) {
-    for (int u = u0; u <= u1; ++u) {
-      pcl::PointXYZ p = pointAtPixel(k, u, v, z);
-      const Eigen::Vector4f moved = camera_to_base * Eigen::Vector4f(p.x, p.y, p.z, 1.0F);
-      cloud->points.emplace_back(moved.x(), moved.y(), moved.z());
-    }
-  }
-  cloud->width = static_cast<uint32_t>(cloud->points.size());
-  cloud->height = 1;
-  cloud->is_dense = true;
-  cloud->header.frame_id = "base_footprint";
-  return cloud;
-}
-
 cv::Mat rectangleMask(cv::Size size, int u0, int u1, int v0, int v1)
 {
   cv::Mat mask = cv::Mat::zeros(size, CV_8UC1);

@@ -1,4 +1,4 @@
-// Constructed depth images, clusters and masks shared by the cloud tests.
+// Constructed depth images, pixels, masks and detections shared by the cloud tests.
 #pragma once
 
 #include <Eigen/Core>
@@ -33,12 +33,6 @@ Eigen::Matrix4f forwardCameraToBase(float x, float y, float z);
 
 /// @brief The camera-frame point seen at integer pixel (u, v) at depth `z`.
 pcl::PointXYZ pointAtPixel(const CameraIntrinsics & k, int u, int v, float z);
-
-/// @brief Points seen at every pixel of the rectangle (columns u0..u1, rows v0..v1, inclusive)
-/// at depth `z`, in row-major order, moved by `camera_to_base`.
-PointCloud::Ptr clusterAtPixels(
-  const CameraIntrinsics & k, int u0, int u1, int v0, int v1, float z,
-  const Eigen::Matrix4f & camera_to_base);
 
 /// @brief A CV_8UC1 mask of `size` set inside the rectangle (columns u0..u1, rows v0..v1).
 cv::Mat rectangleMask(cv::Size size, int u0, int u1, int v0, int v1);

@@ -37,10 +37,31 @@ CloudConfig labellingConfig()
   return config;
 }
 
+/// Points seen at every pixel of the rectangle (columns u0..u1, rows v0..v1, inclusive) at depth
+/// `z`, in row-major order, moved by `camera_to_base` into base_footprint.
+PointCloud::Ptr clusterAtPixels(
+  int u0, int u1, int v0, int v1, float z,
+  const Eigen::Matrix4f & camera_to_base = Eigen::Matrix4f::Identity())
+{
+  auto cloud = std::make_shared<PointCloud>();
+  for (int v = v0; v <= v1; ++v) {
+    for (int u = u0; u <= u1; ++u) {
+      pcl::PointXYZ p = pointAtPixel(kIntrinsics, u, v, z);
+      const Eigen::Vector4f moved = camera_to_base * Eigen::Vector4f(p.x, p.y, p.z, 1.0F);
+      cloud->points.emplace_back(moved.x(), moved.y(), moved.z());
+    }
+  }
+  cloud->width = static_cast<uint32_t>(cloud->points.size());
+  cloud->height = 1;
+  cloud->is_dense = true;
+  cloud->header.frame_id = "base_footprint";
+  return cloud;
+}
+
 /// Ten points on row 24, columns 20..29, 2 m ahead, base frame = camera frame.
 PointCloud::Ptr rowCluster(int u0 = 20, int u1 = 29, int v = 24, float z = 2.0F)
 {
-  return clusterAtPixels(kIntrinsics, u0, u1, v, v, z, Eigen::Matrix4f::Identity());
+  return clusterAtPixels(u0, u1, v, v, z);
 }
 
 /// A one-pixel mask on row 24 whose 11 x 11 dilation covers the first `covered` columns of
@@ -196,8 +217,8 @@ TEST(CloudLabellingClusters, UnlabelledClustersAndPiecesOfOneDetectionMergedByDi
   for (const float far_depth : {2.3F, 2.8F}) {
     SCOPED_TRACE(far_depth);
     const std::vector<PointCloud::Ptr> clusters = {
-      clusterAtPixels(kIntrinsics, 20, 29, 20, 21, 2.0F, camera_to_base),
-      clusterAtPixels(kIntrinsics, 20, 29, 26, 26, far_depth, camera_to_base)};
+      clusterAtPixels(20, 29, 20, 21, 2.0F, camera_to_base),
+      clusterAtPixels(20, 29, 26, 26, far_depth, camera_to_base)};
     const auto pieces = label(clusters, {person}, camera_to_base.inverse());
     if (far_depth < 2.5F) {
       ASSERT_EQ(pieces.size(), 1U);
@@ -256,8 +277,7 @@ TEST(CloudLabellingReuse, ReusedBuffersGiveWhatFreshOnesGive)
     for (int i = 0; i < 6; ++i) {
       const int u = corner_u(random);
       const int v = corner_v(random);
-      clusters.push_back(clusterAtPixels(
-        kIntrinsics, u, u + 9, v, v + 7, depth(random), Eigen::Matrix4f::Identity()));
+      clusters.push_back(clusterAtPixels(u, u + 9, v, v + 7, depth(random)));
       auto & points = clusters.back()->points;
       points.erase(
         std::remove_if(points.begin(), points.end(), [&](const auto &) { return drop(random); }),

@@ -20,14 +20,6 @@ namespace
 
 const CameraIntrinsics kIntrinsics{100.0F, 120.0F, 5.0F, 4.0F};
 
-RegionCloudRequest wholeImage(int width, int height)
-{
-  RegionCloudRequest region;
-  region.x2 = width;
-  region.y2 = height;
-  return region;
-}
-
 /// A pixel that must become a point: column, row and depth in metres.
 struct Pixel
 {
@@ -194,8 +186,11 @@ TEST(DepthToCloudView, OpenCvImageIsConvertedWithTheGivenScale)
   cv::Mat image(3, 3, CV_16UC1, cv::Scalar(1200));
   DepthImageView view;
   ASSERT_TRUE(makeDepthImageView(image, 0.001F, view));
+  RegionCloudRequest region;
+  region.x2 = 3;
+  region.y2 = 3;
   PointCloud cloud;
-  ASSERT_TRUE(DepthToCloud(view, kIntrinsics, wholeImage(3, 3), 2.0F, 3, cloud));
+  ASSERT_TRUE(DepthToCloud(view, kIntrinsics, region, 2.0F, 3, cloud));
   ASSERT_EQ(cloud.points.size(), 1U);
   EXPECT_NEAR(cloud.points[0].z, 1.2F, 1e-6F);
   std::string error;
