@@ -34,22 +34,14 @@ std::unique_ptr<NodeParameters> Store(const std::vector<rclcdds::Parameter> & ov
   return std::make_unique<NodeParameters>("/object_detect", options, nullptr);
 }
 
-/// Everything a camera constructor reads, in its order.
-struct CameraRead
+/// Reads everything a camera constructor reads, in its order; returns the ground record.
+GroundRemovalParams ReadCamera(const NodeParameters & parameters, int32_t cam_id)
 {
-  CameraConfig config;
-  GroundRemovalParams ground;
-  orvix::perception::CloudClusterPara cluster;
-};
-
-CameraRead ReadCamera(const NodeParameters & parameters, int32_t cam_id)
-{
-  CameraRead read;
-  read.config = getConfigParameters(parameters, cam_id);
-  read.ground = getRemoveGroundPara(parameters, cam_id);
-  getGroundHeightPara(parameters, cam_id, read.ground);
-  read.cluster = getPointCloudClusterPara(parameters, cam_id);
-  return read;
+  getConfigParameters(parameters, cam_id);
+  GroundRemovalParams ground = getRemoveGroundPara(parameters, cam_id);
+  getGroundHeightPara(parameters, cam_id, ground);
+  getPointCloudClusterPara(parameters, cam_id);
+  return ground;
 }
 
 /// The start-up log of camera `cam_id` with no parameters at all.
@@ -115,10 +107,10 @@ TEST_F(CameraConfigTest, NoParametersGiveTheDefaultsAndTheStartUpLog)
   for (const int cam_id : {1, 2}) {
     LogCapture capture;
     ::testing::internal::CaptureStdout();
-    const CameraRead read = ReadCamera(*parameters, cam_id);
+    const GroundRemovalParams ground = ReadCamera(*parameters, cam_id);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     const GroundRemovalParams defaults;
-    EXPECT_EQ(std::memcmp(&read.ground, &defaults, sizeof(defaults)), 0);
+    EXPECT_EQ(std::memcmp(&ground, &defaults, sizeof(defaults)), 0);
     EXPECT_EQ(capture.Lines(), DefaultStartUpLog(cam_id, cluster_path));
   }
 }
