@@ -25,6 +25,7 @@
 #include "nimbra_perception_libs/perception_utils.hpp"
 #include "rclcdds/context.hpp"
 #include "rclcdds/node.hpp"
+#include "rclcdds/tf2/eigen.hpp"
 #include "rclcdds/tf2_ros/static_transform_broadcaster.hpp"
 #include "rclcdds/wait_for_message.hpp"
 #include "tracker/trash_tracker.hpp"
@@ -39,7 +40,7 @@ using Image = sensor_msgs::msg::Image;
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr float kF = 200.0F;
-constexpr double kCameraHeight = 0.5;
+constexpr float kCameraHeight = 0.5F;
 
 std::size_t CountLines(const std::vector<std::string> & lines, const std::string & needle)
 {
@@ -104,11 +105,8 @@ protected:
     geometry_msgs::msg::TransformStamped mount;
     mount.header.frame_id = "base_footprint";
     mount.child_frame_id = "t_cam";
-    mount.transform.translation.z = kCameraHeight;
-    mount.transform.rotation.x = -0.5;
-    mount.transform.rotation.y = 0.5;
-    mount.transform.rotation.z = -0.5;
-    mount.transform.rotation.w = 0.5;
+    mount.transform = rclcdds::tf2::matrix4fToTransform(
+      nimbra::test::forwardCameraToBase(0.0F, 0.0F, kCameraHeight));
     geometry_msgs::msg::TransformStamped pose;
     pose.header.frame_id = "map";
     pose.child_frame_id = "base_footprint";
