@@ -22,12 +22,7 @@ using rclcdds_cli::TopicEndpoint;
 
 TopicEndpoint writer(const std::string & topic, const std::string & type, bool reliable = true)
 {
-  TopicEndpoint endpoint;
-  endpoint.topic = topic;
-  endpoint.type = type;
-  endpoint.is_writer = true;
-  endpoint.reliable = reliable;
-  return endpoint;
+  return TopicEndpoint{topic, type, true, reliable};
 }
 
 TEST(CliTopicType, AmbiguousMissingOrInvalidTypesAreOneClearError)

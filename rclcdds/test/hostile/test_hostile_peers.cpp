@@ -36,15 +36,9 @@ namespace
 const char kStringType[] = "std_msgs::msg::dds_::String_";
 
 using rclcdds_test::wire_of;
+using std_msgs::msg::String;
 
 const rclcdds::ServicePrefix kRequest{0x1122334455667788ull, 1};
-
-std_msgs::msg::String text(const std::string & data)
-{
-  std_msgs::msg::String message;
-  message.data = data;
-  return message;
-}
 
 /// rclcdds_cli run to completion: its exit code and output.
 std::pair<int, std::string> cli(std::vector<std::string> words)
@@ -160,11 +154,12 @@ TEST_F(HostilePeersTest, AParameterNodeUnderAttackServesOnAndTheCliStaysSafe)
 
   // Faults: echo without a type trusted the first writer seen; an uninstalled type ended the
   // tool on a missing library.
-  ChildProcess impostor(hostile("rt/chatter", "evil::msg::dds_::String_", wire_of(text("attacker")),
+  const auto attacker = wire_of(String().set__data("attacker"));
+  ChildProcess impostor(hostile("rt/chatter", "evil::msg::dds_::String_", attacker,
       {"--count", "100", "--rate", "10", "--match-timeout", "0"}));
   const std::string ghost = "/ghost_" + std::to_string(::getpid());
-  ChildProcess ghost_writer(hostile("rt" + ghost, "ghost_pkg::msg::dds_::Thing_",
-      wire_of(text("attacker")), {"--count", "100", "--rate", "10", "--match-timeout", "0"}));
+  ChildProcess ghost_writer(hostile("rt" + ghost, "ghost_pkg::msg::dds_::Thing_", attacker,
+      {"--count", "100", "--rate", "10", "--match-timeout", "0"}));
   auto [code, output] = cli({"topic", "echo", "/chatter", "--once"});
   EXPECT_EQ(code, 1) << output;
   EXPECT_NE(
@@ -218,7 +213,7 @@ TEST_F(HostilePeersTest, AGarbageFloodCostsAListenerAFewWarningsAndHzCountsGoodS
   ChildProcess listener({NODE_PEER, "listen", unique_name("flood_victim"), topic});
   ASSERT_TRUE(listener.wait_for_line("ready", 10s)) << listener.output();
   ChildProcess hz({RCLCDDS_CLI, "topic", "hz", topic, "std_msgs/msg/String", "--duration", "6"});
-  ChildProcess publisher(hostile("rt" + topic, kStringType, wire_of(text("tick")),
+  ChildProcess publisher(hostile("rt" + topic, kStringType, wire_of(String().set__data("tick")),
       {"--count", "25", "--rate", "10", "--match-timeout", "10"}));
   // Strings whose length runs past the payload, 1000 a second.
   ChildProcess flood(hostile("rt" + topic, kStringType,
@@ -226,8 +221,8 @@ TEST_F(HostilePeersTest, AGarbageFloodCostsAListenerAFewWarningsAndHzCountsGoodS
       {"--count", "2000", "--rate", "1000", "--depth", "5000", "--match-timeout", "10"}));
   EXPECT_EQ(publisher.wait(20s), 0) << publisher.output();
   EXPECT_EQ(flood.wait(20s), 0) << flood.output();
-  ChildProcess sender(hostile("rt" + topic, kStringType, wire_of(text("still listening")),
-      {"--count", "1", "--match-timeout", "10"}));
+  ChildProcess sender(hostile("rt" + topic, kStringType,
+      wire_of(String().set__data("still listening")), {"--count", "1", "--match-timeout", "10"}));
   EXPECT_EQ(sender.wait(20s), 0) << sender.output();
   EXPECT_TRUE(listener.wait_for_line("got still listening", 10s)) << listener.output();
   listener.signal(SIGINT);

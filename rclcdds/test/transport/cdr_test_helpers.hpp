@@ -20,12 +20,6 @@ namespace rclcdds_test
 
 namespace ts = rosidl_typesupport_introspection_cpp;
 
-/// Bytes of a payload as a vector, for readable EXPECT_EQ failures.
-inline std::vector<uint8_t> bytes_of(const rclcdds::SerializedMessage & msg)
-{
-  return std::vector<uint8_t>(msg.data(), msg.data() + msg.size());
-}
-
 /// Bytes written as pairs of hex digits ("00010000 6d617000"); spaces only separate fields.
 inline std::vector<uint8_t> hex(const std::string & text)
 {
@@ -46,7 +40,7 @@ inline std::vector<uint8_t> encode(
   rclcdds::SerializedMessage out;
   rclcdds::serialize_message(members, msg, out, prefix);
   EXPECT_EQ(out.size(), rclcdds::serialized_size(members, msg, prefix));
-  return bytes_of(out);
+  return std::vector<uint8_t>(out.data(), out.data() + out.size());
 }
 
 template<class T>

@@ -87,8 +87,8 @@ TEST(CdrMalformed, CorruptedFieldsAreRejectedWithAReason)
   // 100-byte payload could force), strings must end in NUL, only plain CDR is read.
   nimbra_protocol::msg::SemanticPointCloud cloud;
   cloud.header.frame_id = "base_footprint";
-  std_msgs::msg::String text;
-  text.data = "abc";  // 00 01 00 00 | 04 00 00 00 'a' 'b' 'c' 00
+  // "abc": 00 01 00 00 | 04 00 00 00 'a' 'b' 'c' 00
+  const auto text = wire_of(std_msgs::msg::String().set__data("abc"));
   const Decoder image = decode_as<sensor_msgs::msg::Image>;
   const Decoder header = decode_as<std_msgs::msg::Header>;
   const Decoder semantic = decode_as<nimbra_protocol::msg::SemanticPointCloud>;
@@ -104,7 +104,7 @@ TEST(CdrMalformed, CorruptedFieldsAreRejectedWithAReason)
   // The image's data count sits at body offset 44 (frame "camera"), 6 data + 2 padding follow;
   // the clusters count follows the header: 8 + 4 + 15 ("base_footprint\0") aligned to 28.
   const Case cases[] = {
-    {"string without its NUL", wire_of(text), 11, {'d'}, decode_as<std_msgs::msg::String>,
+    {"string without its NUL", text, 11, {'d'}, decode_as<std_msgs::msg::String>,
       {"terminating NUL", "'data'"}},
     {"count one past the padding", wire_of(small_image()), 4 + 44, hex("09000000"), image,
       {"'data'"}},

@@ -51,12 +51,7 @@ protected:
     return std::make_unique<rclcdds::executors::SingleThreadedExecutor>(executor_options());
   }
 
-  void publish(const std::string & text)
-  {
-    String msg;
-    msg.data = text;
-    publisher_->publish(msg);
-  }
+  void publish(const std::string & text) {publisher_->publish(String().set__data(text));}
 
   bool wait_for_subscriber()
   {
@@ -142,9 +137,7 @@ TEST_F(ExecutorTest, BusyTopicDoesNotStarveAnother)
   for (int i = 0; i < 40; ++i) {
     publish("busy");
   }
-  String msg;
-  msg.data = "quiet";
-  quiet_publisher->publish(msg);
+  quiet_publisher->publish(String().set__data("quiet"));
   for (int i = 0; i < 10; ++i) {
     executor->spin_once(1s);
   }
@@ -210,10 +203,8 @@ TEST_F(LocalPubSub, MalformedSampleIsDroppedAndACallbackExceptionReleasesTheGrou
   garbage.assign(bad, sizeof(bad));
   raw.write(std::move(garbage));
   for (const char * text : {"throw", "fine"}) {
-    String good;
-    good.data = text;
     rclcdds::SerializedMessage payload;
-    rclcdds::Serialization<String>().serialize_message(good, payload);
+    rclcdds::Serialization<String>().serialize_message(String().set__data(text), payload);
     raw.write(std::move(payload));
   }
 
