@@ -31,14 +31,9 @@ protected:
     params_.intrinsics = CameraIntrinsics{100.0F, 100.0F, 40.0F, 20.0F};
     params_.stride = 1;
     params_.cam_to_base = Eigen::Matrix4f::Identity();
-  }
-
-  std::unique_ptr<Cloud> makeContext(float depth_max = 2.0F)
-  {
     CloudConfig config;
-    config.depth_max = depth_max;
-    return std::make_unique<Cloud>(
-      config,
+    config.depth_max = 5.0F;
+    context_ = std::make_unique<Cloud>(config,
       std::make_shared<orvix::perception::CloudCluster>(orvix::perception::CloudClusterPara()),
       nullptr);
   }
@@ -53,6 +48,7 @@ protected:
   }
 
   RegionExtractionParams params_;
+  std::unique_ptr<Cloud> context_;  ///< depth_max 5 m, default clusterer
 };
 
 TEST_F(RegionExtractionTest, HeightBandOfTheClassOrZeroToTwoMetres)
@@ -64,13 +60,12 @@ TEST_F(RegionExtractionTest, HeightBandOfTheClassOrZeroToTwoMetres)
   const auto depth = makeDepthMessage(kWidth, kHeight, "16UC1", [](int u, int v) {
     return v == 0 && u < 28 ? 300.0 + 100.0 * u : 0.0;
   });
-  auto context = makeContext(5.0F);
   const std::pair<HeightRanges, std::size_t> cases[] = {
     {{{semantic::CHAIR, {1.0, 1.5}}}, 19U}, {{{semantic::ESCALATOR_ENTRANCE, {0.5, 1.0}}}, 4U}};
   for (const auto & [ranges, kept] : cases) {
     RegionExtractionResult result;
     extractDetectionRegions(
-      {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context, params_, ranges, result);
+      {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context_, params_, ranges, result);
     ASSERT_EQ(result.dangerous_regions.size(), 1U);
     ASSERT_EQ(result.dangerous_stats.size(), 1U);
     EXPECT_EQ(result.dangerous_stats[0].kept_points, kept);
@@ -90,10 +85,9 @@ TEST_F(RegionExtractionTest, LargestOfThreeClustersIsKept)
     const bool c = u >= 55 && u <= 69 && v >= 5 && v <= 9;
     return a || b || c ? 1000.0 : 0.0;
   });
-  auto context = makeContext();
   RegionExtractionResult result;
   extractDetectionRegions(
-    {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context, params_, {}, result);
+    {wholeImage(semantic::ESCALATOR_ENTRANCE)}, depth, *context_, params_, {}, result);
   ASSERT_EQ(result.dangerous_regions.size(), 1U);
   EXPECT_EQ(result.dangerous_stats[0].cluster_count, 3);
   EXPECT_EQ(result.dangerous_stats[0].kept_points, 235U);
@@ -110,7 +104,6 @@ TEST_F(RegionExtractionTest, RecordsFollowDetectionOrderAndSkipEmptyRegions)
 {
   const auto depth = makeDepthMessage(
     kWidth, kHeight, "16UC1", [](int u, int) { return u < 40 ? 1000.0 : 0.0; });
-  auto context = makeContext();
   Detection left = wholeImage(semantic::BASE);
   left.x2 = 20;
   Detection right_without_depth = wholeImage(semantic::ESCALATOR_ENTRANCE);
@@ -122,7 +115,7 @@ TEST_F(RegionExtractionTest, RecordsFollowDetectionOrderAndSkipEmptyRegions)
   middle.x2 = 40;
   RegionExtractionResult result;
   extractDetectionRegions(
-    {left, right_without_depth, bad_mask, middle}, depth, *context, params_, {}, result);
+    {left, right_without_depth, bad_mask, middle}, depth, *context_, params_, {}, result);
   ASSERT_EQ(result.floor_regions.size(), 1U);
   EXPECT_EQ(result.floor_regions[0].type, semantic::BASE);
   ASSERT_EQ(result.dangerous_regions.size(), 1U);
@@ -134,7 +127,7 @@ TEST_F(RegionExtractionTest, RecordsFollowDetectionOrderAndSkipEmptyRegions)
   auto malformed = depth;
   malformed.data.resize(10);
   result = RegionExtractionResult();
-  extractDetectionRegions({left}, malformed, *context, params_, {}, result);
+  extractDetectionRegions({left}, malformed, *context_, params_, {}, result);
   EXPECT_TRUE(result.floor_regions.empty());
   ASSERT_EQ(result.errors.size(), 1U);
   EXPECT_NE(result.errors[0].find("depth image"), std::string::npos);
@@ -155,11 +148,10 @@ TEST_F(RegionExtractionTest, ColourMaskOfTwiceTheDepthSizeIsMappedOntoTheDepthIm
   Detection same_in_depth = makeDetection(
     semantic::CARPET, rectangleMask(cv::Size(kWidth, kHeight), 20, 39, 10, 29));
   same_in_depth.mask.at<uint8_t>(15, 25) = 0;
-  auto context = makeContext();
   RegionExtractionResult mapped;
   RegionExtractionResult direct;
-  extractDetectionRegions({colour}, depth, *context, params_, {}, mapped);
-  extractDetectionRegions({same_in_depth}, depth, *context, params_, {}, direct);
+  extractDetectionRegions({colour}, depth, *context_, params_, {}, mapped);
+  extractDetectionRegions({same_in_depth}, depth, *context_, params_, {}, direct);
   EXPECT_TRUE(mapped.errors.empty()) << mapped.errors.front();
   ASSERT_EQ(mapped.floor_regions.size(), 1U);
   ASSERT_EQ(direct.floor_regions.size(), 1U);
