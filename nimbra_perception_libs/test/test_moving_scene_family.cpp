@@ -13,7 +13,6 @@ namespace perception
 namespace
 {
 
-using testing::MovingCase;
 using testing::MovingFigures;
 
 // No mover, the robot turning at 0.4 rad/s through the corridor: the visible stretch of a wall slides along
@@ -23,7 +22,7 @@ TEST(MovingSceneFamily, StaticCorridorWhileTheRobotTurnsStaysStill)
   constexpr unsigned kStaticSeed = 5004U;  // neither a tuning nor a held-out seed
   MovingFigures total;
   for (float turn : {-0.4F, 0.4F}) {
-    MovingCase c = testing::movingCases(kStaticSeed)[0];
+    testing::MovingCase c = testing::movingCases(kStaticSeed)[0];
     c.movers.clear();
     c.robot_speed = 0.4F;
     c.robot_turn = turn;
