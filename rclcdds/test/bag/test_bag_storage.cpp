@@ -15,8 +15,8 @@
 
 #include <zstd.h>
 
+#include "../transport/child_process.hpp"
 #include "bag_storage.hpp"
-#include "bag_test_support.hpp"
 #include "mcap_records.hpp"
 #include "message_definition.hpp"
 
@@ -25,7 +25,7 @@ namespace
 
 using rclcdds_bag::BagMessage;
 using rclcdds_bag::TopicInfo;
-using rclcdds_bag_test::temp_dir;
+using rclcdds_test::temp_dir;
 
 struct Written
 {
