@@ -255,17 +255,18 @@ TEST_F(LocalPubSub, NodeTracksReaderAndWriterGids)
 {
   publisher_.reset();
   int changes = 0;
-  node_->get_node_entities()->set_listener([&changes] {++changes;});
+  const auto entities = node_->get_node_entities();
+  entities->set_listener([&changes] {++changes;});
   auto publisher = node_->create_publisher<String>("gids", 10);
   auto subscription = node_->create_subscription<String>(
     "gids", 10, [](const String &) {});
-  EXPECT_EQ(node_->get_node_entities()->writer_gids(), std::vector<rclcdds::Gid>{publisher->get_gid()});
-  EXPECT_EQ(node_->get_node_entities()->reader_gids(), std::vector<rclcdds::Gid>{subscription->get_gid()});
+  EXPECT_EQ(entities->writer_gids(), std::vector<rclcdds::Gid>{publisher->get_gid()});
+  EXPECT_EQ(entities->reader_gids(), std::vector<rclcdds::Gid>{subscription->get_gid()});
   EXPECT_EQ(node_->get_subscriptions().size(), 1u);
   subscription.reset();
   publisher.reset();
-  EXPECT_TRUE(node_->get_node_entities()->reader_gids().empty());
-  EXPECT_TRUE(node_->get_node_entities()->writer_gids().empty());
+  EXPECT_TRUE(entities->reader_gids().empty());
+  EXPECT_TRUE(entities->writer_gids().empty());
   EXPECT_TRUE(node_->get_subscriptions().empty());
   EXPECT_EQ(changes, 4);
 }
