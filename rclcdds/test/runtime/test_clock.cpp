@@ -19,21 +19,6 @@ using rclcdds::Time;
 using rclcdds::TimeSource;
 using namespace std::chrono_literals;
 
-TEST(Clock, RosTimeFollowsOverrideOnlyWhenActive)
-{
-  Clock clock(rclcdds::RCL_ROS_TIME);
-  EXPECT_FALSE(clock.ros_time_is_active());
-  clock.set_ros_time_override(Time(5, 0, rclcdds::RCL_ROS_TIME));
-  EXPECT_GT(clock.now().nanoseconds(), Time(5, 0).nanoseconds());  // still system time
-  clock.set_ros_time_override_active(true);
-  EXPECT_EQ(clock.now().nanoseconds(), 5000000000LL);
-  EXPECT_EQ(clock.now().get_clock_type(), rclcdds::RCL_ROS_TIME);
-
-  Clock steady(rclcdds::RCL_STEADY_TIME);
-  steady.set_ros_time_override_active(true);
-  EXPECT_FALSE(steady.ros_time_is_active());
-}
-
 TEST(Clock, SleepEndsTrueAfterItsTimeSimulatedOrNotOrFalseOnActivationChangeOrCancel)
 {
   Clock clock(rclcdds::RCL_ROS_TIME);
@@ -67,9 +52,11 @@ TEST(Clock, SleepEndsTrueAfterItsTimeSimulatedOrNotOrFalseOnActivationChangeOrCa
   EXPECT_FALSE(steady.sleep_for(Duration(10s)));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   canceller.join();
+  steady.set_ros_time_override_active(true);  // a steady clock has no ROS time
+  EXPECT_FALSE(steady.ros_time_is_active());
 }
 
-TEST(Clock, JumpCallbacksHonourThresholds)
+TEST(Clock, RosTimeFollowsTheOverrideOnlyWhenActiveAndJumpCallbacksHonourThresholds)
 {
   Clock clock(rclcdds::RCL_ROS_TIME);
   std::vector<rclcdds::TimeJump> jumps;
@@ -81,12 +68,17 @@ TEST(Clock, JumpCallbacksHonourThresholds)
   auto handler = clock.create_jump_callback(
     [&pre] {++pre;}, [&jumps](const rclcdds::TimeJump & j) {jumps.push_back(j);}, threshold);
 
+  EXPECT_FALSE(clock.ros_time_is_active());
+  clock.set_ros_time_override(Time(5, 0, rclcdds::RCL_ROS_TIME));  // inactive: no jump
+  EXPECT_GT(clock.now().nanoseconds(), Time(5, 0).nanoseconds());  // still system time
   clock.set_ros_time_override_active(true);
+  EXPECT_EQ(clock.now().nanoseconds(), 5000000000LL);
+  EXPECT_EQ(clock.now().get_clock_type(), rclcdds::RCL_ROS_TIME);
   ASSERT_EQ(jumps.size(), 1u);
   EXPECT_EQ(jumps[0].clock_change, rclcdds::ClockChange::ROS_TIME_ACTIVATED);
-  clock.set_ros_time_override(Time(100, 0, rclcdds::RCL_ROS_TIME));  // +100 s
-  clock.set_ros_time_override(Time(100, 500, rclcdds::RCL_ROS_TIME));  // small step: ignored
-  clock.set_ros_time_override(Time(99, 0, rclcdds::RCL_ROS_TIME));  // backwards
+  clock.set_ros_time_override(Time(105, 0, rclcdds::RCL_ROS_TIME));  // +100 s
+  clock.set_ros_time_override(Time(105, 500, rclcdds::RCL_ROS_TIME));  // small step: ignored
+  clock.set_ros_time_override(Time(104, 0, rclcdds::RCL_ROS_TIME));  // backwards
   ASSERT_EQ(jumps.size(), 3u);
   EXPECT_EQ(jumps[1].delta.nanoseconds(), 100000000000LL);
   EXPECT_LT(jumps[2].delta.nanoseconds(), 0);
