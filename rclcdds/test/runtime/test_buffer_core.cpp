@@ -107,7 +107,7 @@ TEST(BufferCore, InterpolatesTranslationLinearlyAndRotationBySlerp)
   EXPECT_EQ(tf2::fromMsg(latest.header.stamp), at(2.0));
 }
 
-TEST(BufferCore, ExtrapolationErrorsUseTf2Texts)
+TEST(BufferCore, ExtrapolationLookupAndConnectivityErrorsUseTf2Texts)
 {
   BufferCore buffer;
   buffer.setTransform(link("odom", "base", 1.0, 0, 0, 0), "test");
@@ -127,11 +127,7 @@ TEST(BufferCore, ExtrapolationErrorsUseTf2Texts)
   std::string error;
   EXPECT_FALSE(buffer.canTransform("odom", "base", at(3.0), &error));
   EXPECT_NE(error.find("extrapolation into the future"), std::string::npos);
-}
 
-TEST(BufferCore, LookupAndConnectivityErrors)
-{
-  BufferCore buffer;
   buffer.setTransform(link("map", "odom", 1.0, 0, 0, 0), "test");
   buffer.setTransform(link("world", "other", 1.0, 0, 0, 0), "test");
   EXPECT_EQ(
@@ -146,7 +142,6 @@ TEST(BufferCore, LookupAndConnectivityErrors)
     "Invalid argument \"\" passed to lookupTransform argument target_frame - in tf2 frame_ids "
     "cannot be empty");
   EXPECT_THROW(buffer.lookupTransform("/map", "odom", at(1.0)), tf2::InvalidArgumentException);
-  std::string error;
   EXPECT_FALSE(buffer.canTransform("map", "nowhere", at(1.0), &error));
   EXPECT_EQ(error, "canTransform: source_frame nowhere does not exist.");
   // All of them are TransformExceptions, as tf2 users catch them.
