@@ -27,15 +27,10 @@ using Heights = std::map<semantic::SemanticType, std::pair<double, double>>;
 constexpr int kWidth = 100;
 constexpr int kHeight = 80;
 
+/// A detection of `type` with the box's corners and no mask.
 Detection Box(semantic::SemanticType type, int32_t x1, int32_t y1, int32_t x2, int32_t y2)
 {
-  Detection d;
-  d.type = type;
-  d.x1 = x1;
-  d.y1 = y1;
-  d.x2 = x2;
-  d.y2 = y2;
-  return d;
+  return Detection{{x1, y1, x2, y2, cv::Mat()}, {}, 0.0F, 0, type};
 }
 
 /// A forward-looking camera 0.5 m above the floor: optical z ahead (base x), x right, y down.
@@ -91,40 +86,35 @@ TEST(TrashEstimator, BorderTestAtTheThresholdAndOnePixelInside)
 
 TEST(TrashEstimator, InstanceCloudTakesFiniteDepthInsideRangeBoxAndMask)
 {
-  TrashCamera camera;
-  camera.fx = camera.fy = 100.0F;
-  camera.cx = 10.0F;
-  camera.cy = 5.0F;
-  camera.depth_max = 2.0F;
-  // Row 2 holds unusable depths, row 3 usable ones (1.2 .. 1.9 m) in columns 2..9.
+  // Columns 2..9: unusable depths in row 2 (depth_max is 3 m), usable ones (1.2 .. 1.9 m) in row 3.
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
-  const float unusable[] = {nan, inf, -inf, -1.0F, 0.0F, 2.0F, 2.5F, nan};
-  cv::Mat depth(10, 20, CV_32FC1, cv::Scalar(0.0F));
+  const float unusable[] = {nan, inf, -inf, -1.0F, 0.0F, 3.0F, 3.5F, nan};
+  cv::Mat depth(kHeight, kWidth, CV_32FC1, cv::Scalar(0.0F));
   for (int u = 2; u < 10; ++u) {
     depth.at<float>(2, u) = unusable[u - 2];
     depth.at<float>(3, u) = 1.0F + 0.1F * static_cast<float>(u);
   }
-  // Each row: the box's columns 2 .. x2 - 1; the mask's rows (0: no mask; 10: the image's size,
-  // column 2 left out; 5: another size); the points taken.
+  // Each row: the box's columns 2 .. x2 - 1 (rows 0..9); the mask's rows (0: no mask; kHeight:
+  // the image's size, column 2 left out; 5: another size); the points taken.
   pcl::PointCloud<pcl::PointXYZ> cloud;
   for (const auto & [x2, mask_rows, points] : std::vector<std::tuple<int32_t, int, std::size_t>>{
-      {6, 0, 4}, {7, 0, 5}, {7, 10, 4}, {40, 0, 8}, {10, 5, 0}})
+      {6, 0, 4}, {7, 0, 5}, {7, kHeight, 4}, {400, 0, 8}, {10, 5, 0}})
   {
     Detection detection = Box(semantic::PAPER, 2, 0, x2, 10);
     if (mask_rows > 0) {
-      detection.mask = cv::Mat(mask_rows, 20, CV_8UC1, cv::Scalar(1));
+      detection.mask = cv::Mat(mask_rows, kWidth, CV_8UC1, cv::Scalar(1));
       detection.mask.col(2).setTo(0);
     }
-    trashInstanceCloud(depth, detection, camera, cloud);
+    trashInstanceCloud(depth, detection, Camera(), cloud);
     ASSERT_EQ(cloud.size(), points) << "x2 " << x2 << " mask rows " << mask_rows;
     for (const auto & p : cloud.points) {
-      EXPECT_NEAR(p.y, -2.0F * p.z / 100.0F, 1e-6F);  // row 3 only
+      EXPECT_NEAR(p.y, (3.0F - 40.0F) * p.z / 50.0F, 1e-6F);  // row 3 only
     }
   }
-  trashInstanceCloud(depth, Box(semantic::PAPER, 4, 3, 5, 4), camera, cloud);
+  trashInstanceCloud(depth, Box(semantic::PAPER, 4, 3, 5, 4), Camera(), cloud);
   ASSERT_EQ(cloud.size(), 1U);
-  EXPECT_NEAR(cloud.points[0].x, (4.0F - 10.0F) * 1.4F / 100.0F, 1e-6F);
+  EXPECT_NEAR(cloud.points[0].x, (4.0F - 50.0F) * 1.4F / 50.0F, 1e-6F);
 }
 
 TEST(TrashEstimator, SizeOfAKnownBoxAndTooFewPoints)
