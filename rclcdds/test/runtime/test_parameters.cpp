@@ -311,14 +311,6 @@ NodeOptions auto_declare(const std::vector<std::string> & args)
   return options;
 }
 
-SetParametersResult result(bool ok, const std::string & reason = "")
-{
-  SetParametersResult r;
-  r.successful = ok;
-  r.reason = reason;
-  return r;
-}
-
 /// The typed read of `name` into a T; a failed read is a test failure.
 template<typename T>
 T read(const NodeParameters & params, const std::string & name)
@@ -500,23 +492,6 @@ TEST(NodeParameters, DeclareUsesOverrideAndKeepsStaticType)
   EXPECT_FALSE(params.set_parameter(Parameter("count", "five")).successful);
 }
 
-TEST(NodeParameters, UndeclaredAccessRules)
-{
-  NodeParameters strict("/n", NodeOptions(), nullptr);
-  EXPECT_THROW(strict.get_parameter("missing"), rclcdds::exceptions::ParameterNotDeclaredException);
-  EXPECT_EQ(
-    message_of<rclcdds::exceptions::ParameterNotDeclaredException>(
-      [&] {strict.set_parameters({Parameter("missing", 1)});}),
-    "parameter 'missing' cannot be set because it was not declared");
-  NodeOptions lax_options;
-  lax_options.allow_undeclared_parameters(true);
-  NodeParameters lax("/n", lax_options, nullptr);
-  EXPECT_EQ(lax.get_parameter("missing").get_type(), rclcdds::PARAMETER_NOT_SET);
-  EXPECT_TRUE(lax.set_parameter(Parameter("missing", 1)).successful);
-  EXPECT_EQ(lax.get_parameter("missing").as_int(), 1);
-  EXPECT_TRUE(lax.set_parameter(Parameter("missing", "now text")).successful);
-}
-
 TEST(NodeParameters, CallbackRefusalLeavesEveryValueUnchanged)
 {
   NodeParameters params("/n", auto_declare(
@@ -525,16 +500,16 @@ TEST(NodeParameters, CallbackRefusalLeavesEveryValueUnchanged)
   auto accept = params.add_on_set_parameters_callback(
     [&](const std::vector<Parameter> & ps) {
       for (const auto & p : ps) {seen.push_back(p.get_name());}
-      return result(true);
+      return SetParametersResult().set__successful(true);
     });
   auto reject_negative = params.add_on_set_parameters_callback(
     [](const std::vector<Parameter> & ps) {
       for (const auto & p : ps) {
         if (p.get_type() == rclcdds::PARAMETER_DOUBLE && p.as_double() < 0.0) {
-          return result(false, p.get_name() + " must not be negative");
+          return SetParametersResult().set__reason(p.get_name() + " must not be negative");
         }
       }
-      return result(true);
+      return SetParametersResult().set__successful(true);
     });
 
   const auto refused = params.set_parameters_atomically(
@@ -565,7 +540,7 @@ TEST(NodeParameters, CallbackRefusalLeavesEveryValueUnchanged)
   auto nested = params.add_on_set_parameters_callback(
     [&params](const std::vector<Parameter> &) {
       params.set_parameter(Parameter("cam1_params.max_slope", 2.0));
-      return result(true);
+      return SetParametersResult().set__successful(true);
     });
   EXPECT_THROW(
     params.set_parameter(Parameter("cam1_params.min_slope", 0.2)),
@@ -600,9 +575,14 @@ TEST(NodeParameters, EventsReportNewChangedAndDeleted)
   EXPECT_EQ(events.size(), 3u);
 }
 
-TEST(NodeParameters, RangesAndReadOnly)
+TEST(NodeParameters, UndeclaredOutOfRangeAndReadOnlyAreRefusedUnlessUndeclaredAreAllowed)
 {
   NodeParameters params("/n", NodeOptions(), nullptr);
+  EXPECT_THROW(params.get_parameter("missing"), rclcdds::exceptions::ParameterNotDeclaredException);
+  EXPECT_EQ(
+    message_of<rclcdds::exceptions::ParameterNotDeclaredException>(
+      [&] {params.set_parameters({Parameter("missing", 1)});}),
+    "parameter 'missing' cannot be set because it was not declared");
   rcl_interfaces::msg::ParameterDescriptor descriptor;
   descriptor.integer_range.push_back(
     rcl_interfaces::msg::IntegerRange().set__from_value(1).set__to_value(16).set__step(1));
@@ -623,6 +603,14 @@ TEST(NodeParameters, RangesAndReadOnly)
   EXPECT_THROW(
     params.declare_parameter("bad", ParameterValue(100), descriptor),
     rclcdds::exceptions::InvalidParameterValueException);
+
+  NodeOptions lax_options;
+  lax_options.allow_undeclared_parameters(true);
+  NodeParameters lax("/n", lax_options, nullptr);
+  EXPECT_EQ(lax.get_parameter("missing").get_type(), rclcdds::PARAMETER_NOT_SET);
+  EXPECT_TRUE(lax.set_parameter(Parameter("missing", 1)).successful);
+  EXPECT_EQ(lax.get_parameter("missing").as_int(), 1);
+  EXPECT_TRUE(lax.set_parameter(Parameter("missing", "now text")).successful);
 }
 
 TEST(NodeParameters, ListDescribeTypesAndPrefix)
