@@ -265,10 +265,8 @@ TEST_F(ServiceTest, RequestsAreAnsweredInOrderAndMatchedToTheirClientOrWaitTimes
       std::shared_ptr<GetParameters::Response> response) {
       ++served;
       for (const auto & name : request->names) {
-        rcl_interfaces::msg::ParameterValue value;
-        value.type = rcl_interfaces::msg::ParameterType::PARAMETER_STRING;
-        value.string_value = name + "!";
-        response->values.push_back(value);
+        response->values.push_back(
+          rcl_interfaces::msg::ParameterValue().set__string_value(name + "!"));
       }
     });
   rclcdds::executors::SingleThreadedExecutor executor(executor_options());
@@ -428,8 +426,7 @@ geometry_msgs::msg::TransformStamped make_transform(
   transform.header.frame_id = parent;
   transform.header.stamp = stamp;
   transform.child_frame_id = child;
-  transform.transform.translation.x = x;
-  transform.transform.rotation.w = 1.0;
+  transform.transform.translation.x = x;  // no rotation: a quaternion's w defaults to 1
   return transform;
 }
 
