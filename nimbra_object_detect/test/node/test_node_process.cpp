@@ -25,8 +25,6 @@ namespace
 using rclcdds_test::ChildProcess;
 using namespace std::chrono_literals;
 
-std::string NodeExecutable() {return OBJECT_DETECT_PATH;}
-
 std::string DemoScene()
 {
   return ament_index_cpp::get_package_prefix("nimbra_demo_scene") +
@@ -113,7 +111,7 @@ std::vector<std::pair<std::string, std::string>> Catalogue()
 /// object_detect with the demo model and the given extra arguments after --ros-args.
 std::unique_ptr<ChildProcess> StartNode(const std::vector<std::string> & extra)
 {
-  std::vector<std::string> argv{NodeExecutable(), "--ros-args", "-p",
+  std::vector<std::string> argv{OBJECT_DETECT_PATH, "--ros-args", "-p",
     "model_meta_file:=" + DemoModel()};
   argv.insert(argv.end(), extra.begin(), extra.end());
   return std::make_unique<ChildProcess>(argv);
@@ -226,8 +224,8 @@ TEST_F(NodeProcessTest, StartupErrorsEndTheProcessWithOneLineNamingTheCause)
   // Type errors and a calibration without camera 2 read by the camera itself: CameraConfigTest.
   // Each row: the arguments (none at all, then executors as a string) and the cause named.
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
-    {{NodeExecutable()}, "parameter 'model_meta_file'"},
-    {{NodeExecutable(), "--ros-args", "-p", "model_meta_file:=" + DemoModel(), "-p",
+    {{OBJECT_DETECT_PATH}, "parameter 'model_meta_file'"},
+    {{OBJECT_DETECT_PATH, "--ros-args", "-p", "model_meta_file:=" + DemoModel(), "-p",
       "executors:=four"}, "parameter 'executors' has invalid type"},
   };
   for (const auto & [argv, cause] : cases) {
