@@ -150,8 +150,7 @@ TEST_F(CameraConfigTest, GroundNamesAndTheCalibrationFile)
   EXPECT_FLOAT_EQ(ground.segmentation_bin_len, 0.1F);
   getGroundHeightPara(*parameters, 1, ground);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "ground_height_file: " + calibration + "\n");
-  EXPECT_FLOAT_EQ(ground.cam_height, 0.12F);
-  const std::vector<std::string> lines = capture.Lines();
+  const std::vector<std::string> lines = capture.Lines();  // printed from the values read
   EXPECT_EQ(lines[lines.size() - 2], "[INFO] cam_1:ground_height_file = " + calibration);
   EXPECT_EQ(lines.back(), "[INFO] cam_1_calibration_ground_params_.cam_height = 0.1200");
 
