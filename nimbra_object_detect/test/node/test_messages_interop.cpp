@@ -31,10 +31,7 @@ nimbra::ClassCloudInfo Piece(semantic::SemanticType type, std::vector<pcl::Point
   for (const auto & p : points) {
     piece.cloud.push_back(p);
   }
-  piece.detection.x1 = 10;
-  piece.detection.y1 = 20;
-  piece.detection.x2 = 110;
-  piece.detection.y2 = 220;
+  piece.detection = {{10, 20, 110, 220, cv::Mat()}, {}, 0.0F, 0, semantic::NO_TYPE};
   return piece;
 }
 
