@@ -174,12 +174,10 @@ TEST_F(TimerTest, WallTimerFiresAtItsPeriodAndStopsWhenCanceledFromOutsideOrInsi
   EXPECT_GE(elapsed, 100ms - 5ms);  // five periods of 20 ms at least
   EXPECT_EQ(self_calls, 3);
   timer->cancel();
-  EXPECT_TRUE(timer->is_canceled());
   const int before = calls;
   executor.spin_once(100ms);
   EXPECT_EQ(calls.load(), before);
   timer->reset();
-  EXPECT_FALSE(timer->is_canceled());
   executor.spin_once(200ms);
   EXPECT_EQ(calls.load(), before + 1);
 }

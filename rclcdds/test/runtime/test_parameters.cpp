@@ -618,10 +618,8 @@ TEST(NodeParameters, ListDescribeTypesAndPrefix)
   NodeParameters params("/n", auto_declare(
       {"--ros-args", "-p", "debug:=true", "-p", "cam1.max_slope:=0.2", "-p", "cam1.min_slope:=0.0",
         "-p", "cam1.deep.x:=1"}), nullptr);
-  const auto all = params.list_parameters({}, 0);
-  EXPECT_EQ(all.names.size(), 4u);
-  const auto top = params.list_parameters({}, 1);
-  EXPECT_EQ(top.names, std::vector<std::string>{"debug"});
+  EXPECT_EQ(params.list_parameters({}, 0).names.size(), 4u);
+  EXPECT_EQ(params.list_parameters({}, 1).names, std::vector<std::string>{"debug"});
   const auto cam = params.list_parameters({"cam1"}, 1);
   EXPECT_EQ(cam.names, (std::vector<std::string>{"cam1.max_slope", "cam1.min_slope"}));
   EXPECT_EQ(cam.prefixes, std::vector<std::string>{"cam1"});
