@@ -16,7 +16,6 @@
 #include <deque>
 #include <fstream>
 #include <future>
-#include <limits>
 #include <map>
 #include <memory>
 #include <random>
@@ -237,7 +236,6 @@ TEST(TrashTrackerFrames, TracksAndLogAfterEachSequence)
   };
   const auto origin = RobotPose(0.0, 0.0);
   const auto heading = RobotPose(1.0, 1.0, M_PI / 2.0);  // at (1, 1) facing +y
-  const double nan = std::numeric_limits<double>::quiet_NaN();
   geometry_msgs::msg::Pose zero_quaternion = origin;
   zero_quaternion.orientation.w = 0.0;
   const auto guarded = std::make_shared<HungarianAlgorithm>(HungarianOptions{1, false});
@@ -274,9 +272,9 @@ TEST(TrashTrackerFrames, TracksAndLogAfterEachSequence)
       {{{Observation(0.0, 1.0), Observation(1.0, 1.0)}, origin}, {{}, RobotPose(4.0, 4.0)}},
       {{1, 1.0, 1.0, 1}}, {"[INFO] Remove object at (0, 1) out of cache range."}},
     {"unusable observations are dropped (bad size entries become unknown), bad poses are skipped",
-      {{{Observation(nan, 1.0), Observation(2.0, 2.0, semantic::PAPER, {0.1F, NAN}),
+      {{{Observation(NAN, 1.0), Observation(2.0, 2.0, semantic::PAPER, {0.1F, NAN}),
         Observation(1.0, INFINITY)}, origin}, {{Observation(4.0, 0.0)}, zero_quaternion},
-        {{Observation(4.0, 0.0)}, RobotPose(nan, 0.0)}},
+        {{Observation(4.0, 0.0)}, RobotPose(NAN, 0.0)}},
       {{0, 2.0, 2.0, 1, 0, {0.1F, -1.F, -1.F}}},
       {"[WARN] Drop waste observation of type 400 with non-finite position (nan, 1, 0) or "
         "distance 1.", "[WARN] Drop waste observation of type 400 with non-finite position "
@@ -517,7 +515,6 @@ TEST(ChooseHandleCode, FollowsTheHandlingListsBaseFirstThenArm)
   TrashTrackerConfig config = TestConfig();
   config.arm_handle_class.insert(semantic::PAPER);
   config.uncertain_class.insert({semantic::PAPER, semantic::BOTTLE});
-  const float nan = std::numeric_limits<float>::quiet_NaN();
   struct Case
   {
     const char * name;
@@ -529,13 +526,12 @@ TEST(ChooseHandleCode, FollowsTheHandlingListsBaseFirstThenArm)
     {"base class", semantic::PAPER, {1.0F, 1.0F, 1.0F}, kHandleByBase},
     {"arm class", semantic::BOTTLE, {0.1F, 0.1F, 0.1F}, kHandleByArm},
     {"unlisted class", semantic::PAPER_CUP, {0.1F, 0.1F, 0.01F}, kHandleUnlisted},
-    {"uncertain, size unknown", semantic::MASK, {-1.0F, -1.0F, -1.0F}, kHandleUncertain},
     {"uncertain, exactly at the limits", semantic::SWAB, {0.15F, 0.15F, 0.05F}, kHandleByBase},
     {"uncertain, too tall", semantic::MASK, {0.1F, 0.05F, 0.06F}, kHandleUncertain},
     {"uncertain, too long", semantic::MASK, {0.16F, 0.05F, 0.01F}, kHandleUncertain},
     {"uncertain, too wide", semantic::MASK, {0.1F, 0.151F, 0.01F}, kHandleUncertain},
     {"uncertain, flat (height 0)", semantic::MASK, {0.1F, 0.05F, 0.0F}, kHandleUncertain},
-    {"uncertain, NaN size", semantic::MASK, {nan, 0.05F, 0.01F}, kHandleUncertain},
+    {"uncertain, NaN size", semantic::MASK, {NAN, 0.05F, 0.01F}, kHandleUncertain},
     {"uncertain, short size vector", semantic::MASK, {0.1F}, kHandleUncertain},
   };
   for (const Case & c : cases) {
