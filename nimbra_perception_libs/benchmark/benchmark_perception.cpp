@@ -73,7 +73,7 @@ const TypicalFrame & typicalFrame()
       std::mt19937 rng(99);
       testing::Camera camera = testing::makeCamera(0.2F, c.camera_height, c.camera_pitch);
       camera.max_depth = c.params.point_cloud_max_range + 0.5F;
-      const testing::DepthFrame depth = c.scene.render(camera, Eigen::Isometry3f::Identity(), 0.005F, rng);
+      const testing::DepthFrame depth = c.scene.render(camera, Eigen::Isometry3f::Identity(), rng);
       const testing::LabelledCloud raw = testing::cloudFromFrame(depth, camera, 2, 0.07F);
       pcl::VoxelGrid<pcl::PointXYZ> voxel;
       voxel.setInputCloud(raw.cloud);
@@ -213,7 +213,7 @@ const DynamicFrames & dynamicFrames()
         Eigen::Isometry3f pose = Eigen::Isometry3f::Identity();
         pose.translation().x() = 0.03F * k;
         pose.linear() = Eigen::AngleAxisf(0.02F * k, Eigen::Vector3f::UnitZ()).toRotationMatrix();
-        const testing::DepthFrame depth = scene.render(f.camera, pose, 0.005F, rng);
+        const testing::DepthFrame depth = scene.render(f.camera, pose, rng);
         // As in the pipeline: stride 2, voxel grid of 1 cm, ground removal.
         const testing::LabelledCloud all = testing::cloudFromFrame(depth, f.camera, 2, 0.05F);
         pcl::VoxelGrid<pcl::PointXYZ> voxel;

@@ -114,10 +114,9 @@ Camera makeCamera(float x, float height, float pitch)
 }
 
 DepthFrame Scene::render(
-  const Camera & camera, const Eigen::Isometry3f & world_from_base, float noise_sigma,
-  std::mt19937 & rng) const
+  const Camera & camera, const Eigen::Isometry3f & world_from_base, std::mt19937 & rng) const
 {
-  std::normal_distribution<float> noise(0.0F, noise_sigma);
+  std::normal_distribution<float> noise(0.0F, 0.005F);
   DepthFrame frame;
   const auto pixels = static_cast<std::size_t>(camera.width * camera.height);
   frame.depth = cv::Mat::zeros(camera.height, camera.width, CV_32FC1);
@@ -255,7 +254,7 @@ LabelledCloud renderCase(const GroundCase & c, unsigned seed, int invalid_points
   std::mt19937 rng(seed);
   Camera camera = makeCamera(0.2F, c.camera_height, c.camera_pitch);
   camera.max_depth = c.params.point_cloud_max_range + 0.5F;
-  const DepthFrame frame = c.scene.render(camera, Eigen::Isometry3f::Identity(), 0.005F, rng);
+  const DepthFrame frame = c.scene.render(camera, Eigen::Isometry3f::Identity(), rng);
   // Solid points count as obstacles from 1 cm above the ground band.
   const float obstacle_height = c.params.max_dist_point_groundline + 0.01F;
   LabelledCloud cloud = voxelize(cloudFromFrame(frame, camera, 2, obstacle_height), 0.01F);
@@ -504,7 +503,7 @@ MovingFrame renderMovingFrame(const MovingCase & c, int f, int stride, std::mt19
   out.pose.orientation.y = q.y();
   out.pose.orientation.z = q.z();
   out.pose.orientation.w = q.w();
-  const DepthFrame frame = scene.render(camera, world_from_base, 0.005F, rng);
+  const DepthFrame frame = scene.render(camera, world_from_base, rng);
   out.depth = frame.depth;
   const LabelledCloud all = cloudFromFrame(frame, camera, stride, 0.05F);
   out.obstacles = std::make_shared<PointCloudXYZ>();

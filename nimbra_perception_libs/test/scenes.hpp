@@ -77,11 +77,9 @@ struct Scene
   std::vector<Box> boxes;
   std::vector<Cylinder> cylinders;  ///< solid index boxes.size() + k
 
-  /// View of `camera` with the robot base at `world_from_base`; Gaussian depth noise of `noise_sigma`
-  /// (> 0) m.
+  /// View of `camera` with the robot base at `world_from_base`, with 5 mm Gaussian depth noise.
   DepthFrame render(
-    const Camera & camera, const Eigen::Isometry3f & world_from_base, float noise_sigma,
-    std::mt19937 & rng) const;
+    const Camera & camera, const Eigen::Isometry3f & world_from_base, std::mt19937 & rng) const;
 };
 
 /// Ground truth of a cloud point; unscored: too low on a solid to be told from the floor, or a mixed voxel.
