@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <random>
 #include <string>
 
@@ -20,8 +19,6 @@ using rclcdds::tf2::BufferCore;
 using rclcdds::tf2::TimePoint;
 using namespace std::chrono_literals;
 namespace tf2 = rclcdds::tf2;
-
-constexpr int64_t kSec = 1000000000LL;
 
 TimePoint at(double seconds) {return tf2::timeFromSec(seconds);}
 

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <limits>
 #include <map>
 #include <optional>
