@@ -24,17 +24,14 @@ int run_param_node(const std::string & name)
   node->declare_parameter("mode", std::string("auto"));
   auto handle = node->add_on_set_parameters_callback(
     [](const std::vector<rclcdds::Parameter> & parameters) {
-      rcl_interfaces::msg::SetParametersResult result;
-      result.successful = true;
       for (const auto & parameter : parameters) {
         if (parameter.get_name() == "limit" && parameter.get_type() == rclcdds::PARAMETER_INTEGER &&
         parameter.as_int() < 0)
         {
-          result.successful = false;
-          result.reason = "limit must not be negative";
+          return rcl_interfaces::msg::SetParametersResult().set__reason("limit must not be negative");
         }
       }
-      return result;
+      return rcl_interfaces::msg::SetParametersResult().set__successful(true);
     });
   auto publisher = node->create_publisher<std_msgs::msg::String>("chatter", rclcdds::QoS(10));
   int count = 0;

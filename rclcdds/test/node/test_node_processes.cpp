@@ -109,11 +109,10 @@ TEST_F(NodeProcessesTest, ParameterPeerThroughItsServicesAndTheCli)
   // (A get naming an undeclared parameter: ParameterRequests in test_hostile_input.cpp.)
   auto get = std::make_shared<GetParameters::Request>();
   get->names = {"gain", "limit", "mode"};
-  const auto values = call<GetParameters>(node, fqn + "/get_parameters", get)->values;
-  ASSERT_EQ(values.size(), 3u);
-  EXPECT_DOUBLE_EQ(values[0].double_value, 4.25);
-  EXPECT_EQ(values[1].integer_value, 10);
-  EXPECT_EQ(values[2].string_value, "auto");
+  EXPECT_EQ(
+    call<GetParameters>(node, fqn + "/get_parameters", get)->values,
+    (std::vector<rcl_interfaces::msg::ParameterValue>{rclcdds::ParameterValue(4.25).to_value_msg(),
+      rclcdds::ParameterValue(10).to_value_msg(), rclcdds::ParameterValue("auto").to_value_msg()}));
 
   EXPECT_EQ(
     call<rcl_interfaces::srv::ListParameters>(node, fqn + "/list_parameters")->result.names,
