@@ -37,9 +37,7 @@ int run_param_node(const std::string & name)
   int count = 0;
   auto timer = node->create_wall_timer(
     std::chrono::milliseconds(100), [&publisher, &count] {
-      std_msgs::msg::String msg;
-      msg.data = "hello " + std::to_string(count++);
-      publisher->publish(msg);
+      publisher->publish(std_msgs::msg::String().set__data("hello " + std::to_string(count++)));
     });
   std::printf("ready\n");
   std::fflush(stdout);
@@ -59,9 +57,7 @@ public:
     publisher_ = create_publisher<std_msgs::msg::String>("lc_chatter", rclcdds::QoS(10));
     timer_ = create_wall_timer(
       std::chrono::milliseconds(100), [this] {
-        std_msgs::msg::String msg;
-        msg.data = "tick " + std::to_string(count_++);
-        publisher_->publish(msg);
+        publisher_->publish(std_msgs::msg::String().set__data("tick " + std::to_string(count_++)));
       });
   }
 

@@ -112,10 +112,8 @@ TEST_F(MultiThreadedExecutorTest, CallbackGroupsBoundTheCallbacksRunningAtOnce)
     auto publisher = node->create_publisher<std_msgs::msg::String>(topic, rclcdds::QoS(200));
     ASSERT_TRUE(
       wait_until([&] {return publisher->get_subscription_count() == subscriptions.size();}));
-    std_msgs::msg::String msg;
     for (int i = 0; i < scene.messages; ++i) {
-      msg.data = std::to_string(i);
-      publisher->publish(msg);
+      publisher->publish(std_msgs::msg::String().set__data(std::to_string(i)));
     }
 
     rclcdds::executors::MultiThreadedExecutor executor(
@@ -192,9 +190,8 @@ TEST_F(TimerTest, DueTimerIsServedBetweenMessagesOfABusyTopic)
   auto publisher = node->create_publisher<std_msgs::msg::String>(topic, rclcdds::QoS(100));
   ASSERT_TRUE(wait_until([&publisher] {return publisher->get_subscription_count() == 1;}));
   auto timer = node->create_wall_timer(1ms, [&order] {order.push_back('t');});
-  std_msgs::msg::String msg;
   for (int i = 0; i < 50; ++i) {
-    publisher->publish(msg);
+    publisher->publish(std_msgs::msg::String());
   }
   std::this_thread::sleep_for(5ms);  // the timer is due
   rclcdds::executors::SingleThreadedExecutor executor(executor_options());
@@ -238,9 +235,8 @@ TEST_F(TimerTest, RosTimeTimerAndTheNodeClockFollowSimulatedTimeAndTheClockTopic
   auto clock_publisher = publisher_node->create_publisher<rosgraph_msgs::msg::Clock>(
     "/clock", rclcdds::ClockQoS());
   ASSERT_TRUE(wait_until([&] {return clock_publisher->get_subscription_count() >= 1;}));
-  rosgraph_msgs::msg::Clock tick;
-  tick.clock.sec = 42;
-  tick.clock.nanosec = 5;
+  const auto tick = rosgraph_msgs::msg::Clock().set__clock(
+    builtin_interfaces::msg::Time().set__sec(42).set__nanosec(5));
   ASSERT_TRUE(
     wait_until(
       [&] {

@@ -108,9 +108,7 @@ TEST(Rate, KeepsPeriodAndReportsLateness)
 
 rosgraph_msgs::msg::Clock clock_msg(int32_t sec)
 {
-  rosgraph_msgs::msg::Clock msg;
-  msg.clock.sec = sec;
-  return msg;
+  return rosgraph_msgs::msg::Clock().set__clock(builtin_interfaces::msg::Time().set__sec(sec));
 }
 
 TEST(TimeSource, UseSimTimeDrivesAttachedRosClocksAndMustBeABool)
