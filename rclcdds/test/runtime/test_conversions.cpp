@@ -195,9 +195,8 @@ TEST(PclConversions, XyzLayoutAndRoundTrip)
   EXPECT_EQ(
     msg.fields[2], PointField().set__name("z").set__offset(8).set__datatype(PointField::FLOAT32)
     .set__count(1));
-  EXPECT_EQ(msg.header.frame_id, "base_footprint");
-  EXPECT_EQ(
-    msg.header.stamp, builtin_interfaces::msg::Time().set__sec(1700000000).set__nanosec(123456000));
+  EXPECT_EQ(msg.header, std_msgs::msg::Header().set__frame_id("base_footprint").set__stamp(
+    builtin_interfaces::msg::Time().set__sec(1700000000).set__nanosec(123456000)));
 
   pcl::PointCloud<pcl::PointXYZ> back;
   pc::fromROSMsg(msg, back);  // validates the message first

@@ -437,9 +437,9 @@ TEST(NodeParameters, OverridePrecedence)
   NodeOptions options = auto_declare({"--ros-args", "-p", "b:=2", "-p", "c:=2"});
   options.append_parameter_override("c", 3);
   NodeParameters params("/n", options, &global);
-  EXPECT_EQ(params.get_parameter("a").as_int(), 1);
-  EXPECT_EQ(params.get_parameter("b").as_int(), 2);
-  EXPECT_EQ(params.get_parameter("c").as_int(), 3);
+  EXPECT_EQ(
+    params.get_parameters({"a", "b", "c"}),
+    (std::vector<Parameter>{Parameter("a", 1), Parameter("b", 2), Parameter("c", 3)}));
   EXPECT_FALSE(params.has_parameter("x"));
   // Auto-declared overrides are dynamically typed.
   EXPECT_TRUE(params.describe_parameter("a").dynamic_typing);
