@@ -17,11 +17,9 @@ struct RawOutputs {
   RawOutputs(int classes_in, int anchors_in, int mask_channels, cv::Size proto_size)
       : classes(classes_in), anchors(anchors_in) {
     int const predictions_shape[] = {1, 4 + classes + mask_channels, anchors};
-    predictions.create(3, predictions_shape, CV_32F);
-    predictions.setTo(0.0F);
+    predictions = cv::Mat::zeros(3, predictions_shape, CV_32F);
     int const prototypes_shape[] = {1, mask_channels, proto_size.height, proto_size.width};
-    prototypes.create(4, prototypes_shape, CV_32F);
-    prototypes.setTo(0.0F);
+    prototypes = cv::Mat::zeros(4, prototypes_shape, CV_32F);
   }
 
   float& Prediction(int row, int anchor) { return predictions.ptr<float>()[row * anchors + anchor]; }
