@@ -229,7 +229,7 @@ TEST(AiConfigThresholds, NumbersFollowYamlCoreSyntax)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Logged summary and model selection
+// Logged summary
 
 TEST(AiConfigSummary, ErrorThenOneLinePerClassAndHeight)
 {
