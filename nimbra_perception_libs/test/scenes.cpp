@@ -492,9 +492,8 @@ MovingFrame renderMovingFrame(const MovingCase & c, int f, int stride, std::mt19
       static_cast<int>(c.scene.boxes.size()) + carts++);
   }
   const Camera camera = movingCamera();
-  Eigen::Isometry3f world_from_base = Eigen::Isometry3f::Identity();
-  world_from_base.linear() = Eigen::AngleAxisf(yaw, Eigen::Vector3f::UnitZ()).toRotationMatrix();
-  world_from_base.translation() = Eigen::Vector3f(x, y, 0.0F);
+  const Eigen::Isometry3f world_from_base =
+    Eigen::Translation3f(x, y, 0.0F) * Eigen::AngleAxisf(yaw, Eigen::Vector3f::UnitZ());
   MovingFrame out;
   out.pose.position.x = x;
   out.pose.position.y = y;
