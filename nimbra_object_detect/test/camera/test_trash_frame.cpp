@@ -14,6 +14,7 @@
 
 #include "camera/trash_estimator.hpp"
 #include "camera/trash_frame.hpp"
+#include "cloud_test_scenes.hpp"
 #include "common/semantic_type.hpp"
 #include "log_capture.hpp"
 
@@ -36,15 +37,9 @@ Detection Box(semantic::SemanticType type, int32_t x1, int32_t y1, int32_t x2, i
 /// A forward-looking camera 0.5 m above the floor: optical z ahead (base x), x right, y down.
 TrashCamera Camera()
 {
-  TrashCamera camera;
-  camera.fx = camera.fy = 50.0F;
-  camera.cx = 50.0F;
-  camera.cy = 40.0F;
-  camera.width = kWidth;
-  camera.height = kHeight;
-  camera.depth_max = 3.0F;
-  camera.cam_to_base << 0, 0, 1, 0, -1, 0, 0, 0, 0, -1, 0, 0.5F, 0, 0, 0, 1;
-  return camera;
+  // fx, fy, cx, cy, width, height, depth_max, camera to base_footprint
+  return TrashCamera{50.0F, 50.0F, 50.0F, 40.0F, kWidth, kHeight, 3.0F,
+    forwardCameraToBase(0.0F, 0.0F, 0.5F)};
 }
 
 /// Litter of `type` whose box is columns [u1, u2) x rows [v1, v2) and whose mask keeps `pixels`
@@ -66,10 +61,7 @@ Detection Item(semantic::SemanticType type, int u1, int v1, int u2, int v2, int 
 
 TrashRules Rules(int32_t cam_id = 1)
 {
-  TrashRules rules;
-  rules.cam_id = cam_id;
-  rules.trash_classes = {semantic::PAPER, semantic::BOTTLE};
-  return rules;
+  return TrashRules{cam_id, {semantic::PAPER, semantic::BOTTLE}};
 }
 
 TEST(TrashEstimator, BorderTestAtTheThresholdAndOnePixelInside)
