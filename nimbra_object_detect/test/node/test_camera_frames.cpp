@@ -127,6 +127,8 @@ protected:
     std::vector<rclcdds::Parameter> overrides, bool with_camera_info = true,
     const std::shared_ptr<orvix::perception::TrashTracker> & tracker = nullptr)
   {
+    camera_.reset();  // a camera made before goes first, then its node
+    node_.reset();
     overrides.emplace_back("model_meta_file", std::string(DEMO_MODEL_DESCRIPTION));
     node_ = std::make_shared<nimbra::Base>(
       nimbra::Base::DefaultOptions().parameter_overrides(overrides));
@@ -148,12 +150,6 @@ protected:
     info_thread.join();
     node_->activate();
     camera_->activated_.store(true);
-  }
-
-  void TearDown() override
-  {
-    camera_.reset();
-    node_.reset();
   }
 
   // The helper node also holds the tests' subscriptions.
@@ -192,7 +188,6 @@ TEST_F(CameraFramesTest, PairingPicksTheNearestColourFrameWithinTheBudget)
   EXPECT_EQ(camera_->staleFrames(), 3u);
 
   // No wait budget: no scan and no colour, even with a frame of the same stamp in the ring.
-  TearDown();
   MakeCamera({rclcdds::Parameter("depth_rgb_wait_time_ms", 0)});
   camera_->rgbCallback(Colour(100.0));
   camera_->depthCallback(SceneDepth(100.0));
@@ -302,7 +297,6 @@ TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
   const cv::Mat image = cv::Mat(480, 640, CV_8UC3, const_cast<uint8_t *>(frame.rgb8.data())).clone();
   MakeCamera({rclcdds::Parameter("use_ai_thread", false)}, false);
   const nimbra::AiResult inline_result = camera_->segment(image);
-  TearDown();
   std::atomic<int> publications{0};
   auto tracker = std::make_shared<orvix::perception::TrashTracker>(
     orvix::perception::TrashTrackerConfig{},
@@ -348,7 +342,7 @@ TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
   EXPECT_FALSE(obstacles.clusters.empty());
   sensor_msgs::msg::PointCloud2 cloud;
   EXPECT_FALSE(rclcdds::wait_for_message(cloud, base, node_->get_context(), 300ms));
-  TearDown();
+  camera_.reset();  // its workers end
   EXPECT_EQ(publications.load(), 2);
 }
 
