@@ -272,8 +272,6 @@ TEST_F(NodeProcessTest, CameraSwitchesMissingCameraInfoAndMissingMounting)
   ASSERT_TRUE(WaitForText(*node, "Transform nowhere to base_footprint error", 30s))
     << node->output();
   ExpectCleanStop(*node, "while waiting for the camera mounting");
-  info.signal(SIGINT);
-  info.wait(3s);
 }
 
 // A recording of the demo scene, replayed with /clock to a node on simulated time: the node works
