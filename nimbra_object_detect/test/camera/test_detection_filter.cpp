@@ -54,9 +54,7 @@ TEST(DetectionFilter, TraditionalOnlyFramesKeepOnlyDangerousDetections)
   AiResult frame;
   frame.time = 4.5;
   for (auto type : {semantic::ESCALATOR_ENTRANCE, semantic::PERSON, semantic::COFFEE}) {
-    Detection detection;
-    detection.type = type;
-    frame.detections.push_back(detection);
+    frame.detections.push_back(Detection{{}, {}, 0.0F, 0, type});
   }
   const std::set<int32_t> dangerous{semantic::ESCALATOR_ENTRANCE, semantic::COFFEE};
   AiResult labelled;
