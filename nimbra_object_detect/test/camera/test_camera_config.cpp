@@ -103,7 +103,6 @@ protected:
 TEST_F(CameraConfigTest, NoParametersGiveTheDefaultsAndTheStartUpLog)
 {
   const auto parameters = Store();
-  const std::string cluster_path = config_dir_ + "/point_cloud_cluster.yaml";
   for (const int cam_id : {1, 2}) {
     LogCapture capture;
     ::testing::internal::CaptureStdout();
@@ -111,7 +110,7 @@ TEST_F(CameraConfigTest, NoParametersGiveTheDefaultsAndTheStartUpLog)
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     const GroundRemovalParams defaults;
     EXPECT_EQ(std::memcmp(&ground, &defaults, sizeof(defaults)), 0);
-    EXPECT_EQ(capture.Lines(), DefaultStartUpLog(cam_id, cluster_path));
+    EXPECT_EQ(capture.Lines(), DefaultStartUpLog(cam_id, config_dir_ + "/point_cloud_cluster.yaml"));
   }
 }
 
