@@ -57,7 +57,6 @@ Image::SharedPtr Colour(
 {
   auto msg = std::make_shared<Image>();
   msg->header.stamp = orvix::perception::DoubleToStamp(stamp);
-  msg->header.frame_id = "t_cam";
   msg->width = static_cast<uint32_t>(width);
   msg->height = static_cast<uint32_t>(height);
   msg->encoding = "rgb8";
