@@ -122,8 +122,7 @@ protected:
   }
 
   /// A node with `overrides` (plus the demo model) and its camera 1 on /t/..., activated.
-  void MakeCamera(
-    std::vector<rclcdds::Parameter> overrides, bool with_camera_info = true,
+  void MakeCamera(std::vector<rclcdds::Parameter> overrides,
     const std::shared_ptr<orvix::perception::TrashTracker> & tracker = nullptr)
   {
     camera_.reset();  // a camera made before goes first, then its node
@@ -131,7 +130,7 @@ protected:
     overrides.emplace_back("model_meta_file", std::string(DEMO_MODEL_DESCRIPTION));
     node_ = std::make_shared<nimbra::Base>(
       nimbra::Base::DefaultOptions().parameter_overrides(overrides));
-    std::atomic<bool> publishing{with_camera_info};
+    std::atomic<bool> publishing{true};  // camera_info until the camera has read it
     std::thread info_thread([&publishing] {
         sensor_msgs::msg::CameraInfo info;
         info.header.frame_id = "t_cam";
@@ -143,8 +142,8 @@ protected:
           std::this_thread::sleep_for(20ms);
         }
       });
-    camera_ = std::make_shared<DepthCamera>(node_, 1, "/t/depth", "/t/rgb",
-        with_camera_info ? "/t/camera_info" : "", tracker);
+    camera_ = std::make_shared<DepthCamera>(node_, 1, "/t/depth", "/t/rgb", "/t/camera_info",
+        tracker);
     publishing.store(false);
     info_thread.join();
     node_->activate();
@@ -293,14 +292,14 @@ TEST_F(CameraFramesTest, SegmentationAndTrashWorkersAndDebugOff)
   nimbra_demo_scene::DemoRig rig(nimbra_demo_scene::DemoRig::Params{});
   const auto & frame = rig.render(20, 0);
   const cv::Mat image = cv::Mat(480, 640, CV_8UC3, const_cast<uint8_t *>(frame.rgb8.data())).clone();
-  MakeCamera({rclcdds::Parameter("use_ai_thread", false)}, false);
+  MakeCamera({rclcdds::Parameter("use_ai_thread", false)});
   const nimbra::AiResult inline_result = camera_->segment(image);
   std::atomic<int> publications{0};
   auto tracker = std::make_shared<orvix::perception::TrashTracker>(
     orvix::perception::TrashTrackerConfig{},
     [&publications](const nimbra_protocol::msg::DetectedWastes &) {++publications;}, nullptr);
   MakeCamera({rclcdds::Parameter("use_ai_thread", true), rclcdds::Parameter("debug", false)},
-    true, tracker);
+    tracker);
   ASSERT_TRUE(camera_->aiThreadRunning());  // else segment() runs inline too
   const nimbra::AiResult worker_result = camera_->segment(image);
   ASSERT_FALSE(inline_result.detections.empty());
