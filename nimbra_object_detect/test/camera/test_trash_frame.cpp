@@ -5,7 +5,6 @@
 #include <Eigen/Geometry>
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 #include <map>
 #include <string>
