@@ -79,8 +79,7 @@ TEST(ObstacleMessages, PeopleListHoldsCentroidHullBoxAndHeightOfPersonPieces)
   ClassCloudInfo person = Piece(semantic::PERSON, {
     {2.0F, 0.0F, 0.2F}, {2.5F, 0.25F, 1.0F}, {3.0F, 0.0F, 1.7F}, {3.0F, 0.5F, 0.9F},
     {2.2F, 0.1F, 1.1F}, {2.0F, 0.5F, 0.4F}, {2.8F, 0.4F, 0.3F}});
-  person.detection.x2 = 30;
-  person.detection.y2 = 60;
+  person.detection = {{0, 0, 30, 60, cv::Mat()}, {}, 0.0F, 0, semantic::NO_TYPE};
   const auto list = makePeopleList({Piece(semantic::CHAIR, {{5, 5, 0.5F}}), person}, 2, 4.0);
   EXPECT_EQ(list.source, "camera_2");
   EXPECT_EQ(list.kind, nimbra_protocol::msg::ObjectList::KIND_PERSON);
